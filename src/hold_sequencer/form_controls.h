@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tollmere::hold_sequencer {
+
+enum class TimerId { kTimer1, kTimer2 };
+
+// What the handlers may do to the window. Each call may fail by throwing
+// runtime::Error.
+class FormControls {
+ public:
+  virtual ~FormControls() = default;
+  virtual void SetCommand1Caption(const std::string& caption) = 0;
+  virtual void SetTimerEnabled(TimerId timer, bool enabled) = 0;
+  virtual void SetTimer1Interval(std::int32_t interval_ms) = 0;
+  virtual std::string TxtIntervalText() = 0;
+  // Shows the user why the typed interval was not taken, next to the box;
+  // an empty message takes it away.
+  virtual void ShowIntervalProblem(const std::string& message) = 0;
+};
+
+// The two keystroke procedures.
+class KeyProcedures {
+ public:
+  virtual ~KeyProcedures() = default;
+  virtual void PressKey(const std::int32_t& key_code) = 0;
+  virtual void ReleaseKey(const std::int32_t& key_code) = 0;
+};
+
+}  // namespace tollmere::hold_sequencer

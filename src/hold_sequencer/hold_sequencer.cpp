@@ -1,0 +1,66 @@
+#include "hold_sequencer/hold_sequencer.h"
+
+#include "runtime/checked.h"
+#include "runtime/convert.h"
+#include "runtime/error.h"
+
+namespace tollmere::hold_sequencer {
+
+namespace rt = tollmere::runtime;
+
+HoldSequencer::HoldSequencer(FormControls& controls, KeyProcedures& keys)
+    : controls_(controls), keys_(keys) {}
+
+void HoldSequencer::Command1_Click() {
+  // The caption keeps its text until the next countdown tick.
+  controls_.SetTimerEnabled(TimerId::kTimer2, true);
+  intCount = kCountdownStart;
+}
+
+void HoldSequencer::Timer2_Timer() {
+  rt::CheckedDecrement(intCount);
+  controls_.SetCommand1Caption(kCountdownPrefix + rt::StrI2(intCount));
+  if (intCount == 0) {
+    keys_.PressKey(kSpaceKey);
+    controls_.SetTimerEnabled(TimerId::kTimer1, true);
+    controls_.SetTimerEnabled(TimerId::kTimer2, false);
+  }
+}
+
+void HoldSequencer::Timer1_Timer() {
+  if (intCount == 1) {
+    keys_.ReleaseKey(kSpaceKey);
+    controls_.SetCommand1Caption(kIdleCaption);
+    controls_.SetTimerEnabled(TimerId::kTimer1, false);
+  }
+  rt::CheckedIncrement(intCount);
+}
+
+void HoldSequencer::txtInterval_Change() {
+  const std::string text = controls_.TxtIntervalText();
+  // A number the interval cannot take is the user's typing, not a reason to
+  // end the program: say so beside the box and keep the interval in force.
+  try {
+    const std::int32_t interval = rt::FpI4(rt::Val(text));
+    controls_.SetTimer1Interval(interval);
+    accepted_interval_ = interval;
+  } catch (const rt::Error& error) {
+    if (error.number() == rt::ErrorNumber::kOverflow) {
+      controls_.ShowIntervalProblem(IntervalProblemMessage(false, accepted_interval_));
+      return;
+    }
+    if (error.number() == rt::ErrorNumber::kInvalidPropertyValue) {
+      controls_.ShowIntervalProblem(IntervalProblemMessage(true, accepted_interval_));
+      return;
+    }
+    throw;
+  }
+  controls_.ShowIntervalProblem("");
+}
+
+std::string IntervalProblemMessage(bool negative, std::int32_t still_ms) {
+  return std::string(negative ? "Can't be negative." : "Too large.") +
+         " Use 0 to 2147483647 ms. Still " + std::to_string(still_ms) + " ms.";
+}
+
+}  // namespace tollmere::hold_sequencer

@@ -1,0 +1,68 @@
+#include "key_injection/module1.h"
+
+#include <utility>
+
+#include "runtime/convert.h"
+#include "runtime/error.h"
+
+namespace tollmere::key_injection {
+
+namespace rt = tollmere::runtime;
+
+Module1::Module1(BackendBinder binder) : binder_(std::move(binder)) {}
+
+KeystrokeBackend& Module1::Bound() {
+  if (!backend_) {
+    if (!binder_) {
+      throw rt::Error(rt::ErrorNumber::kKeystrokeFacilityUnavailable,
+                      "No keystroke facility is configured");
+    }
+    backend_ = binder_();
+    if (!backend_) {
+      throw rt::Error(rt::ErrorNumber::kKeystrokeFacilityUnavailable,
+                      "The keystroke facility could not be opened");
+    }
+  }
+  return *backend_;
+}
+
+void Module1::PressKey(const std::int32_t& key_code) {
+  const std::uint8_t vk = rt::UI1I4(key_code);
+  Bound().KeyDown(vk);
+  held_.set(vk);
+}
+
+void Module1::ReleaseKey(const std::int32_t& key_code) {
+  const std::uint8_t vk = rt::UI1I4(key_code);
+  Bound().KeyUp(vk);
+  held_.reset(vk);
+}
+
+void Module1::ReleaseHeldKeys() noexcept {
+  if (!backend_) return;
+  for (std::size_t vk = 0; vk < held_.size(); ++vk) {
+    if (!held_.test(vk)) continue;
+    held_.reset(vk);  // first, so a failing back end is not asked twice
+    try {
+      backend_->KeyUp(static_cast<std::uint8_t>(vk));
+    } catch (...) {
+    }
+  }
+}
+
+namespace {
+// Never destroyed: it must outlive everything that may release keys on the
+// way out, static destructors included.
+Module1& Slot() {
+  static Module1* module = new Module1(BackendBinder{});
+  return *module;
+}
+}  // namespace
+
+void InstallModule1(BackendBinder binder) { Slot() = Module1(std::move(binder)); }
+Module1& TheModule1() { return Slot(); }
+
+void PressKey(const std::int32_t& key_code) { Slot().PressKey(key_code); }
+void ReleaseKey(const std::int32_t& key_code) { Slot().ReleaseKey(key_code); }
+
+}  // namespace tollmere::key_injection

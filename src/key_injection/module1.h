@@ -1,0 +1,52 @@
+#pragma once
+
+#include <bitset>
+#include <cstdint>
+#include <memory>
+
+#include "key_injection/keystroke_backend.h"
+
+namespace tollmere::key_injection {
+
+// The program's only contact with the keyboard. The back end is bound on the
+// first PressKey or ReleaseKey and kept in one slot that both share.
+//
+// The module also remembers which keys it has put down and not yet up, so
+// that every way out of the program can put them up again: a key injected
+// down and never released stays down after the program is gone.
+class Module1 {
+ public:
+  explicit Module1(BackendBinder binder);
+
+  // One key-down / key-up for `key_code`, narrowed to a byte with a range
+  // check: outside 0 to 255 is an overflow error and nothing is injected.
+  // Binding failures are raised the same way, before anything is injected.
+  void PressKey(const std::int32_t& key_code);
+  void ReleaseKey(const std::int32_t& key_code);
+
+  // Puts up every key this module holds down. Never throws; safe to call on
+  // any way out, any number of times.
+  void ReleaseHeldKeys() noexcept;
+
+  bool IsBound() const noexcept { return backend_ != nullptr; }
+  bool IsHeld(std::uint8_t vk) const noexcept { return held_.test(vk); }
+  KeystrokeBackend* Backend() const noexcept { return backend_.get(); }
+
+ private:
+  KeystrokeBackend& Bound();
+
+  BackendBinder binder_;
+  std::unique_ptr<KeystrokeBackend> backend_;
+  std::bitset<256> held_;
+};
+
+// The process-wide module that the handlers use. InstallModule1 sets how its
+// back end is bound; it must be called before the first keystroke.
+void InstallModule1(BackendBinder binder);
+Module1& TheModule1();
+
+// The procedures as the handlers call them, on the process-wide module.
+void PressKey(const std::int32_t& key_code);
+void ReleaseKey(const std::int32_t& key_code);
+
+}  // namespace tollmere::key_injection

@@ -1,0 +1,118 @@
+#include "main_window/form1.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <cmath>
+
+#include "key_injection/module1.h"
+#include "main_window/trace.h"
+#include "runtime/fatal.h"
+
+namespace tollmere::main_window {
+
+namespace hs = tollmere::hold_sequencer;
+namespace rt = tollmere::runtime;
+
+int TwipsToPixels(int twips, double logical_dpi) {
+  return static_cast<int>(std::lround(twips * logical_dpi / 1440.0));
+}
+
+Form1::Form1(double logical_dpi)
+    : txt_interval_(new QLineEdit(this)),
+      command1_(new QPushButton(QStringLiteral("Start"), this)),
+      problem_(new QLabel(this)),
+      sequencer_(*this, *this) {
+  const auto px = [logical_dpi](int twips) { return TwipsToPixels(twips, logical_dpi); };
+  setWindowTitle(QStringLiteral("Tollmere"));
+  client_height_ = px(885);
+  resize(px(2940), client_height_);
+
+  txt_interval_->setObjectName(QStringLiteral("txtInterval"));
+  txt_interval_->setGeometry(px(120), px(360), px(1215), px(285));
+  command1_->setObjectName(QStringLiteral("Command1"));
+  command1_->setGeometry(px(1560), px(240), px(1215), px(495));
+  setTabOrder(txt_interval_, command1_);
+
+  // Room below the controls for a refused entry's reason; the window grows
+  // to show it only while there is one.
+  problem_->setObjectName(QStringLiteral("lblIntervalProblem"));
+  problem_->setWordWrap(true);
+  problem_->setStyleSheet(QStringLiteral("color: #b00020;"));
+  problem_->setGeometry(px(120), client_height_, px(2940) - 2 * px(120), 0);
+  problem_->hide();
+
+  QObject::connect(txt_interval_, &QLineEdit::textChanged,
+                   [this] { rt::RunHandler([this] { sequencer_.txtInterval_Change(); }); });
+  QObject::connect(command1_, &QPushButton::clicked,
+                   [this] { rt::RunHandler([this] { sequencer_.Command1_Click(); }); });
+  timer2_.SetOnTick([this] { rt::RunHandler([this] { sequencer_.Timer2_Timer(); }); });
+  timer1_.SetOnTick([this] { rt::RunHandler([this] { sequencer_.Timer1_Timer(); }); });
+
+  txt_interval_->setFocus();
+}
+
+void Form1::Form_Load() {
+  PressKey(hs::kSpaceKey);
+  // Completed at once: a key left down would autorepeat into whichever
+  // window has the focus.
+  ReleaseKey(hs::kSpaceKey);
+}
+
+void Form1::StopEverything() {
+  timer1_.SetEnabled(false);
+  timer2_.SetEnabled(false);
+  setEnabled(false);
+}
+
+void Form1::SetCommand1Caption(const std::string& caption) {
+  command1_->setText(QString::fromStdString(caption));
+  Trace("caption " + Quoted(caption));
+}
+
+QtTimer& Form1::TimerFor(hs::TimerId timer) {
+  return timer == hs::TimerId::kTimer1 ? timer1_ : timer2_;
+}
+
+void Form1::SetTimerEnabled(hs::TimerId timer, bool enabled) { TimerFor(timer).SetEnabled(enabled); }
+
+void Form1::SetTimer1Interval(std::int32_t interval_ms) {
+  timer1_.SetInterval(interval_ms);
+  Trace("interval " + std::to_string(interval_ms));
+}
+
+std::string Form1::TxtIntervalText() { return txt_interval_->text().toStdString(); }
+
+void Form1::ShowIntervalProblem(const std::string& message) {
+  if (message.empty()) {
+    if (problem_->isHidden()) return;
+    problem_->hide();
+    problem_->clear();
+    if (grown_by_ > 0) resize(width(), height() - grown_by_);
+    grown_by_ = 0;
+    Trace("interval-ok");
+    return;
+  }
+  problem_->setText(QString::fromStdString(message));
+  const int label_height = problem_->heightForWidth(problem_->width());
+  problem_->resize(problem_->width(), label_height);
+  problem_->show();
+  const int needed = client_height_ + label_height + TwipsToPixels(60, logicalDpiY());
+  if (height() < needed) {
+    grown_by_ += needed - height();
+    resize(width(), needed);
+  }
+  Trace("interval-problem " + Quoted(message));
+}
+
+void Form1::PressKey(const std::int32_t& key_code) {
+  key_injection::PressKey(key_code);
+  Trace("key-down " + std::to_string(key_code));
+}
+
+void Form1::ReleaseKey(const std::int32_t& key_code) {
+  key_injection::ReleaseKey(key_code);
+  Trace("key-up " + std::to_string(key_code));
+}
+
+}  // namespace tollmere::main_window

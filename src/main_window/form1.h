@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QWidget>
+
+#include "hold_sequencer/form_controls.h"
+#include "hold_sequencer/hold_sequencer.h"
+#include "main_window/qt_timer.h"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace tollmere::main_window {
+
+// Lengths on the window are stored in twips (1/1440 inch).
+int TwipsToPixels(int twips, double logical_dpi);
+
+// The program's one window: the interval box, the "Start" button and the two
+// timers, wired to the handlers of the hold sequencer.
+class Form1 final : public QWidget,
+                    private hold_sequencer::FormControls,
+                    private hold_sequencer::KeyProcedures {
+ public:
+  explicit Form1(double logical_dpi);
+
+  // Runs before the window is first shown: one complete space-bar keystroke,
+  // which also binds the keystroke facility so a missing one is reported
+  // before the user does anything.
+  void Form_Load();
+
+  // On the way out after an error: no more ticks, no more input.
+  void StopEverything();
+
+  QLineEdit* txtInterval() const { return txt_interval_; }
+  QPushButton* Command1() const { return command1_; }
+  QLabel* IntervalProblem() const { return problem_; }
+  QtTimer& Timer1() { return timer1_; }
+  QtTimer& Timer2() { return timer2_; }
+  const hold_sequencer::HoldSequencer& Sequencer() const { return sequencer_; }
+
+ private:
+  void SetCommand1Caption(const std::string& caption) override;
+  void SetTimerEnabled(hold_sequencer::TimerId timer, bool enabled) override;
+  void SetTimer1Interval(std::int32_t interval_ms) override;
+  std::string TxtIntervalText() override;
+  void ShowIntervalProblem(const std::string& message) override;
+  void PressKey(const std::int32_t& key_code) override;
+  void ReleaseKey(const std::int32_t& key_code) override;
+
+  QtTimer& TimerFor(hold_sequencer::TimerId timer);
+
+  QLineEdit* txt_interval_;
+  QPushButton* command1_;
+  QLabel* problem_;
+  QtTimer timer2_{1000, false};
+  QtTimer timer1_{0, false};
+  hold_sequencer::HoldSequencer sequencer_;
+  int client_height_;
+  int grown_by_ = 0;
+};
+
+}  // namespace tollmere::main_window

@@ -1,0 +1,97 @@
+#include <QApplication>
+#include <QIcon>
+#include <QScreen>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#include "key_injection/backend_choice.h"
+#include "key_injection/module1.h"
+#include "main_window/display_check.h"
+#include "main_window/exit_guard.h"
+#include "main_window/fatal_dialog.h"
+#include "main_window/form1.h"
+#include "main_window/trace.h"
+#include "runtime/fatal.h"
+
+namespace {
+
+namespace mw = tollmere::main_window;
+namespace ki = tollmere::key_injection;
+namespace rt = tollmere::runtime;
+
+constexpr const char* kUsage =
+    "Usage: tollmere [--trace]\n"
+    "Holds the space bar for you: type an interval in milliseconds, click Start;\n"
+    "after a countdown of 4 seconds the space bar is held for two intervals.\n"
+    "\n"
+    "  --trace     write captions and keystrokes, with times, to standard error\n"
+    "  --help      show this help and exit\n"
+    "  --version   show the version and exit\n";
+
+void ReleaseHeldKeys() { ki::TheModule1().ReleaseHeldKeys(); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool trace = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (arg == "--version") {
+      std::puts("tollmere 1.0.0.0");
+      return 0;
+    }
+    if (arg == "--trace") {
+      trace = true;
+      continue;
+    }
+    std::fprintf(stderr, "tollmere: unknown option '%s'\n%s", argv[i], kUsage);
+    return 2;
+  }
+  mw::EnableTrace(trace);
+
+  if (const std::string problem = mw::DisplayProblem(); !problem.empty()) {
+    std::fprintf(stderr, "tollmere: %s\n", problem.c_str());
+    return 1;
+  }
+
+  // Qt's argument parsing must not see the options we took.
+  int qt_argc = 1;
+  QApplication app(qt_argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Tollmere"));
+  QApplication::setApplicationVersion(QStringLiteral("1.0.0.0"));
+  QIcon icon;
+  icon.addFile(QStringLiteral(":/icons/tollmere-32-2c.xpm"));
+  icon.addFile(QStringLiteral(":/icons/tollmere-32-16c.xpm"));
+  icon.addFile(QStringLiteral(":/icons/tollmere-16-16c.xpm"));
+  QApplication::setWindowIcon(icon);
+
+  ki::InstallModule1(ki::DefaultBinder());
+  mw::Form1 form(QGuiApplication::primaryScreen()->logicalDotsPerInch());
+
+  int fatal_status = 0;
+  rt::SetFatalPolicy({
+      .cleanup = [&form] {
+        form.StopEverything();
+        ReleaseHeldKeys();
+      },
+      .report = [&form](const rt::Error& error) { mw::ShowFatalDialog(&form, error); },
+      .exit = [&fatal_status](int status) {
+        fatal_status = status;
+        QCoreApplication::exit(status);
+      },
+  });
+  mw::InstallExitGuard(ReleaseHeldKeys);
+
+  rt::RunHandler([&form] { form.Form_Load(); });
+  if (fatal_status != 0) return fatal_status;
+
+  form.show();
+  const int status = QApplication::exec();
+  ReleaseHeldKeys();
+  return fatal_status != 0 ? fatal_status : status;
+}
