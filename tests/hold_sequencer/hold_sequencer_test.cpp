@@ -1,0 +1,132 @@
+#include <gtest/gtest.h>
+
+#include "fake_form.h"
+
+namespace tollmere::testing {
+namespace {
+
+struct Step {
+  std::int64_t at;  // ms after the click
+  std::int16_t count;
+  const char* caption;
+  bool timer1;
+  bool timer2;
+  std::size_t keys;  // key events so far
+};
+
+class Timeline : public ::testing::TestWithParam<std::int32_t> {};
+
+// A click, the four countdown ticks, the key-down, two hold ticks and the
+// key-up, checked at each step for several hold intervals.
+TEST_P(Timeline, ClickCountsDownHoldsForTwoIntervalsAndReleases) {
+  const std::int32_t i = GetParam();
+  FakeForm form;
+  form.Type(std::to_string(i));
+  form.clock.Advance(12345);  // the click may come at any time
+  const std::int64_t t0 = form.clock.Now();
+  form.Click();
+  const Step steps[] = {
+      {0, 4, "Start", false, true, 0},
+      {1000, 3, "Starting in 3", false, true, 0},
+      {2000, 2, "Starting in 2", false, true, 0},
+      {3000, 1, "Starting in 1", false, true, 0},
+      {4000, 0, "Starting in 0", true, false, 1},
+      {4000 + i, 1, "Starting in 0", true, false, 1},
+      {4000 + 2 * i, 2, "Start", false, false, 2},
+  };
+  for (const Step& s : steps) {
+    form.clock.Advance(t0 + s.at - form.clock.Now());
+    SCOPED_TRACE("at " + std::to_string(s.at) + " ms");
+    EXPECT_EQ(form.seq.Count(), s.count);
+    EXPECT_EQ(form.caption, s.caption);
+    EXPECT_EQ(form.timer1.Enabled(), s.timer1);
+    EXPECT_EQ(form.timer2.Enabled(), s.timer2);
+    EXPECT_EQ(form.keys.size(), s.keys);
+  }
+  EXPECT_EQ(form.keys, (std::vector<KeyEvent>{{t0 + 4000, true}, {t0 + 4000 + 2 * i, false}}));
+  form.clock.Advance(60000);  // and nothing more happens
+  EXPECT_EQ(form.keys.size(), 2u);
+  EXPECT_EQ(form.caption, "Start");
+  EXPECT_TRUE(form.fatal.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Intervals, Timeline, ::testing::Values(1, 20, 500, 999, 1000, 3000));
+
+TEST(Countdown, AClickDuringTheCountdownStartsItOverAtTheNextTick) {
+  FakeForm form;
+  form.Type("500");
+  form.Click();
+  form.clock.Advance(2500);
+  EXPECT_EQ(form.caption, "Starting in 2");
+  form.Click();
+  EXPECT_EQ(form.seq.Count(), 4);
+  EXPECT_EQ(form.caption, "Starting in 2");  // untouched until the next tick
+  form.clock.Advance(500);                    // the running period is kept
+  EXPECT_EQ(form.caption, "Starting in 3");
+  form.clock.Advance(3000);
+  EXPECT_EQ(form.keys, (std::vector<KeyEvent>{{6000, true}}));
+  form.clock.Advance(1000);
+  EXPECT_EQ(form.keys.back(), (KeyEvent{7000, false}));
+}
+
+TEST(Countdown, AClickAfterACompletedHoldGoesFromTwoStraightToFour) {
+  FakeForm form;
+  form.Type("100");
+  form.Click();
+  form.clock.Advance(5000);
+  EXPECT_EQ(form.seq.Count(), 2);
+  form.Click();
+  EXPECT_EQ(form.seq.Count(), 4);
+  form.clock.Advance(1000);
+  EXPECT_EQ(form.caption, "Starting in 3");
+  form.clock.Advance(3200);
+  EXPECT_EQ(form.keys.size(), 4u);
+}
+
+TEST(Hold, WithNoIntervalTheKeyStaysDownUntilOneIsTyped) {
+  FakeForm form;  // nothing typed: Timer1's interval is 0
+  form.Click();
+  form.clock.Advance(4000);
+  EXPECT_EQ(form.keys, (std::vector<KeyEvent>{{4000, true}}));
+  form.clock.Advance(60000);
+  EXPECT_EQ(form.keys.size(), 1u);
+  EXPECT_EQ(form.caption, "Starting in 0");
+  EXPECT_TRUE(form.timer1.Enabled());
+  form.TypeEach("50");  // 5, then 50: each restarts the period
+  form.clock.Advance(100);
+  EXPECT_EQ(form.keys.back(), (KeyEvent{64100, false}));
+  EXPECT_EQ(form.caption, "Start");
+}
+
+TEST(Hold, AClickDuringTheHoldLetsBothTimersStepTheCounter) {
+  FakeForm form;
+  form.Type("3000");
+  form.Click();
+  form.clock.Advance(4100);
+  form.Click();  // Timer1 keeps running; Timer2 counts down again
+  EXPECT_TRUE(form.timer1.Enabled());
+  EXPECT_TRUE(form.timer2.Enabled());
+  // Timer2 at 5100 and 6100 takes 4 to 2, Timer1 at 7000 takes it to 3,
+  // Timer2 at 7100, 8100, 9100 to 0: a second key-down. Timer1 at 10000
+  // finds 0, at 13000 finds 1 and releases.
+  form.clock.Advance(20000);
+  EXPECT_EQ(form.keys,
+            (std::vector<KeyEvent>{{4000, true}, {9100, true}, {13000, false}}));
+  EXPECT_EQ(form.caption, "Start");
+  EXPECT_TRUE(form.fatal.empty());
+}
+
+TEST(Hold, AFastHoldClimbingPastTheTopIsAnOverflowThatEndsTheProgram) {
+  FakeForm form;
+  form.Type("1");
+  form.Click();
+  form.clock.Advance(4000);  // key down; Timer1 ticks every millisecond
+  form.Click();              // count back to 4: it now climbs 1000 a second
+  form.clock.Advance(60000);
+  EXPECT_EQ(form.fatal, "Error 6: Overflow");
+  EXPECT_EQ(form.seq.Count(), 32767);  // the failed step left it unchanged
+  EXPECT_EQ(form.keys, (std::vector<KeyEvent>{{4000, true}}));
+}
+
+}  // namespace
+}  // namespace tollmere::testing
