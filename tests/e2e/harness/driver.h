@@ -1,0 +1,50 @@
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace tollmere::e2e {
+
+class XConnection;
+
+// Plays the user: finds windows, moves the focus, types and clicks through
+// XTest, and asks windows to close as a window manager would.
+class Driver {
+ public:
+  explicit Driver(const std::string& display_name);
+  ~Driver();
+  Driver(const Driver&) = delete;
+  Driver& operator=(const Driver&) = delete;
+
+  // A viewable window with this title (_NET_WM_NAME or WM_NAME) anywhere in
+  // the tree; 0 if none appears within `timeout`.
+  unsigned long WaitForWindow(const std::string& title, std::chrono::milliseconds timeout);
+
+  void Focus(unsigned long window);
+  unsigned long FocusedWindow();
+
+  // Printable ASCII only; Shift is held for characters on the shifted level.
+  void Type(std::string_view text);
+
+  // One key by keysym, down or up, with no modifiers.
+  void PressKey(unsigned long keysym);
+  void ReleaseKey(unsigned long keysym);
+
+  // Button 1 down and up at (x, y) in `window`'s coordinates. Returns once
+  // the server has processed both.
+  void Click(unsigned long window, int x, int y);
+
+  // A WM_DELETE_WINDOW client message, as a window manager sends on close.
+  void RequestClose(unsigned long window);
+
+ private:
+  unsigned long FindViewable(unsigned long under, const std::string& title);
+  std::string Title(unsigned long window);
+  void Key(unsigned keycode, bool down);
+
+  std::unique_ptr<XConnection> x_;
+};
+
+}  // namespace tollmere::e2e
