@@ -77,8 +77,10 @@ class XTestBackend final : public KeystrokeBackend {
                       "Key code " + std::to_string(vk) + " has no key on this keyboard");
     }
     XTestFakeKeyEvent(display_, code, down, CurrentTime);
-    // Deliver now: the event must reach the server at the moment it is due.
-    XFlush(display_);
+    // Wait until the server has taken the event, not just until it is
+    // written: it must act at the moment it is due, and a server drops what
+    // it has not yet read from a client that dies right after a last release.
+    XSync(display_, False);
   }
 
   Display* display_;

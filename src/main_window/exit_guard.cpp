@@ -46,7 +46,13 @@ void InstallExitGuard(std::function<void()> release) {
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  for (int sig : kSignals) sigaction(sig, &action, nullptr);
+  for (int sig : kSignals) {
+    // A signal ignored when we started (nohup, a shell's background job)
+    // stays ignored: the user asked for the program to outlive it.
+    struct sigaction previous {};
+    if (sigaction(sig, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
+    sigaction(sig, &action, nullptr);
+  }
 }
 
 }  // namespace tollmere::main_window
