@@ -59,8 +59,8 @@ void HoldSequencer::txtInterval_Change() {
 }
 
 std::string IntervalProblemMessage(bool negative, std::int32_t still_ms) {
-  return std::string(negative ? "Can't be negative." : "Too large.") +
-         " Use 0 to 2147483647 ms. Still " + std::to_string(still_ms) + " ms.";
+  return std::string(negative ? "Can't be negative:" : "Too large:") +
+         " use 0 to 2147483647 ms. Keeping " + std::to_string(still_ms) + " ms.";
 }
 
 }  // namespace tollmere::hold_sequencer

@@ -52,13 +52,13 @@ TEST(IntervalEntry, ABadEntryIsExplainedAndTheIntervalStays) {
   for (const char* text : too_large) {
     form.Type(text);
     EXPECT_EQ(form.timer1.Interval(), 400) << text;
-    EXPECT_EQ(form.problem, "Too large. Use 0 to 2147483647 ms. Still 400 ms.") << text;
+    EXPECT_EQ(form.problem, "Too large: use 0 to 2147483647 ms. Keeping 400 ms.") << text;
   }
   form.Type("-5");
   EXPECT_EQ(form.timer1.Interval(), 400);
-  EXPECT_EQ(form.problem, "Can't be negative. Use 0 to 2147483647 ms. Still 400 ms.");
+  EXPECT_EQ(form.problem, "Can't be negative: use 0 to 2147483647 ms. Keeping 400 ms.");
   form.Type("&HFFFF");  // the 16-bit pattern of -1
-  EXPECT_EQ(form.problem, "Can't be negative. Use 0 to 2147483647 ms. Still 400 ms.");
+  EXPECT_EQ(form.problem, "Can't be negative: use 0 to 2147483647 ms. Keeping 400 ms.");
 
   form.Type("40");  // valid again: the message goes
   EXPECT_EQ(form.problem, "");

@@ -90,7 +90,7 @@ class Form1Test : public QObject {
     const int height = form_->height();
     form_->txtInterval()->setText(QStringLiteral("99999999999"));
     QVERIFY(form_->IntervalProblem()->isVisible());
-    QVERIFY(form_->IntervalProblem()->text().contains(QStringLiteral("Still 300 ms")));
+    QVERIFY(form_->IntervalProblem()->text().contains(QStringLiteral("Keeping 300 ms")));
     QCOMPARE(form_->Timer1().Interval(), 300);
     // The window grows to show the whole message, inside the window.
     const QRect label = form_->IntervalProblem()->geometry();
