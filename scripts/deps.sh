@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   g++ cmake ninja-build pkg-config
-  qt6-base-dev libgl-dev
+  qt6-base-dev qt6-qpa-plugins libgl-dev
   libx11-dev libxtst-dev libxi-dev
   googletest libgtest-dev
   xvfb xauth x11-utils imagemagick fonts-dejavu-core

@@ -1,0 +1,58 @@
+#include "main_window/exit_guard.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <csignal>
+#include <cstdio>
+#include <thread>
+
+namespace tollmere::main_window {
+namespace {
+
+void Spin(QCoreApplication& app) {
+  for (int i = 0; i < 20; ++i) {
+    app.processEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+// Raises `sig` in an application with the guard installed, then lets the
+// event loop run; reports "still running" if nothing ended the process.
+void GuardedApp(int sig) {
+  int argc = 1;
+  char name[] = "exit_guard_test";
+  char* argv[] = {name, nullptr};
+  QCoreApplication app(argc, argv);
+  InstallExitGuard([] { std::fputs("released\n", stderr); });
+  std::raise(sig);
+  Spin(app);
+  std::fputs("still running\n", stderr);
+  std::exit(0);
+}
+
+// A caught signal releases the keys first, then ends the program by that
+// signal, so the parent sees how it ended.
+TEST(ExitGuardDeathTest, ACaughtSignalReleasesThenEndsByIt) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+    EXPECT_EXIT(GuardedApp(sig), ::testing::KilledBySignal(sig), "released") << sig;
+  }
+}
+
+// Started under nohup: the hangup must not end the program.
+TEST(ExitGuard, ASignalIgnoredAtStartStaysIgnored) {
+  int argc = 1;
+  char name[] = "exit_guard_test";
+  char* argv[] = {name, nullptr};
+  QCoreApplication app(argc, argv);
+  std::signal(SIGHUP, SIG_IGN);
+  int released = 0;
+  InstallExitGuard([&released] { ++released; });
+  std::raise(SIGHUP);
+  Spin(app);
+  EXPECT_EQ(released, 0);
+}
+
+}  // namespace
+}  // namespace tollmere::main_window
