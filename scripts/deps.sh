@@ -9,6 +9,7 @@ packages=(
   libx11-dev libxtst-dev libxi-dev
   googletest libgtest-dev
   xvfb xauth x11-utils imagemagick fonts-dejavu-core
+  desktop-file-utils appstream dpkg-dev file man-db
 )
 
 missing=()

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Builds the .deb, installs it with dpkg, runs the installed program and
+# removes it again. Needs root; leaves alone a machine where Tollmere is
+# already installed.
+set -euo pipefail
+build=$1
+if [[ $(id -u) != 0 ]] || ! command -v dpkg >/dev/null; then
+  echo "skipped: needs root and dpkg"
+  exit 77
+fi
+if dpkg-query -W -f='${Status}' tollmere 2>/dev/null | grep -q 'install ok installed'; then
+  echo "skipped: a tollmere package is installed here already"
+  exit 77
+fi
+
+rm -rf "$build/packages"
+(cd "$build" && cpack -G DEB >/dev/null)
+deb=$(ls "$build"/packages/tollmere_*.deb)
+echo "built $deb"
+
+# Dependencies are computed from the linked libraries.
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "Depends: $depends"
+for lib in libqt6widgets6 libqt6gui6 libqt6core6 libxtst6 libx11-6 qt6-qpa-plugins; do
+  [[ $depends == *"$lib"* ]] || { echo "missing dependency $lib"; exit 1; }
+done
+
+trap 'dpkg -r tollmere >/dev/null' EXIT
+dpkg -i "$deb" >/dev/null
+
+[[ $(/usr/bin/tollmere --version) == "tollmere 1.0.0.0" ]] || { echo "wrong --version"; exit 1; }
+for f in /usr/share/applications/org.tollmere.Tollmere.desktop \
+         /usr/share/metainfo/org.tollmere.Tollmere.metainfo.xml \
+         /usr/share/icons/hicolor/16x16/apps/tollmere.png \
+         /usr/share/icons/hicolor/32x32/apps/tollmere.png \
+         /usr/share/icons/hicolor/scalable/apps/tollmere.svg \
+         /usr/share/pixmaps/tollmere.xpm \
+         /usr/share/man/man1/tollmere.1.gz; do
+  [[ -s $f ]] || { echo "not installed: $f"; exit 1; }
+done
+file /usr/share/icons/hicolor/32x32/apps/tollmere.png | grep -q '32 x 32' || { echo "32x32 icon is not 32x32"; exit 1; }
+desktop-file-validate /usr/share/applications/org.tollmere.Tollmere.desktop
+echo "installed, ran and removed"
