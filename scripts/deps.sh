@@ -10,6 +10,7 @@ packages=(
   googletest libgtest-dev
   xvfb xauth x11-utils imagemagick fonts-dejavu-core
   desktop-file-utils appstream dpkg-dev file man-db
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -28,7 +28,7 @@ TEST_F(Startup, SendsOneSpaceKeystrokeThenClosesCleanly) {
 
   driver_->RequestClose(window_);
   const ExitStatus status = app_->WaitForExit(5s);
-  EXPECT_TRUE(status.Exited() && status.Code() == 0) << status.Describe();
+  EXPECT_TRUE(status.Exited() && status.Code() == 0) << status.Describe() << "\n" << app_->Stderr();
   ExpectNoKeyDown("after closing");
 }
 
