@@ -49,7 +49,8 @@ std::string Driver::Title(unsigned long window) {
   return title;
 }
 
-unsigned long Driver::FindViewable(unsigned long under, const std::string& title) {
+unsigned long Driver::FindViewable(unsigned long under, const std::string& title,
+                                   unsigned long other_than) {
   Display* d = x_->get();
   ::Window root = 0, parent = 0, *children = nullptr;
   unsigned count = 0;
@@ -58,21 +59,22 @@ unsigned long Driver::FindViewable(unsigned long under, const std::string& title
   for (unsigned i = 0; i < count && found == 0; ++i) {
     XWindowAttributes wa{};
     // A window may vanish while we look: its errors are only recorded.
-    if (XGetWindowAttributes(d, children[i], &wa) && wa.map_state == IsViewable &&
-        Title(children[i]) == title) {
+    if (children[i] != other_than && XGetWindowAttributes(d, children[i], &wa) &&
+        wa.map_state == IsViewable && Title(children[i]) == title) {
       found = children[i];
     } else {
-      found = FindViewable(children[i], title);
+      found = FindViewable(children[i], title, other_than);
     }
   }
   if (children != nullptr) XFree(children);
   return found;
 }
 
-unsigned long Driver::WaitForWindow(const std::string& title, std::chrono::milliseconds timeout) {
+unsigned long Driver::WaitForWindow(const std::string& title, std::chrono::milliseconds timeout,
+                                    unsigned long other_than) {
   const auto deadline = Clock::now() + timeout;
   for (;;) {
-    const unsigned long w = FindViewable(DefaultRootWindow(x_->get()), title);
+    const unsigned long w = FindViewable(DefaultRootWindow(x_->get()), title, other_than);
     x_->SyncAndTakeError();
     if (w != 0 || Clock::now() > deadline || x_->lost()) return w;
     std::this_thread::sleep_for(20ms);
@@ -101,6 +103,17 @@ void Driver::Key(unsigned keycode, bool down) {
 void Driver::PressKey(unsigned long keysym) { Key(XKeysymToKeycode(x_->get(), keysym), true); }
 
 void Driver::ReleaseKey(unsigned long keysym) { Key(XKeysymToKeycode(x_->get(), keysym), false); }
+
+void Driver::Chord(unsigned long modifier, unsigned long keysym) {
+  Display* d = x_->get();
+  const KeyCode mod = XKeysymToKeycode(d, modifier);
+  const KeyCode key = XKeysymToKeycode(d, keysym);
+  if (mod == 0 || key == 0) throw std::runtime_error("Chord: a keysym has no key");
+  Key(mod, true);
+  Key(key, true);
+  Key(key, false);
+  Key(mod, false);
+}
 
 void Driver::Type(std::string_view text) {
   Display* d = x_->get();

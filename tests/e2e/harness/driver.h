@@ -19,8 +19,9 @@ class Driver {
   Driver& operator=(const Driver&) = delete;
 
   // A viewable window with this title (_NET_WM_NAME or WM_NAME) anywhere in
-  // the tree; 0 if none appears within `timeout`.
-  unsigned long WaitForWindow(const std::string& title, std::chrono::milliseconds timeout);
+  // the tree, other than `other_than`; 0 if none appears within `timeout`.
+  unsigned long WaitForWindow(const std::string& title, std::chrono::milliseconds timeout,
+                              unsigned long other_than = 0);
 
   void Focus(unsigned long window);
   unsigned long FocusedWindow();
@@ -31,6 +32,8 @@ class Driver {
   // One key by keysym, down or up, with no modifiers.
   void PressKey(unsigned long keysym);
   void ReleaseKey(unsigned long keysym);
+  // `keysym` pressed and released while `modifier` is held: Control+a.
+  void Chord(unsigned long modifier, unsigned long keysym);
 
   // Button 1 down and up at (x, y) in `window`'s coordinates. Returns once
   // the server has processed both.
@@ -40,7 +43,7 @@ class Driver {
   void RequestClose(unsigned long window);
 
  private:
-  unsigned long FindViewable(unsigned long under, const std::string& title);
+  unsigned long FindViewable(unsigned long under, const std::string& title, unsigned long other_than);
   std::string Title(unsigned long window);
   void Key(unsigned keycode, bool down);
 
