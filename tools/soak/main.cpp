@@ -1,0 +1,360 @@
+// tollmere-soak: runs Tollmere on a private Xvfb for many hold cycles in its
+// self-repeating mode (the focus on its own window, so each held space
+// presses Start and the release starts the next countdown), counts the
+// space presses and releases the X server saw, samples the program's memory,
+// and says whether anything leaked or got stuck.
+#include <poll.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "harness/app_process.h"
+#include "harness/driver.h"
+#include "harness/x_connection.h"
+#include "harness/xvfb_server.h"
+
+// After our own headers: Xlib's macros would clash with their names.
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/XInput2.h>
+#include <X11/keysym.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+using namespace tollmere::e2e;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kUsage =
+    "Usage: tollmere-soak [CYCLES [INTERVAL_MS]] [--tollmere PATH]\n"
+    "Runs Tollmere on a private virtual X display for CYCLES (default 1000) hold\n"
+    "cycles of INTERVAL_MS (default 20), each started by the previous one's\n"
+    "keystroke; a cycle takes about 4 s + 2 x INTERVAL_MS. Prints the key counts,\n"
+    "the program's memory (VmRSS) every 50 cycles, and a verdict; the exit status\n"
+    "is 0 when it passes. SIGINT or SIGTERM stops it early with a report of what ran\n"
+    "(Ctrl+C in a terminal also ends Tollmere and its X server at once).\n";
+
+// Memory may settle during the first cycles; growth is judged after them.
+constexpr int kSampleEvery = 50;
+constexpr int kWarmUpCycles = 50;
+constexpr long kAllowedGrowthKb = 1024;
+
+// Where "Start" is, in the window's client coordinates.
+constexpr int kStartX = 104 + 81 / 2;
+constexpr int kStartY = 16 + 33 / 2;
+
+volatile sig_atomic_t g_stop = 0;
+void OnStop(int) { g_stop = 1; }
+
+struct Options {
+  int cycles = 1000;
+  int interval_ms = 20;
+  std::string binary = TOLLMERE_DEFAULT_BINARY;
+};
+
+int PositiveArg(const char* text, const char* what, long max) {
+  char* end = nullptr;
+  errno = 0;
+  const long value = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || errno != 0 || value < 1 || value > max) {
+    throw std::invalid_argument(std::string("bad ") + what + " '" + text + "' (1 to " +
+                                std::to_string(max) + ")\n" + kUsage);
+  }
+  return static_cast<int>(value);
+}
+
+Options ParseArgs(int argc, char** argv) {
+  Options options;
+  int positional = 0;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      std::exit(0);
+    }
+    if (arg == "--tollmere" && i + 1 < argc) {
+      options.binary = argv[++i];
+    } else if (positional == 0) {
+      options.cycles = PositiveArg(argv[i], "cycle count", 1'000'000);
+      ++positional;
+    } else if (positional == 1) {
+      options.interval_ms = PositiveArg(argv[i], "interval", 60'000);
+      ++positional;
+    } else {
+      throw std::invalid_argument(std::string("unexpected argument '") + argv[i] + "'\n" + kUsage);
+    }
+  }
+  return options;
+}
+
+// VmRSS of `pid` in kB; -1 if it cannot be read.
+long RssKb(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+  }
+  return -1;
+}
+
+// Space presses and releases as the X server's master keyboard sees them,
+// whoever has the focus: XInput2 raw events on the root window.
+class RawKeyCounter {
+ public:
+  explicit RawKeyCounter(const std::string& display_name) : x_(display_name) {
+    display_ = x_.get();
+    int event = 0, error = 0;
+    if (!XQueryExtension(display_, "XInputExtension", &xi_opcode_, &event, &error)) {
+      throw std::runtime_error("the X server has no XInput extension");
+    }
+    int major = 2, minor = 0;
+    if (XIQueryVersion(display_, &major, &minor) != Success) {
+      throw std::runtime_error("the X server has no XInput 2");
+    }
+    unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
+    XISetMask(bits, XI_RawKeyPress);
+    XISetMask(bits, XI_RawKeyRelease);
+    XIEventMask mask{XIAllMasterDevices, static_cast<int>(sizeof bits), bits};
+    XISelectEvents(display_, DefaultRootWindow(display_), &mask, 1);
+    space_ = XKeysymToKeycode(display_, XK_space);
+    XSync(display_, False);
+  }
+  RawKeyCounter(const RawKeyCounter&) = delete;
+  RawKeyCounter& operator=(const RawKeyCounter&) = delete;
+
+  // Handles what has arrived, waiting up to `wait` for it.
+  void Pump(std::chrono::milliseconds wait) {
+    if (x_.lost()) return;
+    if (XPending(display_) == 0) {
+      pollfd pfd{ConnectionNumber(display_), POLLIN, 0};
+      poll(&pfd, 1, static_cast<int>(wait.count()));
+    }
+    while (!x_.lost() && XPending(display_) > 0) {
+      XEvent ev;
+      XNextEvent(display_, &ev);
+      XGenericEventCookie* cookie = &ev.xcookie;
+      if (cookie->type != GenericEvent || cookie->extension != xi_opcode_ ||
+          !XGetEventData(display_, cookie)) {
+        continue;
+      }
+      const auto* raw = static_cast<const XIRawEvent*>(cookie->data);
+      if (raw->detail == space_ && (raw->flags & XIKeyRepeat) == 0) {
+        const auto at = static_cast<std::uint32_t>(raw->time);
+        if (cookie->evtype == XI_RawKeyPress) {
+          ++presses_;
+          pressed_at_ = at;
+        } else if (cookie->evtype == XI_RawKeyRelease) {
+          ++releases_;
+          if (presses_ == releases_) {
+            holds_ms_.push_back(static_cast<double>(static_cast<std::int32_t>(at - pressed_at_)));
+          }
+        }
+      }
+      XFreeEventData(display_, cookie);
+    }
+  }
+
+  // Whether the server has any key down now; nullopt if it is gone.
+  std::optional<bool> AnyKeyDown() {
+    if (x_.lost()) return std::nullopt;
+    char keys[32] = {};
+    XQueryKeymap(display_, keys);
+    if (x_.lost()) return std::nullopt;
+    return std::any_of(std::begin(keys), std::end(keys), [](char c) { return c != 0; });
+  }
+
+  long presses() const { return presses_; }
+  long releases() const { return releases_; }
+  const std::vector<double>& holds_ms() const { return holds_ms_; }
+
+ private:
+  XConnection x_;
+  Display* display_ = nullptr;
+  int xi_opcode_ = 0;
+  int space_ = 0;
+  long presses_ = 0;
+  long releases_ = 0;
+  std::uint32_t pressed_at_ = 0;
+  std::vector<double> holds_ms_;
+};
+
+struct Sample {
+  int cycle;
+  long rss_kb;
+};
+
+long CountTrace(const AppProcess& app, const std::string& event) {
+  long n = 0;
+  for (const TraceEvent& e : app.Trace()) n += e.event == event && e.arg == "32";
+  return n;
+}
+
+int Run(const Options& options) {
+  const int interval = options.interval_ms;
+  const auto cycle_time = 4s + std::chrono::milliseconds(2 * interval);
+  XvfbServer xvfb;
+  RawKeyCounter counter(xvfb.name());
+  Driver user(xvfb.name());
+  std::printf("tollmere-soak on virtual X display %s: %d cycles of %d ms, about %.0f min\n",
+              xvfb.name().c_str(), options.cycles, interval,
+              options.cycles * std::chrono::duration<double>(cycle_time).count() / 60);
+  std::fflush(stdout);
+
+  AppProcess app(options.binary, AppProcess::XEnvironment(xvfb.name()));
+  const unsigned long window = user.WaitForWindow("Tollmere", 15s);
+  if (window == 0) throw std::runtime_error("the Tollmere window did not appear:\n" + app.Stderr());
+  // The start-up keystroke is not a cycle.
+  const auto startup_deadline = Clock::now() + 5s;
+  while (counter.releases() < 1 && Clock::now() < startup_deadline) counter.Pump(100ms);
+  if (counter.presses() != 1 || counter.releases() != 1) {
+    throw std::runtime_error("no start-up keystroke seen");
+  }
+
+  user.Focus(window);
+  user.Type(std::to_string(interval));
+  if (!app.WaitForTrace("interval", std::to_string(interval), 5s)) {
+    throw std::runtime_error("Tollmere did not take the interval:\n" + app.Stderr());
+  }
+  // The click also gives Start the focus, where the program's own space lands.
+  user.Click(window, kStartX, kStartY);
+
+  std::vector<Sample> samples{{0, RssKb(app.pid())}};
+  const auto started = Clock::now();
+  auto last_progress = Clock::now();
+  long last_releases = counter.releases();
+  std::string failure;
+  auto cycles = [&] { return static_cast<int>(counter.releases() - 1); };
+  while (cycles() < options.cycles && !g_stop) {
+    counter.Pump(200ms);
+    if (counter.releases() != last_releases) {
+      last_releases = counter.releases();
+      last_progress = Clock::now();
+      if (cycles() % kSampleEvery == 0 || cycles() == options.cycles) {
+        samples.push_back({cycles(), RssKb(app.pid())});
+        std::printf("  cycle %5d  %6.1f min  VmRSS %ld kB\n", cycles(),
+                    std::chrono::duration<double>(Clock::now() - started).count() / 60,
+                    samples.back().rss_kb);
+        std::fflush(stdout);
+      }
+    }
+    if (!app.Running()) {
+      failure = "Tollmere ended during the soak";
+      break;
+    }
+    if (Clock::now() - last_progress > cycle_time + 10s) {
+      failure = "no cycle completed for " +
+                std::to_string(std::chrono::duration_cast<std::chrono::seconds>(cycle_time + 10s).count()) +
+                " s (stuck after cycle " + std::to_string(cycles()) + ")";
+      break;
+    }
+  }
+  const double minutes = std::chrono::duration<double>(Clock::now() - started).count() / 60;
+  if (samples.back().cycle != cycles() && app.Running()) samples.push_back({cycles(), RssKb(app.pid())});
+
+  // Closed between cycles: the next countdown has only just begun.
+  ExitStatus status;
+  if (app.Running()) user.RequestClose(window);
+  status = app.WaitForExit(10s);
+  counter.Pump(300ms);
+  const std::optional<bool> key_down = counter.AnyKeyDown();
+  const long trace_downs = CountTrace(app, "key-down") - 1;
+  const long trace_ups = CountTrace(app, "key-up") - 1;
+
+  const long presses = counter.presses() - 1, releases = counter.releases() - 1;
+  long rss_max = 0;
+  for (const Sample& s : samples) rss_max = std::max(rss_max, s.rss_kb);
+  // The growth after warm-up: from the sample at kWarmUpCycles if the run
+  // went well past it, else from the first.
+  Sample base = samples.front();
+  for (const Sample& s : samples) {
+    if (s.cycle == kWarmUpCycles && cycles() >= 2 * kWarmUpCycles) base = s;
+  }
+  const long growth = samples.back().rss_kb - base.rss_kb;
+
+  const auto& holds = counter.holds_ms();
+  double hold_min = 0, hold_max = 0, hold_sum = 0;
+  int off = 0;
+  for (std::size_t i = 1; i < holds.size(); ++i) {  // [0] is the start-up keystroke
+    const double h = holds[i];
+    hold_min = i == 1 ? h : std::min(hold_min, h);
+    hold_max = std::max(hold_max, h);
+    hold_sum += h;
+    off += h < 2 * interval - 50 || h > 2 * interval + 50;
+  }
+  const std::size_t timed = holds.empty() ? 0 : holds.size() - 1;
+
+  std::printf("\ncycles    %d of %d in %.1f min%s\n", cycles(), options.cycles, minutes,
+              g_stop ? " (interrupted)" : "");
+  std::printf("presses   %ld (program traced %ld)\n", presses, trace_downs);
+  std::printf("releases  %ld (program traced %ld)\n", releases, trace_ups);
+  if (timed > 0) {
+    std::printf("hold      min %.0f / mean %.1f / max %.0f ms (expected %d); %d outside +-50 ms\n",
+                hold_min, hold_sum / static_cast<double>(timed), hold_max, 2 * interval, off);
+  }
+  std::printf("VmRSS     first %ld kB (cycle %d), last %ld kB (cycle %d), max %ld kB\n",
+              samples.front().rss_kb, samples.front().cycle, samples.back().rss_kb,
+              samples.back().cycle, rss_max);
+  std::printf("growth    %+ld kB since cycle %d (allowed < %ld kB)\n", growth, base.cycle,
+              kAllowedGrowthKb);
+  std::printf("exit      %s; keys down after: %s\n", status.Describe().c_str(),
+              !key_down ? "unknown (no X server)" : *key_down ? "yes" : "none");
+
+  std::vector<std::string> problems;
+  if (!failure.empty()) problems.push_back(failure);
+  if (presses != releases) problems.push_back("presses != releases");
+  if (trace_downs != presses || trace_ups != releases) {
+    problems.push_back("the program's trace disagrees with the server's count");
+  }
+  if (growth >= kAllowedGrowthKb) problems.push_back("memory grew by " + std::to_string(growth) + " kB");
+  if (!status.Exited() || status.Code() != 0) problems.push_back("Tollmere did not exit cleanly");
+  if (key_down.value_or(false)) problems.push_back("a key was left down");
+  if (cycles() < options.cycles && !g_stop) problems.push_back("not all cycles ran");
+
+  if (g_stop) {
+    std::printf("verdict   INTERRUPTED after %d cycles%s\n", cycles(),
+                presses == releases ? "; presses == releases so far" : "; presses != releases");
+    return 130;
+  }
+  if (problems.empty()) {
+    std::printf("verdict   PASS\n");
+    return 0;
+  }
+  std::printf("verdict   FAIL:");
+  for (const std::string& p : problems) std::printf(" %s;", p.c_str());
+  std::printf("\n");
+  if (!failure.empty()) std::printf("\nTollmere's stderr (last lines):\n");
+  if (!failure.empty()) {
+    const auto lines = app.StderrLines();
+    for (std::size_t i = lines.size() > 20 ? lines.size() - 20 : 0; i < lines.size(); ++i) {
+      std::printf("  %s\n", lines[i].c_str());
+    }
+  }
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  struct sigaction stop {};
+  stop.sa_handler = OnStop;
+  sigemptyset(&stop.sa_mask);
+  sigaction(SIGINT, &stop, nullptr);
+  sigaction(SIGTERM, &stop, nullptr);
+  try {
+    return Run(ParseArgs(argc, argv));
+  } catch (const std::exception& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "tollmere-soak: %s\n", e.what());
+    return 2;
+  }
+}
