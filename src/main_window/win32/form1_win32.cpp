@@ -1,0 +1,250 @@
+#include "main_window/win32/form1_win32.h"
+
+#include <cmath>
+
+#include "key_injection/module1.h"
+#include "runtime/error.h"
+#include "runtime/fatal.h"
+
+namespace tollmere::main_window {
+
+namespace hs = tollmere::hold_sequencer;
+namespace rt = tollmere::runtime;
+
+namespace {
+
+constexpr wchar_t kClassName[] = L"TollmereForm1";
+constexpr int kTxtIntervalId = 101;
+constexpr int kCommand1Id = 102;
+constexpr int kProblemId = 103;
+constexpr UINT_PTR kTimer1Id = 1;
+constexpr UINT_PTR kTimer2Id = 2;
+constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+
+void RegisterFormClass(HINSTANCE instance) {
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  if (GetClassInfoExW(instance, kClassName, &wc)) return;
+  wc.lpfnWndProc = [](HWND w, UINT m, WPARAM wp, LPARAM lp) -> LRESULT {
+    return DefWindowProcW(w, m, wp, lp);
+  };
+  wc.hInstance = instance;
+  wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  wc.lpszClassName = kClassName;
+  // Resource 1 is the program's icon; a test binary has none and gets the default.
+  wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
+  wc.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON,
+                                             GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+  if (RegisterClassExW(&wc) == 0) {
+    throw rt::Error(rt::ErrorNumber::kInternal, "Cannot register the window class");
+  }
+}
+
+HFONT GuiFont() { return static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT)); }
+
+}  // namespace
+
+int TwipsToPixels(int twips, int dpi) { return static_cast<int>(std::lround(twips * dpi / 1440.0)); }
+
+std::wstring Widen(const std::string& utf8) {
+  if (utf8.empty()) return {};
+  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring out(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
+  return out;
+}
+
+std::string Narrow(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int n =
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
+  return out;
+}
+
+Form1::Form1(HINSTANCE instance, int dpi_x, int dpi_y) : dpi_y_(dpi_y), sequencer_(*this, *this) {
+  const auto px = [dpi_x](int twips) { return TwipsToPixels(twips, dpi_x); };
+  const auto py = [dpi_y](int twips) { return TwipsToPixels(twips, dpi_y); };
+  client_width_ = px(2940);
+  client_height_ = py(885);
+
+  RegisterFormClass(instance);
+  RECT outer{0, 0, client_width_, client_height_};
+  AdjustWindowRectEx(&outer, kStyle, FALSE, 0);
+  window_ = CreateWindowExW(0, kClassName, L"Tollmere", kStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+                            outer.right - outer.left, outer.bottom - outer.top, nullptr, nullptr, instance, nullptr);
+  if (window_ == nullptr) throw rt::Error(rt::ErrorNumber::kInternal, "Cannot create the window");
+  // From here on the window's messages come to Handle().
+  SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Form1::WindowProc));
+
+  const auto child = [&](const wchar_t* cls, const wchar_t* text, DWORD style, DWORD ex_style, int id, int left,
+                         int top, int width, int height) {
+    HWND h = CreateWindowExW(ex_style, cls, text, WS_CHILD | style, left, top, width, height, window_,
+                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+    if (h == nullptr) throw rt::Error(rt::ErrorNumber::kInternal, "Cannot create the window's controls");
+    SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(GuiFont()), FALSE);
+    return h;
+  };
+  // Created in tab order: the box first, then the button.
+  txt_interval_ = child(L"EDIT", L"", WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE, kTxtIntervalId,
+                        px(120), py(360), px(1215), py(285));
+  command1_ = child(L"BUTTON", Widen(hs::kIdleCaption).c_str(), WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0,
+                    kCommand1Id, px(1560), py(240), px(1215), py(495));
+  // Room below the controls for a refused entry's reason; the window grows
+  // to show it only while there is one.
+  problem_ = child(L"STATIC", L"", SS_LEFT, 0, kProblemId, px(120), client_height_, client_width_ - 2 * px(120), 0);
+  last_focus_ = txt_interval_;
+
+  timer2_.emplace(window_, kTimer2Id, 1000, false);
+  timer1_.emplace(window_, kTimer1Id, 0, false);
+  timer2_->SetOnTick([this] { rt::RunHandler([this] { sequencer_.Timer2_Timer(); }); });
+  timer1_->SetOnTick([this] { rt::RunHandler([this] { sequencer_.Timer1_Timer(); }); });
+}
+
+Form1::~Form1() {
+  timer1_.reset();
+  timer2_.reset();
+  SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+  DestroyWindow(window_);
+}
+
+void Form1::Form_Load() {
+  PressKey(hs::kSpaceKey);
+  // Completed at once: a key left down would stay down for whichever window
+  // has the focus.
+  ReleaseKey(hs::kSpaceKey);
+}
+
+void Form1::Show(int show_command) {
+  ShowWindow(window_, show_command);
+  UpdateWindow(window_);
+  SetFocus(txt_interval_);
+}
+
+void Form1::StopEverything() {
+  timer1_->SetEnabled(false);
+  timer2_->SetEnabled(false);
+  EnableWindow(window_, FALSE);
+}
+
+LRESULT CALLBACK Form1::WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  auto* form = reinterpret_cast<Form1*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (form == nullptr) return DefWindowProcW(window, message, wparam, lparam);
+  return form->Handle(message, wparam, lparam);
+}
+
+LRESULT Form1::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_COMMAND: {
+      const int id = LOWORD(wparam);
+      const int code = HIWORD(wparam);
+      if (id == kTxtIntervalId && code == EN_CHANGE) {
+        rt::RunHandler([this] { sequencer_.txtInterval_Change(); });
+      } else if (id == kCommand1Id && code == BN_CLICKED) {
+        rt::RunHandler([this] { sequencer_.Command1_Click(); });
+      }
+      return 0;
+    }
+    case WM_TIMER:
+      if (wparam == kTimer1Id) timer1_->OnWmTimer();
+      if (wparam == kTimer2Id) timer2_->OnWmTimer();
+      return 0;
+    case WM_CTLCOLORSTATIC:
+      if (reinterpret_cast<HWND>(lparam) == problem_) {
+        HDC dc = reinterpret_cast<HDC>(wparam);
+        SetTextColor(dc, RGB(0xb0, 0x00, 0x20));
+        SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+        return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+      }
+      break;
+    case WM_ACTIVATE:
+      // The focus comes back to the control that had it, not to the frame.
+      if (LOWORD(wparam) == WA_INACTIVE) {
+        if (HWND focus = GetFocus(); focus != nullptr && IsChild(window_, focus)) last_focus_ = focus;
+      } else if (last_focus_ != nullptr) {
+        SetFocus(last_focus_);
+      }
+      return 0;
+    case WM_ENDSESSION:
+      // Windows ends the process after this returns: no key may stay down.
+      if (wparam) key_injection::TheModule1().ReleaseHeldKeys();
+      return 0;
+    case WM_CLOSE:
+      // Before the window goes: hiding it can take a while (Wine waits for
+      // the window manager), and the key must not stay down meanwhile.
+      timer1_->SetEnabled(false);
+      timer2_->SetEnabled(false);
+      key_injection::TheModule1().ReleaseHeldKeys();
+      break;
+    case WM_DESTROY:
+      timer1_->SetEnabled(false);
+      timer2_->SetEnabled(false);
+      key_injection::TheModule1().ReleaseHeldKeys();
+      PostQuitMessage(0);
+      return 0;
+    default:
+      break;
+  }
+  return DefWindowProcW(window_, message, wparam, lparam);
+}
+
+void Form1::ResizeClient(int height) {
+  RECT outer{0, 0, client_width_, height};
+  AdjustWindowRectEx(&outer, kStyle, FALSE, 0);
+  SetWindowPos(window_, nullptr, 0, 0, outer.right - outer.left, outer.bottom - outer.top,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void Form1::SetCommand1Caption(const std::string& caption) { SetWindowTextW(command1_, Widen(caption).c_str()); }
+
+void Form1::SetTimerEnabled(hs::TimerId timer, bool enabled) {
+  (timer == hs::TimerId::kTimer1 ? *timer1_ : *timer2_).SetEnabled(enabled);
+}
+
+void Form1::SetTimer1Interval(std::int32_t interval_ms) { timer1_->SetInterval(interval_ms); }
+
+std::string Form1::TxtIntervalText() {
+  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(txt_interval_)) + 1, L'\0');
+  text.resize(static_cast<std::size_t>(GetWindowTextW(txt_interval_, text.data(), static_cast<int>(text.size()))));
+  return Narrow(text);
+}
+
+void Form1::ShowIntervalProblem(const std::string& message) {
+  if (message.empty()) {
+    // Its own flag: IsWindowVisible is false too while the window is hidden.
+    if ((GetWindowLongW(problem_, GWL_STYLE) & WS_VISIBLE) == 0) return;
+    ShowWindow(problem_, SW_HIDE);
+    SetWindowTextW(problem_, L"");
+    if (grown_by_ > 0) ResizeClient(client_height_);
+    grown_by_ = 0;
+    return;
+  }
+  const std::wstring text = Widen(message);
+  SetWindowTextW(problem_, text.c_str());
+  RECT label{};
+  GetWindowRect(problem_, &label);
+  RECT measure{0, 0, label.right - label.left, 0};
+  HDC dc = GetDC(problem_);
+  HGDIOBJ old = SelectObject(dc, GuiFont());
+  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &measure, DT_CALCRECT | DT_WORDBREAK);
+  SelectObject(dc, old);
+  ReleaseDC(problem_, dc);
+  const int label_height = measure.bottom - measure.top;
+  SetWindowPos(problem_, nullptr, 0, 0, label.right - label.left, label_height,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  ShowWindow(problem_, SW_SHOWNA);
+  const int needed = client_height_ + label_height + TwipsToPixels(60, dpi_y_);
+  if (client_height_ + grown_by_ < needed) {
+    grown_by_ = needed - client_height_;
+    ResizeClient(needed);
+  }
+}
+
+void Form1::PressKey(const std::int32_t& key_code) { key_injection::PressKey(key_code); }
+
+void Form1::ReleaseKey(const std::int32_t& key_code) { key_injection::ReleaseKey(key_code); }
+
+}  // namespace tollmere::main_window
