@@ -11,6 +11,7 @@ packages=(
   xvfb xauth x11-utils imagemagick fonts-dejavu-core
   desktop-file-utils appstream dpkg-dev file man-db
   clang libclang-rt-14-dev
+  g++-mingw-w64-x86-64-posix wine wine64
 )
 
 missing=()
