@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -38,8 +39,9 @@ struct Win32TimerTest : ::testing::Test {
     timer->SetOnTick([this] { ticks.push_back(static_cast<std::int64_t>(GetTickCount64() - start)); });
   }
 
-  void Pump(std::int64_t until_ms) {
-    while (static_cast<std::int64_t>(GetTickCount64() - start) < until_ms) {
+  // Runs the message loop until `until_ms`, or until `enough` ticks came.
+  void Pump(std::int64_t until_ms, std::size_t enough = SIZE_MAX) {
+    while (static_cast<std::int64_t>(GetTickCount64() - start) < until_ms && ticks.size() < enough) {
       MSG msg;
       while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
       Sleep(1);
@@ -55,7 +57,7 @@ struct Win32TimerTest : ::testing::Test {
 
 TEST_F(Win32TimerTest, TicksOneIntervalApartFromWhenEnabled) {
   Make(200, true);
-  Pump(700);
+  Pump(3000, 3);
   ASSERT_EQ(ticks.size(), 3u);
   EXPECT_NEAR(ticks[0], 200, 50);
   EXPECT_NEAR(ticks[1], 400, 50);

@@ -6,7 +6,7 @@ set(TOLLMERE_WINE_SESSION ${CMAKE_CURRENT_LIST_DIR}/wine_session.sh)
 set(TOLLMERE_WINE_RUN ${CMAKE_CURRENT_LIST_DIR}/wine_run.sh)
 
 add_test(NAME wine_session_start COMMAND bash ${TOLLMERE_WINE_SESSION} start ${TOLLMERE_WINE_DIR})
-set_tests_properties(wine_session_start PROPERTIES FIXTURES_SETUP wine LABELS windows TIMEOUT 180)
+set_tests_properties(wine_session_start PROPERTIES FIXTURES_SETUP wine LABELS windows TIMEOUT 600)
 add_test(NAME wine_session_stop COMMAND bash ${TOLLMERE_WINE_SESSION} stop ${TOLLMERE_WINE_DIR})
 set_tests_properties(wine_session_stop PROPERTIES FIXTURES_CLEANUP wine LABELS windows TIMEOUT 60)
 
