@@ -134,6 +134,11 @@ int main(int argc, char** argv) {
   std::wstring command = L"\"" + WindowsPath(argv[1]) + L"\"";
   STARTUPINFOW si{};
   si.cb = sizeof si;
+  // Its window must not take the focus: Wine routes a queued key message to
+  // the focus at the time it is read, and the start-up release could go to
+  // the new window instead of the probe.
+  si.dwFlags = STARTF_USESHOWWINDOW;
+  si.wShowWindow = SW_SHOWNOACTIVATE;
   PROCESS_INFORMATION pi{};
   if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
     std::printf("FAIL: cannot start %ls (error %lu)\n", command.c_str(), GetLastError());

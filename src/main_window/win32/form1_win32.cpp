@@ -25,9 +25,8 @@ void RegisterFormClass(HINSTANCE instance) {
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof wc;
   if (GetClassInfoExW(instance, kClassName, &wc)) return;
-  wc.lpfnWndProc = [](HWND w, UINT m, WPARAM wp, LPARAM lp) -> LRESULT {
-    return DefWindowProcW(w, m, wp, lp);
-  };
+  // Form1 puts its own procedure in once the window exists.
+  wc.lpfnWndProc = DefWindowProcW;
   wc.hInstance = instance;
   wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
@@ -119,9 +118,10 @@ void Form1::Form_Load() {
 }
 
 void Form1::Show(int show_command) {
+  // Activation puts the focus in the box (WM_ACTIVATE); a program started
+  // not to be activated leaves the focus where it is.
   ShowWindow(window_, show_command);
   UpdateWindow(window_);
-  SetFocus(txt_interval_);
 }
 
 void Form1::StopEverything() {

@@ -34,7 +34,7 @@ class Form1 final : private hold_sequencer::FormControls, private hold_sequencer
   // On the way out after an error: no more ticks, no more input.
   void StopEverything();
 
-  // Shows the window with the focus in the interval box.
+  // Shows the window; once active, the focus is in the interval box.
   void Show(int show_command);
 
   HWND Window() const { return window_; }
