@@ -38,6 +38,9 @@ class Form1 final : public QWidget,
   QtTimer& Timer2() { return timer2_; }
   const hold_sequencer::HoldSequencer& Sequencer() const { return sequencer_; }
 
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
  private:
   void SetCommand1Caption(const std::string& caption) override;
   void SetTimerEnabled(hold_sequencer::TimerId timer, bool enabled) override;
@@ -57,6 +60,7 @@ class Form1 final : public QWidget,
   hold_sequencer::HoldSequencer sequencer_;
   int client_height_;
   int grown_by_ = 0;
+  bool painted_ = false;
 };
 
 }  // namespace tollmere::main_window
