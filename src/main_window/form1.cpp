@@ -1,5 +1,6 @@
 #include "main_window/form1.h"
 
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -33,6 +34,7 @@ Form1::Form1(double logical_dpi)
   command1_->setObjectName(QStringLiteral("Command1"));
   command1_->setGeometry(px(1560), px(240), px(1215), px(495));
   setTabOrder(txt_interval_, command1_);
+  command1_->installEventFilter(this);
 
   // Room below the controls for a refused entry's reason; the window grows
   // to show it only while there is one.
@@ -67,6 +69,21 @@ void Form1::paintEvent(QPaintEvent* event) {
     Trace("first-paint");
   }
   QWidget::paintEvent(event);
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
+  // While our own space is down, the X server's autorepeat sends the focused
+  // button release-and-press pairs, which Qt does not reliably mark as
+  // repeats: each would click "Start" again in the middle of the hold, and
+  // a hold longer than the repeat delay would never end. The one real
+  // release reaches the button after ReleaseKey, when the key is no longer
+  // held.
+  if (watched == command1_ && (event->type() == QEvent::KeyRelease || event->type() == QEvent::KeyPress) &&
+      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space &&
+      key_injection::TheModule1().IsHeld(hs::kSpaceKey)) {
+    return event->type() == QEvent::KeyRelease || command1_->isDown();
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void Form1::StopEverything() {

@@ -40,6 +40,7 @@ class Form1 final : public QWidget,
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void SetCommand1Caption(const std::string& caption) override;

@@ -1,11 +1,19 @@
-// The Qt-side timer: the part that keeps holds and countdowns exact.
+// The Qt-side timer and the window's handling of the held space bar: the
+// parts that keep holds and countdowns exact on a real desktop.
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
 #include <QtTest>
 #include <chrono>
 #include <thread>
 
+#include "key_injection/module1.h"
+#include "key_injection/recording_backend.h"
+#include "main_window/form1.h"
 #include "main_window/qt_timer.h"
 
 namespace mw = tollmere::main_window;
+namespace ki = tollmere::key_injection;
 
 class TimingTest : public QObject {
   Q_OBJECT
@@ -38,6 +46,50 @@ class TimingTest : public QObject {
     QTest::qWait(30);
     QCOMPARE(ticks, 3);
   }
+
+  void init() {
+    ki::InstallModule1([log = log_] { return std::make_unique<ki::RecordingBackend>(log); });
+    form_ = std::make_unique<mw::Form1>(QGuiApplication::primaryScreen()->logicalDotsPerInch());
+    form_->show();
+    QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+  }
+  void cleanup() {
+    ki::TheModule1().ReleaseHeldKeys();
+    form_.reset();
+  }
+
+  // With the focus on "Start", the program's own held space presses the
+  // button; the server's autorepeat then sends it release-press pairs that
+  // must not click it, or the hold would restart its countdown and never end.
+  void autorepeatOfTheHeldSpaceDoesNotClickStart() {
+    QPushButton* start = form_->Command1();
+    start->setFocus();
+    int clicks = 0;
+    QObject::connect(start, &QPushButton::clicked, [&] { ++clicks; });
+
+    // A space typed by the user clicks as usual.
+    QTest::keyClick(start, Qt::Key_Space);
+    QCOMPARE(clicks, 1);
+
+    ki::PressKey(32);  // our hold begins: the press reaches the button
+    QTest::keyPress(start, Qt::Key_Space);
+    QVERIFY(start->isDown());
+    for (int i = 0; i < 3; ++i) {  // autorepeat
+      QTest::keyRelease(start, Qt::Key_Space);
+      QTest::keyPress(start, Qt::Key_Space);
+    }
+    QCOMPARE(clicks, 1);
+    QVERIFY(start->isDown());
+
+    ki::ReleaseKey(32);  // our release: the next countdown starts
+    QTest::keyRelease(start, Qt::Key_Space);
+    QCOMPARE(clicks, 2);
+    QVERIFY(!start->isDown());
+  }
+
+ private:
+  std::shared_ptr<ki::RecordingBackend::Log> log_ = std::make_shared<ki::RecordingBackend::Log>();
+  std::unique_ptr<mw::Form1> form_;
 };
 
 QTEST_MAIN(TimingTest)
