@@ -1,5 +1,6 @@
 #include "main_window/form1.h"
 
+#include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -35,6 +36,15 @@ Form1::Form1(double logical_dpi)
   command1_->setGeometry(px(1560), px(240), px(1215), px(495));
   setTabOrder(txt_interval_, command1_);
   command1_->installEventFilter(this);
+  txt_interval_->installEventFilter(this);
+
+  // The caret stops blinking after a while without input, as desktop
+  // toolkits do, so that a window left open does not wake the machine twice
+  // a second for nothing; the next key or click in the box starts it again.
+  caret_flash_ms_ = QApplication::cursorFlashTime();
+  caret_rest_.setSingleShot(true);
+  caret_rest_.setInterval(kCaretBlinksForMs);
+  QObject::connect(&caret_rest_, &QTimer::timeout, [] { QApplication::setCursorFlashTime(0); });
 
   // Room below the controls for a refused entry's reason; the window grows
   // to show it only while there is one.
@@ -71,7 +81,25 @@ void Form1::paintEvent(QPaintEvent* event) {
   QWidget::paintEvent(event);
 }
 
+void Form1::WakeCaret() {
+  if (QApplication::cursorFlashTime() != caret_flash_ms_) QApplication::setCursorFlashTime(caret_flash_ms_);
+  caret_rest_.start();
+}
+
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == txt_interval_) {
+    switch (event->type()) {
+      case QEvent::FocusIn:
+      case QEvent::KeyPress:
+      case QEvent::MouseButtonPress:
+      case QEvent::InputMethod:
+        WakeCaret();
+        break;
+      default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
+  }
   // While our own space is down, the X server's autorepeat sends the focused
   // button release-and-press pairs, which Qt does not reliably mark as
   // repeats: each would click "Start" again in the middle of the hold, and

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QTimer>
 #include <QWidget>
 
 #include "hold_sequencer/form_controls.h"
@@ -11,6 +12,9 @@ class QLineEdit;
 class QPushButton;
 
 namespace tollmere::main_window {
+
+// How long the caret in the interval box blinks after the last input there.
+inline constexpr int kCaretBlinksForMs = 10000;
 
 // Lengths on the window are stored in twips (1/1440 inch).
 int TwipsToPixels(int twips, double logical_dpi);
@@ -52,6 +56,7 @@ class Form1 final : public QWidget,
   void ReleaseKey(const std::int32_t& key_code) override;
 
   QtTimer& TimerFor(hold_sequencer::TimerId timer);
+  void WakeCaret();
 
   QLineEdit* txt_interval_;
   QPushButton* command1_;
@@ -62,6 +67,8 @@ class Form1 final : public QWidget,
   int client_height_;
   int grown_by_ = 0;
   bool painted_ = false;
+  int caret_flash_ms_ = 0;
+  QTimer caret_rest_;
 };
 
 }  // namespace tollmere::main_window

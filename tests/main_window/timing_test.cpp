@@ -1,5 +1,6 @@
-// The Qt-side timer and the window's handling of the held space bar: the
-// parts that keep holds and countdowns exact on a real desktop.
+// The Qt-side timer, the window's handling of the held space bar (the parts
+// that keep holds and countdowns exact on a real desktop) and its caret.
+#include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -85,6 +86,17 @@ class TimingTest : public QObject {
     QTest::keyRelease(start, Qt::Key_Space);
     QCOMPARE(clicks, 2);
     QVERIFY(!start->isDown());
+  }
+
+  // The caret rests after a while without input; the next input in the box
+  // makes it blink again at the desktop's rate.
+  void inputInTheBoxWakesARestingCaret() {
+    const int blink = QApplication::cursorFlashTime();
+    QVERIFY(blink > 0);
+    QApplication::setCursorFlashTime(0);  // as the rest leaves it
+    QTest::keyClick(form_->txtInterval(), Qt::Key_5);
+    QCOMPARE(QApplication::cursorFlashTime(), blink);
+    QCOMPARE(form_->txtInterval()->text(), QStringLiteral("5"));
   }
 
  private:
