@@ -12,6 +12,7 @@ packages=(
   desktop-file-utils appstream dpkg-dev file man-db
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix wine wine64
+  xdotool time
 )
 
 missing=()

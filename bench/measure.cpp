@@ -1,0 +1,130 @@
+#include "measure.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <iterator>
+#include <string_view>
+
+namespace tollmere::bench {
+namespace {
+
+// Nearest-rank percentile of sorted values.
+double Rank(const std::vector<double>& sorted, double p) {
+  const auto rank = static_cast<std::size_t>(std::ceil(p / 100.0 * static_cast<double>(sorted.size())));
+  return sorted[std::clamp<std::size_t>(rank, 1, sorted.size()) - 1];
+}
+
+}  // namespace
+
+std::optional<Summary> Summarize(std::vector<double> values) {
+  if (values.empty()) return std::nullopt;
+  std::vector<double> abs(values.size());
+  std::transform(values.begin(), values.end(), abs.begin(), [](double v) { return std::fabs(v); });
+  std::sort(values.begin(), values.end());
+  std::sort(abs.begin(), abs.end());
+  Summary s;
+  s.n = values.size();
+  s.min = values.front();
+  s.max = values.back();
+  const std::size_t mid = values.size() / 2;
+  s.median = values.size() % 2 == 1 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
+  s.p99 = Rank(values, 99);
+  s.p99_abs = Rank(abs, 99);
+  return s;
+}
+
+Cycles ReadCycles(const std::vector<KeyTransition>& transitions, std::optional<std::uint32_t> start,
+                  std::size_t max_holds) {
+  Cycles out;
+  bool down = false;  // a cycle is under way, pressed at down_at
+  std::uint32_t down_at = 0;
+  bool have_lead_in = false;  // the pause before that press is known
+  bool lead_in_from_start = false;
+  std::int64_t lead_in = 0;
+  bool have_up = false;  // the cycle before was released at up_at
+  std::uint32_t up_at = 0;
+  bool first = true;
+  for (const KeyTransition& t : transitions) {
+    if (out.holds.size() >= max_holds) break;
+    if (start && ServerSpan(*start, t.server_ms) < 0) continue;
+    const bool was_first = first;
+    first = false;
+    if (t.press) {
+      if (down) {
+        // A second press with no release between: that cycle is unreadable.
+        ++out.out_of_order;
+        down = have_up = false;
+        continue;
+      }
+      down = true;
+      down_at = t.server_ms;
+      lead_in_from_start = was_first && start.has_value();
+      have_lead_in = lead_in_from_start || have_up;
+      if (lead_in_from_start) lead_in = ServerSpan(*start, t.server_ms);
+      else if (have_up) lead_in = ServerSpan(up_at, t.server_ms);
+      continue;
+    }
+    if (!down) {
+      // A release with no press: a press went missing, or (before the
+      // first press) the key was down before we looked.
+      if (!was_first) ++out.out_of_order;
+      have_up = false;
+      continue;
+    }
+    out.holds.push_back(ServerSpan(down_at, t.server_ms));
+    if (have_lead_in && lead_in_from_start) out.first_lead_in = lead_in;
+    else if (have_lead_in) out.lead_ins.push_back(lead_in);
+    down = false;
+    have_up = true;
+    up_at = t.server_ms;
+  }
+  return out;
+}
+
+std::optional<std::int64_t> ClosestApproach(std::vector<std::uint32_t> a, std::vector<std::uint32_t> b) {
+  if (a.empty() || b.empty()) return std::nullopt;
+  std::sort(b.begin(), b.end());
+  std::int64_t best = INT64_MAX;
+  for (std::uint32_t t : a) {
+    const auto it = std::lower_bound(b.begin(), b.end(), t);
+    if (it != b.end()) best = std::min<std::int64_t>(best, std::llabs(ServerSpan(t, *it)));
+    if (it != b.begin()) best = std::min<std::int64_t>(best, std::llabs(ServerSpan(t, *std::prev(it))));
+  }
+  return best;
+}
+
+std::string ReplaceSection(const std::string& document, const std::string& heading,
+                           const std::string& section) {
+  // Headings are whole lines; the level is the run of '#' before the space.
+  const std::size_t level = heading.find_first_not_of('#');
+  const auto line_starts_heading_of_level = [&](std::size_t at) {
+    std::size_t hashes = 0;
+    while (at + hashes < document.size() && document[at + hashes] == '#') ++hashes;
+    return hashes >= 1 && hashes <= level && at + hashes < document.size() &&
+           document[at + hashes] == ' ';
+  };
+  std::size_t begin = std::string::npos;
+  bool in_fence = false;
+  for (std::size_t at = 0; at < document.size();) {
+    const std::size_t eol = document.find('\n', at);
+    const std::size_t end = eol == std::string::npos ? document.size() : eol;
+    const std::string_view line(document.data() + at, end - at);
+    if (line.substr(0, 3) == "```") in_fence = !in_fence;
+    if (!in_fence) {
+      if (begin == std::string::npos && line == heading) {
+        begin = at;
+      } else if (begin != std::string::npos && line_starts_heading_of_level(at)) {
+        return document.substr(0, begin) + section + "\n" + document.substr(at);
+      }
+    }
+    at = end + 1;
+  }
+  if (begin != std::string::npos) return document.substr(0, begin) + section;
+  std::string out = document;
+  if (!out.empty() && out.back() != '\n') out += '\n';
+  if (!out.empty()) out += '\n';
+  return out + section;
+}
+
+}  // namespace tollmere::bench

@@ -1,0 +1,62 @@
+#pragma once
+// The arithmetic of the benchmark, kept apart from X and processes so it can
+// be checked on made-up input.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tollmere::bench {
+
+// Milliseconds from `earlier` to `later` on the X server's 32-bit clock.
+inline std::int64_t ServerSpan(std::uint32_t earlier, std::uint32_t later) {
+  return static_cast<std::int32_t>(later - earlier);
+}
+
+struct Summary {
+  std::size_t n = 0;
+  double min = 0;
+  double median = 0;
+  double p99 = 0;  // nearest rank: with fewer than 100 samples, the largest
+  double max = 0;
+  double p99_abs = 0;  // the same rank of |value|: what the goals and ratios use
+};
+
+// Nothing is summarised from no samples.
+std::optional<Summary> Summarize(std::vector<double> values);
+
+// One first press or release of the measured key, stamped by the server.
+struct KeyTransition {
+  bool press = false;
+  std::uint32_t server_ms = 0;
+};
+
+// Hold cycles read off a key's transitions: each press paired with the
+// release after it, and the pause before each press.
+struct Cycles {
+  std::vector<std::int64_t> holds;  // release - press
+  // press(1) - start, where a start time is given; then press(k) - release(k-1).
+  std::vector<std::int64_t> lead_ins;
+  std::optional<std::int64_t> first_lead_in;
+  // Transitions that broke the press, release, press... order (they and the
+  // cycle they were in are left out).
+  std::size_t out_of_order = 0;
+};
+
+// `start` (optional) is when the first cycle was set off; transitions before
+// it are ignored. At most `max_holds` cycles are taken.
+Cycles ReadCycles(const std::vector<KeyTransition>& transitions, std::optional<std::uint32_t> start,
+                  std::size_t max_holds = SIZE_MAX);
+
+// The smallest distance between a time in `a` and one in `b` (server ms);
+// nullopt when either is empty.
+std::optional<std::int64_t> ClosestApproach(std::vector<std::uint32_t> a, std::vector<std::uint32_t> b);
+
+// `document` with the section that starts at the line `heading` (up to the
+// next heading of the same level, or the end) replaced by `section`; with
+// no such section, `section` is appended at the end after a blank line.
+std::string ReplaceSection(const std::string& document, const std::string& heading,
+                           const std::string& section);
+
+}  // namespace tollmere::bench

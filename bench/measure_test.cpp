@@ -1,0 +1,112 @@
+#include "measure.h"
+
+#include <gtest/gtest.h>
+
+namespace tollmere::bench {
+namespace {
+
+TEST(Summarize, RanksAreNearestRankAndP99AbsSeesTheWorstSideOfZero) {
+  EXPECT_FALSE(Summarize({}));
+
+  // 30 samples: p99 is the largest, as with any count under 100.
+  std::vector<double> thirty(30, 0.0);
+  thirty[7] = 1;
+  const auto s = Summarize(thirty);
+  ASSERT_TRUE(s);
+  EXPECT_EQ(s->n, 30u);
+  EXPECT_EQ(s->p99, 1);
+  EXPECT_EQ(s->median, 0);
+
+  // 200 samples 1..200: p99 is the 198th, the median between the middle two.
+  std::vector<double> many;
+  for (int i = 200; i >= 1; --i) many.push_back(i);
+  const auto m = Summarize(many);
+  EXPECT_EQ(m->p99, 198);
+  EXPECT_EQ(m->median, 100.5);
+  EXPECT_EQ(m->min, 1);
+  EXPECT_EQ(m->max, 200);
+
+  // An early release counts as much as a late one.
+  const auto early = Summarize({0, 1, -3, 0});
+  EXPECT_EQ(early->p99, 1);
+  EXPECT_EQ(early->p99_abs, 3);
+  EXPECT_EQ(early->min, -3);
+}
+
+TEST(ReadCycles, SelfRepeatingCyclesGiveHoldsAndTheCountdownsBetweenThem) {
+  // The start-up keystroke (before the click at 1000), then three cycles.
+  const std::vector<KeyTransition> keys = {
+      {true, 500},   {false, 501},                   // start-up, ignored
+      {true, 5001},  {false, 5042},                  // click 1000 -> down 5001
+      {true, 9043},  {false, 9083},                  // lead-in from the release: 4001
+      {true, 13084}, {false, 13125},
+  };
+  const Cycles c = ReadCycles(keys, 1000);
+  EXPECT_EQ(c.holds, (std::vector<std::int64_t>{41, 40, 41}));
+  ASSERT_TRUE(c.first_lead_in);
+  EXPECT_EQ(*c.first_lead_in, 4001);
+  EXPECT_EQ(c.lead_ins, (std::vector<std::int64_t>{4001, 4001}));
+  EXPECT_EQ(c.out_of_order, 0u);
+
+  // Only as many cycles as asked for: the run is cut off mid-cycle.
+  const Cycles two = ReadCycles(keys, 1000, 2);
+  EXPECT_EQ(two.holds.size(), 2u);
+  EXPECT_EQ(two.lead_ins.size(), 1u);
+
+  // Without a start, there is no first lead-in (xdotool's holds).
+  const Cycles free = ReadCycles({{true, 10}, {false, 50}}, std::nullopt);
+  EXPECT_EQ(free.holds, (std::vector<std::int64_t>{40}));
+  EXPECT_FALSE(free.first_lead_in);
+  EXPECT_TRUE(free.lead_ins.empty());
+}
+
+TEST(ReadCycles, BrokenOrderIsCountedAndItsCycleLeftOut) {
+  const std::vector<KeyTransition> keys = {
+      {true, 100}, {false, 140},
+      {true, 4141}, {true, 4150}, {false, 4190},  // a second press: unreadable
+      {true, 8191}, {false, 8231},                 // no lead-in: the release before is unknown
+      {false, 9000},                               // a release with no press
+  };
+  const Cycles c = ReadCycles(keys, 0);
+  EXPECT_EQ(c.holds, (std::vector<std::int64_t>{40, 40}));
+  EXPECT_EQ(c.out_of_order, 3u);
+  EXPECT_TRUE(c.lead_ins.empty());
+}
+
+TEST(ReadCycles, TheServerClockMayWrapDuringARun) {
+  const std::uint32_t near_end = 0xFFFFFFFFu - 10;
+  const Cycles c = ReadCycles({{true, near_end}, {false, near_end + 40}}, near_end - 4000);
+  EXPECT_EQ(c.holds, (std::vector<std::int64_t>{40}));
+  EXPECT_EQ(*c.first_lead_in, 4000);
+}
+
+TEST(ClosestApproach, FindsTheNearestPairEitherSide) {
+  EXPECT_FALSE(ClosestApproach({}, {1}));
+  EXPECT_EQ(*ClosestApproach({100, 5000}, {4990, 300, 9000}), 10);
+  EXPECT_EQ(*ClosestApproach({4995}, {4990, 5001}), 5);
+}
+
+TEST(ReplaceSection, ReplacesOnlyItsOwnSectionOrAppends) {
+  const std::string section = "## Benchmark\n\nnew figures\n";
+
+  // None yet: appended after a blank line, the rest untouched.
+  EXPECT_EQ(ReplaceSection("# T\n\n## Tests\n\ntext", "## Benchmark", section),
+            "# T\n\n## Tests\n\ntext\n\n" + section);
+
+  // The last section: replaced to the end.
+  EXPECT_EQ(ReplaceSection("# T\n\n## Benchmark\n\nold\n### Sub\nold too\n", "## Benchmark", section),
+            "# T\n\n" + section);
+
+  // Sections after it, of its level or above, stay; comment lines in code
+  // blocks are not headings.
+  const std::string doc =
+      "# T\n\n## Benchmark\n\n```sh\n# not a heading\nbash bench/run\n```\nold\n\n## Packaging\n\nkept\n";
+  EXPECT_EQ(ReplaceSection(doc, "## Benchmark", section), "# T\n\n" + section + "\n## Packaging\n\nkept\n");
+
+  // Replacing twice gives the same as once.
+  const std::string once = ReplaceSection(doc, "## Benchmark", section);
+  EXPECT_EQ(ReplaceSection(once, "## Benchmark", section), once);
+}
+
+}  // namespace
+}  // namespace tollmere::bench
