@@ -52,7 +52,7 @@ using tollmere::bench::Summary;
 
 constexpr const char* kUsage =
     "Usage: tollmere-bench [--tollmere PATH] [--readme PATH] [--holds N] [--anchors N]\n"
-    "                      [--starts N] [--serial]\n"
+    "                      [--starts N] [--intervals L] [--serial] [--timelines] [--only PART]\n"
     "Measures Tollmere's hold and countdown timing (idle and with every core busy)\n"
     "against xdotool, its start-up time, peak memory and idle wake-ups, on private\n"
     "Xvfb servers. Prints the results as Markdown; with --readme, also puts them in\n"
@@ -60,11 +60,11 @@ constexpr const char* kUsage =
     "  --holds N    hold cycles per interval and condition (default 31)\n"
     "  --anchors N  xdotool holds per length and condition (default 30)\n"
     "  --starts N   timed start-ups (default 15, after one untimed)\n"
-    "  --serial     run the three intervals one after another, not side by side\n"
+    "  --intervals L  comma-separated intervals in ms (default 20,500,1000)\n"
+    "  --serial     run the intervals one after another, not side by side\n"
     "  --timelines  print each run's trace and server events on one time line\n"
     "  --only PART  run only this part: idle, loaded or footprint (repeatable)\n";
 
-constexpr int kIntervals[] = {20, 500, 1000};
 constexpr int kCountdownMs = 4000;
 constexpr int kCountdownTicks = 4;
 constexpr double kIdleSeconds = 10;
@@ -83,6 +83,7 @@ struct Options {
   std::size_t holds = 31;
   std::size_t anchors = 30;
   std::size_t starts = 15;
+  std::vector<int> intervals = {20, 500, 1000};
   bool serial = false;
   bool timelines = false;
   bool idle = true, loaded = true, footprint = true;  // which parts to run
@@ -281,7 +282,7 @@ void RunTollmere(const Options& options, Phase& phase) {
     }
   };
   if (options.serial) {
-    for (int interval : kIntervals) {
+    for (int interval : options.intervals) {
       Progress("Tollmere, interval " + std::to_string(interval) + " ms: " + std::to_string(options.holds) +
                " cycles");
       Instance instance(options, interval);
@@ -298,7 +299,7 @@ void RunTollmere(const Options& options, Phase& phase) {
   Progress("Tollmere, intervals 20, 500 and 1000 ms side by side: " + std::to_string(options.holds) +
            " cycles each");
   std::vector<std::unique_ptr<Instance>> instances;
-  for (int interval : kIntervals) instances.push_back(std::make_unique<Instance>(options, interval));
+  for (int interval : options.intervals) instances.push_back(std::make_unique<Instance>(options, interval));
   const auto t0 = std::chrono::steady_clock::now();
   for (std::size_t i = 0; i < instances.size(); ++i) {
     std::this_thread::sleep_until(t0 + i * 333ms);
@@ -333,7 +334,7 @@ void RunAnchor(const Options& options, Phase& phase) {
   XvfbServer xvfb;
   RawListener listener(xvfb.name());
   for (std::size_t rep = 0; rep < options.anchors; ++rep) {
-    for (int interval : kIntervals) {
+    for (int interval : options.intervals) {
       const int hold = 2 * interval;
       const std::size_t before = listener.SpaceTransitions().size();
       char seconds[32];
@@ -754,6 +755,14 @@ Options ParseArgs(int argc, char** argv) {
       o.anchors = count(i, 0);
     } else if (arg == "--starts") {
       o.starts = count(i);
+    } else if (arg == "--intervals" && i + 1 < argc) {
+      o.intervals.clear();
+      std::istringstream list(argv[++i]);
+      for (std::string item; std::getline(list, item, ',');) {
+        const int v = std::atoi(item.c_str());
+        if (v < 1 || v > 60000) throw std::invalid_argument("bad interval '" + item + "'");
+        o.intervals.push_back(v);
+      }
     } else if (arg == "--serial") {
       o.serial = true;
     } else if (arg == "--timelines") {
