@@ -367,9 +367,30 @@ void RunAnchor(const Options& options, Phase& phase) {
   }
 }
 
+// Other work on the machine skews every figure here, so each part waits, up
+// to a limit, until other processes have left the processors nearly idle for
+// a few seconds. What they used during the part is reported all the same.
+void WaitForQuietMachine() {
+  const auto give_up = std::chrono::steady_clock::now() + 5min;
+  for (;;) {
+    const CpuTimes before = CpuTimes::Now();
+    std::this_thread::sleep_for(3s);
+    const CpuTimes after = CpuTimes::Now();
+    const double foreign = 100.0 * std::max(0.0, (after.busy - before.busy) - (after.own - before.own)) /
+                           std::max(1e-3, after.total - before.total);
+    if (foreign < 10) return;
+    if (std::chrono::steady_clock::now() > give_up) {
+      Progress("the machine stayed busy (" + Format("%.0f", foreign) + " % by other processes); measuring anyway");
+      return;
+    }
+    Progress("waiting for a quiet machine: other processes use " + Format("%.0f", foreign) + " % of it");
+  }
+}
+
 Phase RunPhase(const Options& options, bool loaded) {
   Phase phase;
   phase.loaded = loaded;
+  WaitForQuietMachine();
   std::optional<CpuHog> hog;
   if (loaded) {
     hog.emplace();
@@ -441,6 +462,7 @@ long WakeupsOver(pid_t pid, double seconds) {
 
 Footprint RunFootprint(const Options& options) {
   Footprint out;
+  WaitForQuietMachine();
   XvfbServer xvfb;
   Probe probe(xvfb.name());
   Driver driver(xvfb.name());
@@ -716,7 +738,8 @@ std::string Report(const Options& options, const std::vector<Phase>& phases,
   for (const Phase& p : phases) {
     const std::string cond = p.loaded ? "Loaded" : "Idle";
     notes += "- " + cond + " phase: all cores " + Format("%.0f", p.busy_percent) + " % busy, " +
-             Format("%.0f", p.foreign_percent) + " % by other processes than the benchmark's";
+             Format("%.0f", p.foreign_percent) + " % by other processes than the benchmark's" +
+             (p.foreign_percent >= 10 ? " (enough to disturb these figures)" : "");
     if (!options.serial && p.closest_ms) {
       notes += "; the three intervals ran side by side on separate servers: " + std::to_string(p.near_events) +
                " of their " + std::to_string(p.key_events) + " key events came within " + std::to_string(kNearMs) +
