@@ -235,6 +235,7 @@ struct Phase {
   std::optional<std::int64_t> closest_ms;  // between two instances' key changes
   std::size_t key_events = 0;              // of all instances
   std::size_t near_events = 0;             // within kNearMs of another instance's
+  std::optional<Summary> wake_late_ms;     // of a plain timed sleep, the scheduler's floor
   double busy_percent = 0;                 // of all cores over the phase
   double foreign_percent = 0;              // of that, by processes not ours
 };
@@ -296,8 +297,9 @@ void RunTollmere(const Options& options, Phase& phase) {
   // third of a second apart so that the 500 and 1000 ms runs, whose events
   // stay on a 1 s grid, never meet. The 20 ms run's cycle is 4.04 s, so it
   // drifts past the others: the report says how often events came close.
-  Progress("Tollmere, intervals 20, 500 and 1000 ms side by side: " + std::to_string(options.holds) +
-           " cycles each");
+  std::string list;
+  for (int interval : options.intervals) list += (list.empty() ? "" : ", ") + std::to_string(interval);
+  Progress("Tollmere, intervals " + list + " ms side by side: " + std::to_string(options.holds) + " cycles each");
   std::vector<std::unique_ptr<Instance>> instances;
   for (int interval : options.intervals) instances.push_back(std::make_unique<Instance>(options, interval));
   const auto t0 = std::chrono::steady_clock::now();
@@ -330,7 +332,7 @@ void RunTollmere(const Options& options, Phase& phase) {
 // the same hold, on a server of its own.
 void RunAnchor(const Options& options, Phase& phase) {
   if (options.anchors == 0) return;
-  Progress("xdotool: holds of 40, 1000 and 2000 ms, " + std::to_string(options.anchors) + " each");
+  Progress("xdotool: the same holds, " + std::to_string(options.anchors) + " each");
   XvfbServer xvfb;
   RawListener listener(xvfb.name());
   for (std::size_t rep = 0; rep < options.anchors; ++rep) {
@@ -387,6 +389,26 @@ void WaitForQuietMachine() {
   }
 }
 
+// How late a plain absolute clock_nanosleep wakes up under the same
+// conditions: what the scheduler alone costs any program, before Qt, X or
+// Tollmere add anything.
+std::optional<Summary> WakeLateness() {
+  std::vector<double> late;
+  for (int i = 0; i < 200; ++i) {
+    timespec due{};
+    clock_gettime(CLOCK_MONOTONIC, &due);
+    due.tv_nsec += 20'000'000;
+    if (due.tv_nsec >= 1'000'000'000) {
+      due.tv_nsec -= 1'000'000'000;
+      ++due.tv_sec;
+    }
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr) == EINTR) {
+    }
+    late.push_back(MonotonicMs() - (static_cast<double>(due.tv_sec) * 1e3 + static_cast<double>(due.tv_nsec) / 1e6));
+  }
+  return Summarize(late);
+}
+
 Phase RunPhase(const Options& options, bool loaded) {
   Phase phase;
   phase.loaded = loaded;
@@ -397,6 +419,7 @@ Phase RunPhase(const Options& options, bool loaded) {
     Progress("CPU hog: " + std::to_string(hog->threads()) + " spinning threads");
   }
   const auto cpu_before = CpuTimes::Now();
+  phase.wake_late_ms = WakeLateness();
   RunTollmere(options, phase);
   RunAnchor(options, phase);
   hog.reset();
@@ -654,12 +677,19 @@ std::string Report(const Options& options, const std::vector<Phase>& phases,
     if (!tollmere_p99.count(p.loaded) || !anchor_p99.count(p.loaded)) continue;
     const double t = tollmere_p99[p.loaded];
     const double a = anchor_p99[p.loaded];
-    md += std::string("p99 ratio, ") + (p.loaded ? "loaded" : "idle") + ": xdotool " + Format("%.0f", a) +
+    md += std::string("- p99 ratio, ") + (p.loaded ? "loaded" : "idle") + ": xdotool " + Format("%.0f", a) +
           " ms / Tollmere " + Format("%.0f", t) + " ms = " +
           (t >= 1 ? Format("%.1f×", a / t) : Format("≥ %.0f× (Tollmere below the 1 ms resolution)", a)) +
           "\n";
   }
-  md += "\nxdotool holds include its default 12 ms pause after each keystroke (`--delay`), which it takes "
+  for (const Phase& p : phases) {
+    if (!p.wake_late_ms) continue;
+    md += std::string("- scheduler floor, ") + (p.loaded ? "loaded" : "idle") +
+          ": a plain 20 ms clock_nanosleep of the benchmark wakes " + Format("%.2f", p.wake_late_ms->median) +
+          " ms late at the median, " + Format("%.2f", p.wake_late_ms->p99) + " ms at p99 (n = " +
+          std::to_string(p.wake_late_ms->n) + ")\n";
+  }
+  md += "- xdotool holds include its default 12 ms pause after each keystroke (`--delay`), which it takes "
         "between the key-down and the `sleep`.\n\n";
 
   md += "### Countdown: key-down − click − 4000 ms (ms)\n\n";
@@ -741,7 +771,7 @@ std::string Report(const Options& options, const std::vector<Phase>& phases,
              Format("%.0f", p.foreign_percent) + " % by other processes than the benchmark's" +
              (p.foreign_percent >= 10 ? " (enough to disturb these figures)" : "");
     if (!options.serial && p.closest_ms) {
-      notes += "; the three intervals ran side by side on separate servers: " + std::to_string(p.near_events) +
+      notes += "; the intervals ran side by side on separate servers: " + std::to_string(p.near_events) +
                " of their " + std::to_string(p.key_events) + " key events came within " + std::to_string(kNearMs) +
                " ms of another run's (closest " + std::to_string(*p.closest_ms) + " ms)";
     }
