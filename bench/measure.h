@@ -7,12 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "harness/server_time.h"
+
 namespace tollmere::bench {
 
-// Milliseconds from `earlier` to `later` on the X server's 32-bit clock.
-inline std::int64_t ServerSpan(std::uint32_t earlier, std::uint32_t later) {
-  return static_cast<std::int32_t>(later - earlier);
-}
+using e2e::ServerSpan;
 
 struct Summary {
   std::size_t n = 0;

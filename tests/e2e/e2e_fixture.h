@@ -25,11 +25,6 @@ inline constexpr double kToleranceMs = 50;
 inline constexpr int kStartX = 104 + 81 / 2;
 inline constexpr int kStartY = 16 + 33 / 2;
 
-// Milliseconds from `earlier` to `later` on the server's 32-bit clock.
-inline double ServerSpan(std::uint32_t earlier, std::uint32_t later) {
-  return static_cast<double>(static_cast<std::int32_t>(later - earlier));
-}
-
 // A fresh Xvfb with the probe window focused, ready to start the program.
 class TollmereOnXvfb : public ::testing::Test {
  protected:
@@ -91,6 +86,15 @@ class TollmereOnXvfb : public ::testing::Test {
 
   void ExpectNoKeyDown(const char* when) {
     EXPECT_FALSE(probe_->AnyKeyDown()) << "keys down " << when << ": " << probe_->KeysDownText();
+  }
+
+  // Closes the window as a user would: the program must end cleanly and
+  // leave no key down.
+  void CloseAndExpectCleanExit() {
+    driver_->RequestClose(window_);
+    const ExitStatus status = app_->WaitForExit(5s);
+    EXPECT_TRUE(status.Exited() && status.Code() == 0) << status.Describe() << "\n" << app_->Stderr();
+    ExpectNoKeyDown("after closing");
   }
 
   // Declared in destruction order's reverse: the program goes first, the

@@ -26,10 +26,7 @@ TEST_F(Startup, SendsOneSpaceKeystrokeThenClosesCleanly) {
   EXPECT_EQ(probe_->events().size(), 2u) << "other keys or autorepeat reached the probe";
   ExpectNoKeyDown("after start-up");
 
-  driver_->RequestClose(window_);
-  const ExitStatus status = app_->WaitForExit(5s);
-  EXPECT_TRUE(status.Exited() && status.Code() == 0) << status.Describe() << "\n" << app_->Stderr();
-  ExpectNoKeyDown("after closing");
+  CloseAndExpectCleanExit();
 }
 
 // The program must fail fast and say why, not hang or crash.

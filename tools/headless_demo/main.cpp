@@ -40,10 +40,6 @@ double MonotonicMs() {
   return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
 }
 
-double ServerSpan(std::uint32_t earlier, std::uint32_t later) {
-  return static_cast<double>(static_cast<std::int32_t>(later - earlier));
-}
-
 struct Options {
   int interval_ms = 500;
   std::string binary = TOLLMERE_DEFAULT_BINARY;

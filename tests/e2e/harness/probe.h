@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "harness/server_time.h"
+
 namespace tollmere::e2e {
 
 class XConnection;
