@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QIcon>
+#include <QPixmap>
 #include <QScreen>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +14,12 @@
 #include "main_window/form1.h"
 #include "main_window/trace.h"
 #include "runtime/fatal.h"
+
+// The icon's images, compiled in: XPM is C, and reading it from memory
+// spares start-up the search for image-format plug-ins that a file needs.
+#include "tollmere-16-16c.xpm"
+#include "tollmere-32-16c.xpm"
+#include "tollmere-32-2c.xpm"
 
 namespace {
 
@@ -54,6 +61,7 @@ int main(int argc, char** argv) {
   }
   mw::EnableTrace(trace);
 
+  mw::ChooseWindowSystem();
   if (const std::string problem = mw::DisplayProblem(); !problem.empty()) {
     std::fprintf(stderr, "tollmere: %s\n", problem.c_str());
     return 1;
@@ -61,13 +69,15 @@ int main(int argc, char** argv) {
 
   // Qt's argument parsing must not see the options we took.
   int qt_argc = 1;
+  mw::ExplainWindowSystemFailure();
   QApplication app(qt_argc, argv);
+  mw::EndWindowSystemWatch();
   QApplication::setApplicationName(QStringLiteral("Tollmere"));
   QApplication::setApplicationVersion(QStringLiteral("1.0.0.0"));
   QIcon icon;
-  icon.addFile(QStringLiteral(":/icons/tollmere-32-2c.xpm"));
-  icon.addFile(QStringLiteral(":/icons/tollmere-32-16c.xpm"));
-  icon.addFile(QStringLiteral(":/icons/tollmere-16-16c.xpm"));
+  icon.addPixmap(QPixmap(tollmere_32_2c));
+  icon.addPixmap(QPixmap(tollmere_32_16c));
+  icon.addPixmap(QPixmap(tollmere_16_16c));
   QApplication::setWindowIcon(icon);
 
   ki::InstallModule1(ki::DefaultBinder());
