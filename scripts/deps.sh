@@ -13,7 +13,7 @@ packages=(
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix wine wine64
   xdotool time
-  libwayland-dev libxkbcommon-dev qt6-wayland sway grim
+  libwayland-dev wayland-protocols libxkbcommon-dev qt6-wayland sway grim
   libevdev-dev qemu-system-x86 busybox-static
 )
 
