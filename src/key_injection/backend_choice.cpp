@@ -1,9 +1,151 @@
 #include "key_injection/backend_choice.h"
 
+#include <cstdlib>
+#include <utility>
+#include <vector>
+
+#include "runtime/error.h"
+#if TOLLMERE_HAVE_XTEST
 #include "key_injection/xtest_backend.h"
+#endif
+#if TOLLMERE_HAVE_WAYLAND
+#include "key_injection/wayland_backend.h"
+#endif
+#if TOLLMERE_HAVE_UINPUT
+#include "key_injection/uinput_backend.h"
+#endif
 
 namespace tollmere::key_injection {
+namespace {
 
-BackendBinder DefaultBinder() { return [] { return OpenXTestBackend(); }; }
+namespace rt = tollmere::runtime;
+
+struct Known {
+  BackendRequest request;
+  std::string_view name;    // as --backend takes it
+  std::string_view title;   // as messages say it
+};
+constexpr Known kKnown[] = {
+    {BackendRequest::kXTest, "xtest", "XTest (X11)"},
+    {BackendRequest::kWayland, "wayland", "Wayland virtual keyboard"},
+    {BackendRequest::kUinput, "uinput", "uinput (kernel virtual keyboard)"},
+};
+
+const Known& KnownFor(BackendRequest request) {
+  for (const Known& known : kKnown) {
+    if (known.request == request) return known;
+  }
+  return kKnown[0];
+}
+
+const BackendBinder& OpenerFor(const BackendOpeners& openers, BackendRequest request) {
+  switch (request) {
+    case BackendRequest::kWayland: return openers.wayland;
+    case BackendRequest::kUinput: return openers.uinput;
+    default: return openers.xtest;
+  }
+}
+
+bool Set(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0';
+}
+
+[[noreturn]] void Unavailable(const std::string& message) {
+  throw rt::Error(rt::ErrorNumber::kKeystrokeFacilityUnavailable, message);
+}
+
+constexpr std::string_view kXwaylandNotice =
+    "Keystrokes go through Xwayland, so only X11 programs receive them: this "
+    "compositor offers no virtual keyboard and /dev/uinput cannot be opened.";
+
+// Tries the automatic order for the session; the first that opens wins.
+std::unique_ptr<KeystrokeBackend> BindAutomatically(const SessionFacts& session,
+                                                    const BackendOpeners& openers,
+                                                    const NoticeSink& notice) {
+  if (!session.wayland) {
+    if (session.x11 && openers.xtest) return openers.xtest();
+    Unavailable(session.x11
+                    ? "This build cannot send keystrokes to an X11 session (built without XTest)."
+                    : "No display session found to send keystrokes to: neither WAYLAND_DISPLAY "
+                      "nor DISPLAY is set. Start Tollmere from a desktop session.");
+  }
+  std::vector<std::string> tried;
+  auto attempt = [&](BackendRequest request) -> std::unique_ptr<KeystrokeBackend> {
+    const BackendBinder& open = OpenerFor(openers, request);
+    if (!open) return nullptr;
+    try {
+      return open();
+    } catch (const rt::Error& error) {
+      tried.push_back(std::string(KnownFor(request).title) + ": " + error.what());
+      return nullptr;
+    }
+  };
+  if (auto backend = attempt(BackendRequest::kWayland)) return backend;
+  if (auto backend = attempt(BackendRequest::kUinput)) return backend;
+  if (session.x11) {
+    if (auto backend = attempt(BackendRequest::kXTest)) {
+      if (notice) notice(std::string(kXwaylandNotice));
+      return backend;
+    }
+  } else {
+    tried.push_back(std::string(KnownFor(BackendRequest::kXTest).title) +
+                    ": no Xwayland, DISPLAY is not set.");
+  }
+  std::string message = "No way to send keystrokes works in this Wayland session. Tried:";
+  for (const std::string& reason : tried) message += "\n- " + reason;
+  message +=
+      "\nUse a compositor that offers the virtual keyboard (sway, Hyprland, river), "
+      "give this user access to /dev/uinput as described above, or enable Xwayland "
+      "so that at least X11 programs receive the keys.";
+  Unavailable(message);
+}
+
+}  // namespace
+
+std::optional<BackendRequest> ParseBackendName(std::string_view name) {
+  for (const Known& known : kKnown) {
+    if (known.name == name) return known.request;
+  }
+  return std::nullopt;
+}
+
+std::string BackendNames() {
+  std::string names;
+  for (const Known& known : kKnown) {
+    if (!names.empty()) names += '|';
+    names += known.name;
+  }
+  return names;
+}
+
+SessionFacts SessionFromEnvironment() { return {Set("WAYLAND_DISPLAY"), Set("DISPLAY")}; }
+
+BackendBinder ChooseBackend(BackendRequest request, SessionFacts session, BackendOpeners openers,
+                            NoticeSink notice) {
+  return [=]() -> std::unique_ptr<KeystrokeBackend> {
+    if (request == BackendRequest::kAuto) return BindAutomatically(session, openers, notice);
+    const BackendBinder& open = OpenerFor(openers, request);
+    if (!open) {
+      Unavailable("This build of Tollmere has no " + std::string(KnownFor(request).title) +
+                  " back end.");
+    }
+    return open();
+  };
+}
+
+BackendBinder DefaultBinder(BackendRequest request, NoticeSink notice) {
+  BackendOpeners openers;
+#if TOLLMERE_HAVE_XTEST
+  openers.xtest = [] { return OpenXTestBackend(); };
+#endif
+#if TOLLMERE_HAVE_WAYLAND
+  openers.wayland = [] { return OpenWaylandBackend(); };
+#endif
+#if TOLLMERE_HAVE_UINPUT
+  openers.uinput = [] { return OpenUinputBackend(); };
+#endif
+  return ChooseBackend(request, SessionFromEnvironment(), std::move(openers), std::move(notice));
+}
 
 }  // namespace tollmere::key_injection

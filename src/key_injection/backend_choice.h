@@ -1,10 +1,50 @@
 #pragma once
 
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
 #include "key_injection/keystroke_backend.h"
 
 namespace tollmere::key_injection {
 
-// How this build binds its keystroke facility on the first keystroke.
-BackendBinder DefaultBinder();
+// A back end the user may ask for by name (--backend=...), or kAuto.
+enum class BackendRequest { kAuto, kXTest, kWayland, kUinput };
+
+// "xtest", "wayland" or "uinput"; nullopt for anything else.
+std::optional<BackendRequest> ParseBackendName(std::string_view name);
+
+// The names this build can bind, for --help and error messages.
+std::string BackendNames();
+
+// What kind of session the program runs in, as its environment says.
+struct SessionFacts {
+  bool wayland = false;  // WAYLAND_DISPLAY is set
+  bool x11 = false;      // DISPLAY is set (on Wayland: Xwayland)
+};
+SessionFacts SessionFromEnvironment();
+
+// The ways this build can open each back end; empty where not built.
+struct BackendOpeners {
+  BackendBinder xtest;
+  BackendBinder wayland;
+  BackendBinder uinput;
+};
+
+// Told once, when keystrokes can reach only part of the desktop.
+using NoticeSink = std::function<void(const std::string&)>;
+
+// The binder Module1 calls on the first keystroke. Automatic choice: on
+// Wayland the virtual keyboard where the compositor offers it, else uinput
+// where it can be opened, else XTest through Xwayland (with a notice that only
+// X11 programs get the keys); on X11, XTest. A request binds that back end or
+// fails with its own reason. When nothing fits, the error lists each attempt
+// with its reason and what the user can do.
+BackendBinder ChooseBackend(BackendRequest request, SessionFacts session, BackendOpeners openers,
+                            NoticeSink notice);
+
+// ChooseBackend over this build's back ends and the process environment.
+BackendBinder DefaultBinder(BackendRequest request, NoticeSink notice);
 
 }  // namespace tollmere::key_injection

@@ -28,11 +28,15 @@ namespace ki = tollmere::key_injection;
 namespace rt = tollmere::runtime;
 
 constexpr const char* kUsage =
-    "Usage: tollmere [--trace]\n"
+    "Usage: tollmere [--trace] [--backend=xtest|wayland|uinput]\n"
     "Holds the space bar for you: type an interval in milliseconds, click Start;\n"
     "after a countdown of 4 seconds the space bar is held for two intervals.\n"
     "\n"
     "  --trace     write captions and keystrokes, with times, to standard error\n"
+    "  --backend=NAME\n"
+    "              send keystrokes this way instead of choosing by the session:\n"
+    "              xtest (X11 and Xwayland), wayland (the compositor's virtual\n"
+    "              keyboard) or uinput (a kernel virtual keyboard, /dev/uinput)\n"
     "  --help      show this help and exit\n"
     "  --version   show the version and exit\n";
 
@@ -42,6 +46,8 @@ void ReleaseHeldKeys() { ki::TheModule1().ReleaseHeldKeys(); }
 
 int main(int argc, char** argv) {
   bool trace = false;
+  ki::BackendRequest backend = ki::BackendRequest::kAuto;
+  constexpr std::string_view kBackendOption = "--backend=";
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -54,6 +60,16 @@ int main(int argc, char** argv) {
     }
     if (arg == "--trace") {
       trace = true;
+      continue;
+    }
+    if (arg.starts_with(kBackendOption)) {
+      const auto named = ki::ParseBackendName(arg.substr(kBackendOption.size()));
+      if (!named) {
+        std::fprintf(stderr, "tollmere: unknown back end '%s': use one of %s\n",
+                     argv[i] + kBackendOption.size(), ki::BackendNames().c_str());
+        return 2;
+      }
+      backend = *named;
       continue;
     }
     std::fprintf(stderr, "tollmere: unknown option '%s'\n%s", argv[i], kUsage);
@@ -80,7 +96,10 @@ int main(int argc, char** argv) {
   icon.addPixmap(QPixmap(tollmere_16_16c));
   QApplication::setWindowIcon(icon);
 
-  ki::InstallModule1(ki::DefaultBinder());
+  ki::InstallModule1(ki::DefaultBinder(backend, [](const std::string& notice) {
+    std::fprintf(stderr, "tollmere: %s\n", notice.c_str());
+    mw::Trace("notice " + mw::Quoted(notice));
+  }));
   mw::Form1 form(QGuiApplication::primaryScreen()->logicalDotsPerInch());
 
   int fatal_status = 0;
