@@ -56,8 +56,8 @@ bool Set(const char* name) {
 }
 
 constexpr std::string_view kXwaylandNotice =
-    "Keystrokes go through Xwayland, so only X11 programs receive them: this "
-    "compositor offers no virtual keyboard and /dev/uinput cannot be opened.";
+    "Only X11 programs get the keys: this desktop offers no virtual keyboard, "
+    "and /dev/uinput is not open to you.";
 
 // Tries the automatic order for the session; the first that opens wins.
 std::unique_ptr<KeystrokeBackend> BindAutomatically(const SessionFacts& session,

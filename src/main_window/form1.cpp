@@ -24,6 +24,7 @@ Form1::Form1(double logical_dpi)
     : txt_interval_(new QLineEdit(this)),
       command1_(new QPushButton(QStringLiteral("Start"), this)),
       problem_(new QLabel(this)),
+      notice_(new QLabel(this)),
       sequencer_(*this, *this) {
   const auto px = [logical_dpi](int twips) { return TwipsToPixels(twips, logical_dpi); };
   setWindowTitle(QStringLiteral("Tollmere"));
@@ -46,13 +47,16 @@ Form1::Form1(double logical_dpi)
   caret_rest_.setInterval(kCaretBlinksForMs);
   QObject::connect(&caret_rest_, &QTimer::timeout, [] { QApplication::setCursorFlashTime(0); });
 
-  // Room below the controls for a refused entry's reason; the window grows
-  // to show it only while there is one.
+  // Room below the controls for a notice and a refused entry's reason; the
+  // window grows to show them only while there are any.
+  for (QLabel* label : {notice_, problem_}) {
+    label->setWordWrap(true);
+    label->setGeometry(px(120), client_height_, px(2940) - 2 * px(120), 0);
+    label->hide();
+  }
+  notice_->setObjectName(QStringLiteral("lblNotice"));
   problem_->setObjectName(QStringLiteral("lblIntervalProblem"));
-  problem_->setWordWrap(true);
   problem_->setStyleSheet(QStringLiteral("color: #b00020;"));
-  problem_->setGeometry(px(120), client_height_, px(2940) - 2 * px(120), 0);
-  problem_->hide();
 
   QObject::connect(txt_interval_, &QLineEdit::textChanged,
                    [this] { rt::RunHandler([this] { sequencer_.txtInterval_Change(); }); });
@@ -143,21 +147,40 @@ void Form1::ShowIntervalProblem(const std::string& message) {
     if (problem_->isHidden()) return;
     problem_->hide();
     problem_->clear();
-    if (grown_by_ > 0) resize(width(), height() - grown_by_);
-    grown_by_ = 0;
+    LayOutMessages();
     Trace("interval-ok");
     return;
   }
   problem_->setText(QString::fromStdString(message));
-  const int label_height = problem_->heightForWidth(problem_->width());
-  problem_->resize(problem_->width(), label_height);
   problem_->show();
-  const int needed = client_height_ + label_height + TwipsToPixels(60, logicalDpiY());
-  if (height() < needed) {
-    grown_by_ += needed - height();
-    resize(width(), needed);
-  }
+  LayOutMessages();
   Trace("interval-problem " + Quoted(message));
+}
+
+void Form1::ShowNotice(const std::string& message) {
+  notice_->setText(QString::fromStdString(message));
+  notice_->setVisible(!message.empty());
+  LayOutMessages();
+}
+
+void Form1::LayOutMessages() {
+  const int gap = TwipsToPixels(60, logicalDpiY());
+  int bottom = client_height_;
+  for (QLabel* label : {notice_, problem_}) {
+    if (label->isHidden()) continue;
+    label->setGeometry(label->x(), bottom, label->width(), label->heightForWidth(label->width()));
+    bottom += label->height() + gap;
+  }
+  // Only what this grew by is given back: a size the user chose stays.
+  const int needed = bottom == client_height_ ? 0 : bottom - client_height_;
+  if (needed > grown_by_ && height() < client_height_ + needed) {
+    const int more = client_height_ + needed - height();
+    grown_by_ += more;
+    resize(width(), height() + more);
+  } else if (needed < grown_by_) {
+    resize(width(), height() - (grown_by_ - needed));
+    grown_by_ = needed;
+  }
 }
 
 void Form1::PressKey(const std::int32_t& key_code) {

@@ -35,9 +35,14 @@ class Form1 final : public QWidget,
   // On the way out after an error: no more ticks, no more input.
   void StopEverything();
 
+  // A lasting word about how the program works here (say, that keystrokes
+  // reach only some programs), shown below the controls.
+  void ShowNotice(const std::string& message);
+
   QLineEdit* txtInterval() const { return txt_interval_; }
   QPushButton* Command1() const { return command1_; }
   QLabel* IntervalProblem() const { return problem_; }
+  QLabel* Notice() const { return notice_; }
   QtTimer& Timer1() { return timer1_; }
   QtTimer& Timer2() { return timer2_; }
   const hold_sequencer::HoldSequencer& Sequencer() const { return sequencer_; }
@@ -57,10 +62,14 @@ class Form1 final : public QWidget,
 
   QtTimer& TimerFor(hold_sequencer::TimerId timer);
   void WakeCaret();
+  // Stacks the visible messages below the controls and grows the window to
+  // show them, or gives back what it grew by.
+  void LayOutMessages();
 
   QLineEdit* txt_interval_;
   QPushButton* command1_;
   QLabel* problem_;
+  QLabel* notice_;
   QtTimer timer2_{1000, false};
   QtTimer timer1_{0, false};
   hold_sequencer::HoldSequencer sequencer_;

@@ -96,11 +96,16 @@ int main(int argc, char** argv) {
   icon.addPixmap(QPixmap(tollmere_16_16c));
   QApplication::setWindowIcon(icon);
 
-  ki::InstallModule1(ki::DefaultBinder(backend, [](const std::string& notice) {
+  // The back end is bound in Form_Load, once the window exists to carry
+  // a notice; the desktop user does not see standard error.
+  mw::Form1* notice_window = nullptr;
+  ki::InstallModule1(ki::DefaultBinder(backend, [&notice_window](const std::string& notice) {
     std::fprintf(stderr, "tollmere: %s\n", notice.c_str());
     mw::Trace("notice " + mw::Quoted(notice));
+    if (notice_window != nullptr) notice_window->ShowNotice(notice);
   }));
   mw::Form1 form(QGuiApplication::primaryScreen()->logicalDotsPerInch());
+  notice_window = &form;
 
   int fatal_status = 0;
   rt::SetFatalPolicy({

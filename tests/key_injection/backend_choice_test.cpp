@@ -84,7 +84,7 @@ TEST_F(ChoiceTest, XwaylandFallbackWarnsOnce) {
                  {Opens("xtest"), Fails("wayland", "no protocol"), Fails("uinput", "denied")}),
             "xtest");
   ASSERT_EQ(notices.size(), 1u);
-  EXPECT_NE(notices[0].find("only X11 programs"), std::string::npos) << notices[0];
+  EXPECT_NE(notices[0].find("Only X11 programs"), std::string::npos) << notices[0];
 
   // A build without the Wayland back ends falls through the same way.
   notices.clear();

@@ -104,6 +104,28 @@ class Form1Test : public QObject {
     QCOMPARE(form_->Timer1().Interval(), 30);
   }
 
+  // A notice stays while refused entries come and go, and the two never
+  // overlap or fall outside the window.
+  void aNoticeAndARefusedEntryStackBelowTheControls() {
+    form_->show();
+    const int height = form_->height();
+    form_->ShowNotice("Keystrokes go through Xwayland, so only X11 programs receive them.");
+    QVERIFY(form_->Notice()->isVisible());
+    QVERIFY(form_->height() > height);
+    const int with_notice = form_->height();
+    form_->txtInterval()->setText(QStringLiteral("-1"));
+    const QRect notice = form_->Notice()->geometry();
+    const QRect problem = form_->IntervalProblem()->geometry();
+    QVERIFY(notice.bottom() < problem.top());
+    QVERIFY(notice.top() >= form_->Command1()->geometry().bottom());
+    QVERIFY(problem.bottom() < form_->height());
+    form_->txtInterval()->setText(QStringLiteral("40"));
+    QVERIFY(form_->Notice()->isVisible());
+    QCOMPARE(form_->height(), with_notice);
+    form_->ShowNotice("");
+    QCOMPARE(form_->height(), height);
+  }
+
   // An error in a handler stops the timers and releases the held key before
   // the user is told, and only then ends the program.
   void aFatalErrorReleasesTheHeldKeyFirst() {
