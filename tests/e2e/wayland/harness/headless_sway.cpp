@@ -87,6 +87,12 @@ HeadlessSway::HeadlessSway(std::chrono::milliseconds startup_timeout) {
   char dir_template[] = "/tmp/tollmere-sway.XXXXXX";
   if (mkdtemp(dir_template) == nullptr) throw std::runtime_error("mkdtemp failed");
   runtime_dir_ = dir_template;
+  char client_template[] = "/tmp/tollmere-client.XXXXXX";
+  if (mkdtemp(client_template) == nullptr) {
+    fs::remove_all(runtime_dir_);
+    throw std::runtime_error("mkdtemp failed");
+  }
+  client_dir_ = client_template;
   const bool as_root = geteuid() == 0;
   const std::string config = runtime_dir_ + "/config";
   {
@@ -97,7 +103,7 @@ HeadlessSway::HeadlessSway(std::chrono::milliseconds startup_timeout) {
   }
   if (as_root && (chown(runtime_dir_.c_str(), kSwayUid, kSwayGid) != 0 ||
                   chown(config.c_str(), kSwayUid, kSwayGid) != 0)) {
-    fs::remove_all(runtime_dir_);
+    Stop();
     throw std::runtime_error("cannot hand " + runtime_dir_ + " to nobody");
   }
 
@@ -169,16 +175,16 @@ void HeadlessSway::Stop() {
   }
   if (log_fd_ >= 0) close(log_fd_);
   log_fd_ = -1;
-  if (!runtime_dir_.empty()) {
+  for (const std::string& dir : {runtime_dir_, client_dir_}) {
     std::error_code ignored;
-    fs::remove_all(runtime_dir_, ignored);
+    if (!dir.empty()) fs::remove_all(dir, ignored);
   }
 }
 
 std::vector<EnvChange> HeadlessSway::ClientEnvironment() const {
   return {
-      {"XDG_RUNTIME_DIR", runtime_dir_},
-      {"WAYLAND_DISPLAY", wayland_display_},
+      {"XDG_RUNTIME_DIR", client_dir_},
+      {"WAYLAND_DISPLAY", socket_path()},
       // libwayland would take an inherited socket over WAYLAND_DISPLAY.
       {"WAYLAND_SOCKET", std::nullopt},
       {"SWAYSOCK", ipc_socket_},

@@ -33,13 +33,15 @@ class HeadlessSway {
   static std::string Unavailable();
   static bool Available() { return Unavailable().empty(); }
 
-  const std::string& runtime_dir() const { return runtime_dir_; }
+  const std::string& runtime_dir() const { return runtime_dir_; }  // sway's, owned by nobody
   const std::string& wayland_display() const { return wayland_display_; }  // e.g. "wayland-1"
   std::string socket_path() const { return runtime_dir_ + "/" + wayland_display_; }
   const std::string& ipc_socket() const { return ipc_socket_; }
   pid_t pid() const { return pid_; }
 
   // The environment for a client of this sway, Qt included; no X display.
+  // WAYLAND_DISPLAY is the socket's full path and XDG_RUNTIME_DIR a
+  // directory of the client's own, as Qt warns about one owned by nobody.
   std::vector<EnvChange> ClientEnvironment() const;
 
   // swaymsg with one command, e.g. `[app_id="x"] focus`.
@@ -64,6 +66,7 @@ class HeadlessSway {
   void Stop();
 
   std::string runtime_dir_;
+  std::string client_dir_;
   std::string wayland_display_;
   std::string ipc_socket_;
   pid_t pid_ = -1;
