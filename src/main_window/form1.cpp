@@ -70,6 +70,9 @@ Form1::Form1(double logical_dpi)
 
 void Form1::Form_Load() {
   PressKey(hs::kSpaceKey);
+  if (const auto* backend = key_injection::TheModule1().Backend()) {
+    Trace("backend " + Quoted(std::string(backend->Name())));
+  }
   // Completed at once: a key left down would autorepeat into whichever
   // window has the focus.
   ReleaseKey(hs::kSpaceKey);
