@@ -33,6 +33,7 @@
 #include "harness/xvfb_server.h"
 #include "measure.h"
 #include "raw_listener.h"
+#include "wayland_holds.h"
 
 namespace {
 
@@ -53,9 +54,10 @@ using tollmere::bench::Summary;
 constexpr const char* kUsage =
     "Usage: tollmere-bench [--tollmere PATH] [--readme PATH] [--holds N] [--anchors N]\n"
     "                      [--starts N] [--intervals L] [--serial] [--timelines] [--only PART]\n"
+    "                      [--wayland-holds N]\n"
     "Measures Tollmere's hold and countdown timing (idle and with every core busy)\n"
     "against xdotool, its start-up time, peak memory and idle wake-ups, on private\n"
-    "Xvfb servers. Prints the results as Markdown; with --readme, also puts them in\n"
+    "Xvfb servers, and its timing on headless sway. Prints the results as Markdown; with --readme, also puts them in\n"
     "that file's \"## Benchmark\" section.\n"
     "  --holds N    hold cycles per interval and condition (default 31)\n"
     "  --anchors N  xdotool holds per length and condition (default 30)\n"
@@ -63,7 +65,8 @@ constexpr const char* kUsage =
     "  --intervals L  comma-separated intervals in ms (default 20,500,1000)\n"
     "  --serial     run the intervals one after another, not side by side\n"
     "  --timelines  print each run's trace and server events on one time line\n"
-    "  --only PART  run only this part: idle, loaded or footprint (repeatable)\n";
+    "  --wayland-holds N  hold cycles per interval on sway (default 30)\n"
+    "  --only PART  run only this part: idle, loaded, footprint or wayland (repeatable)\n";
 
 constexpr int kCountdownMs = 4000;
 constexpr int kCountdownTicks = 4;
@@ -86,7 +89,8 @@ struct Options {
   std::vector<int> intervals = {20, 500, 1000};
   bool serial = false;
   bool timelines = false;
-  bool idle = true, loaded = true, footprint = true;  // which parts to run
+  std::size_t wayland_holds = 30;
+  bool idle = true, loaded = true, footprint = true, wayland = true;  // which parts to run
 };
 
 double MonotonicMs() {
@@ -627,7 +631,9 @@ struct Goal {
 };
 
 std::string Report(const Options& options, const std::vector<Phase>& phases,
-                   const std::optional<Footprint>& footprint, double minutes) {
+                   const std::optional<Footprint>& footprint,
+                   const std::vector<tollmere::bench::WaylandRun>& wayland, const std::string& wayland_skipped,
+                   double minutes) {
   std::string md;
   utsname un{};
   uname(&un);
@@ -758,6 +764,40 @@ std::string Report(const Options& options, const std::vector<Phase>& phases,
         "desktops that stop it.\n\n";
   }
 
+  if (options.wayland) {
+    md += "### Wayland: headless sway, the virtual-keyboard back end (ms)\n\n";
+    if (!wayland_skipped.empty()) {
+      md += "Not measured: " + wayland_skipped + "\n\n";
+    } else {
+      md += "Each cycle: sway focuses Tollmere, the probe's own virtual keyboard presses \"Start\", the "
+            "focus goes back to the probe, whose window receives the hold. Times are the probe's "
+            "CLOCK_MONOTONIC at receipt (virtual keyboards carry no trustworthy timestamps); the click "
+            "is when sway had taken the probe's space release. Idle machine; intervals side by side, "
+            "each on its own sway.\n\n";
+      md += Row({"measure", "hold", "n", "min", "median", "p99", "max"});
+      md += "|---|---:|---:|---:|---:|---:|---:|\n";
+      std::vector<double> holds, countdowns;
+      const auto cells = [](const std::optional<Summary>& s) {
+        return s ? std::vector<std::string>{std::to_string(s->n), Format("%+.1f", s->min), Format("%+.1f", s->median),
+                                            Format("%+.1f", s->p99), Format("%+.1f", s->max)}
+                 : std::vector<std::string>{"0", "", "", "", ""};
+      };
+      const auto row = [&](const std::string& what, const std::string& hold, const std::vector<double>& v) {
+        std::vector<std::string> r = {what, hold};
+        for (const std::string& c : cells(Summarize(v))) r.push_back(c);
+        md += Row(r);
+      };
+      for (const auto& run : wayland) {
+        holds.insert(holds.end(), run.hold_errors.begin(), run.hold_errors.end());
+        countdowns.insert(countdowns.end(), run.countdown_errors.begin(), run.countdown_errors.end());
+        row("hold error", std::to_string(2 * run.interval_ms) + " ms", run.hold_errors);
+      }
+      row("**hold error**", "all", holds);
+      row("countdown error", "all", countdowns);
+      md += "\n";
+    }
+  }
+
   md += "### Goals\n\n";
   md += Row({"goal", "measured", "met"});
   md += "|---|---:|:---:|\n";
@@ -820,14 +860,18 @@ Options ParseArgs(int argc, char** argv) {
       o.serial = true;
     } else if (arg == "--timelines") {
       o.timelines = true;
+    } else if (arg == "--wayland-holds") {
+      o.wayland_holds = count(i);
     } else if (arg == "--only" && i + 1 < argc) {
       const std::string_view part = argv[++i];
-      if (part != "idle" && part != "loaded" && part != "footprint") {
-        throw std::invalid_argument(std::string("--only takes idle, loaded or footprint, not ") + argv[i]);
+      if (part != "idle" && part != "loaded" && part != "footprint" && part != "wayland") {
+        throw std::invalid_argument(std::string("--only takes idle, loaded, footprint or wayland, not ") +
+                                    argv[i]);
       }
-      if (!only_seen) o.idle = o.loaded = o.footprint = false;
+      if (!only_seen) o.idle = o.loaded = o.footprint = o.wayland = false;
       only_seen = true;
-      (part == "idle" ? o.idle : part == "loaded" ? o.loaded : o.footprint) = true;
+      (part == "idle" ? o.idle : part == "loaded" ? o.loaded : part == "footprint" ? o.footprint : o.wayland) =
+          true;
     } else {
       throw std::invalid_argument(std::string("unknown argument '") + argv[i] + "'\n" + kUsage);
     }
@@ -843,7 +887,19 @@ int Run(const Options& options) {
   if (options.loaded) phases.push_back(RunPhase(options, true));
   std::optional<Footprint> fp;
   if (options.footprint) fp = RunFootprint(options);
-  const std::string md = Report(options, phases, fp, (MonotonicMs() - t0) / 60000.0);
+  std::vector<tollmere::bench::WaylandRun> wayland;
+  std::string wayland_skipped;
+  if (options.wayland) {
+    wayland_skipped = tollmere::bench::WaylandUnavailable();
+    if (wayland_skipped.empty()) {
+      WaitForQuietMachine();
+      Progress("Wayland: intervals side by side on headless sway, " + std::to_string(options.wayland_holds) +
+               " cycles each");
+      wayland = tollmere::bench::RunWaylandHolds(options.binary, options.wayland_holds, options.intervals);
+    }
+  }
+  const std::string md =
+      Report(options, phases, fp, wayland, wayland_skipped, (MonotonicMs() - t0) / 60000.0);
   std::fputs(md.c_str(), stdout);
   if (!options.readme.empty()) {
     std::ifstream in(options.readme);
