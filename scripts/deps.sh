@@ -14,7 +14,7 @@ packages=(
   g++-mingw-w64-x86-64-posix wine wine64
   xdotool time
   libwayland-dev wayland-protocols libxkbcommon-dev qt6-wayland sway grim
-  libevdev-dev qemu-system-x86 busybox-static
+  libevdev-dev qemu-system-x86 busybox-static xz-utils
 )
 
 missing=()

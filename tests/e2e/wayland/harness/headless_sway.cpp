@@ -189,7 +189,8 @@ std::vector<EnvChange> HeadlessSway::ClientEnvironment() const {
       {"WAYLAND_SOCKET", std::nullopt},
       {"SWAYSOCK", ipc_socket_},
       {"XDG_SESSION_TYPE", "wayland"},
-      {"QT_QPA_PLATFORM", "wayland"},
+      // Unset: the program picks Qt's Wayland platform by itself.
+      {"QT_QPA_PLATFORM", std::nullopt},
       {"DISPLAY", std::nullopt},
   };
 }
