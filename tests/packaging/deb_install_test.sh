@@ -21,9 +21,11 @@ echo "built $deb"
 # Dependencies are computed from the linked libraries.
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-for lib in libqt6widgets6 libqt6gui6 libqt6core6 libxtst6 libx11-6 qt6-qpa-plugins; do
+for lib in libqt6widgets6 libqt6gui6 libqt6core6 libxtst6 libx11-6 qt6-qpa-plugins \
+           libwayland-client0 libxkbcommon0 libevdev2; do
   [[ $depends == *"$lib"* ]] || { echo "missing dependency $lib"; exit 1; }
 done
+[[ $(dpkg-deb -f "$deb" Recommends) == *qt6-wayland* ]] || { echo "qt6-wayland not recommended"; exit 1; }
 
 trap 'dpkg -r tollmere >/dev/null' EXIT
 dpkg -i "$deb" >/dev/null
