@@ -3,7 +3,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
+
+#include "runtime/error.h"
 
 namespace tollmere::key_injection {
 
@@ -17,6 +20,12 @@ class KeystrokeBackend {
   virtual void KeyUp(std::uint8_t vk) = 0;
   virtual std::string_view Name() const = 0;
 };
+
+// What a back end raises for a virtual-key code no key of its keyboard has.
+inline runtime::Error KeyNotOnKeyboard(std::uint8_t vk) {
+  return runtime::Error(runtime::ErrorNumber::kKeyNotOnKeyboard,
+                        "Key code " + std::to_string(vk) + " has no key on this keyboard");
+}
 
 // Finds and opens a back end; throws runtime::Error (keystroke facility
 // unavailable) with a message that says what is missing and what to do.

@@ -11,6 +11,14 @@ namespace rt = tollmere::runtime;
 
 Module1::Module1(BackendBinder binder) : binder_(std::move(binder)) {}
 
+Module1::~Module1() { ReleaseHeldKeys(); }
+
+void Module1::Rebind(BackendBinder binder) {
+  ReleaseHeldKeys();
+  backend_.reset();
+  binder_ = std::move(binder);
+}
+
 KeystrokeBackend& Module1::Bound() {
   if (!backend_) {
     if (!binder_) {
@@ -59,7 +67,7 @@ Module1& Slot() {
 }
 }  // namespace
 
-void InstallModule1(BackendBinder binder) { Slot() = Module1(std::move(binder)); }
+void InstallModule1(BackendBinder binder) { Slot().Rebind(std::move(binder)); }
 Module1& TheModule1() { return Slot(); }
 
 void PressKey(const std::int32_t& key_code) { Slot().PressKey(key_code); }

@@ -17,6 +17,14 @@ namespace tollmere::key_injection {
 class Module1 {
  public:
   explicit Module1(BackendBinder binder);
+  // Puts up what it holds before its back end goes, whatever the back end.
+  ~Module1();
+  Module1(const Module1&) = delete;
+  Module1& operator=(const Module1&) = delete;
+
+  // Puts up what it holds, lets the bound back end go and binds through
+  // `binder` on the next keystroke.
+  void Rebind(BackendBinder binder);
 
   // One key-down / key-up for `key_code`, narrowed to a byte with a range
   // check: outside 0 to 255 is an overflow error and nothing is injected.

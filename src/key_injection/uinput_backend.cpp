@@ -6,7 +6,6 @@
 #include <linux/input.h>
 #include <unistd.h>
 
-#include <bitset>
 #include <cerrno>
 #include <chrono>
 #include <string>
@@ -63,45 +62,27 @@ class UinputBackend final : public KeystrokeBackend {
     fd.fd = -1;
   }
 
-  // Puts up what is still down before the keyboard goes, so the release is
-  // an ordinary event rather than left to how each reader treats a keyboard
-  // that vanishes, and gives readers kDrain to take it. (Should the process
-  // die instead, closing the descriptor removes the keyboard and the kernel
-  // puts its keys up.)
+  // Module1 has put up what was still down before letting us go, so the
+  // release is an ordinary event rather than left to how each reader treats
+  // a keyboard that vanishes; readers get kDrain to take it. (Should the
+  // process die instead, closing the descriptor removes the keyboard and the
+  // kernel puts its keys up.)
   ~UinputBackend() override {
-    for (unsigned code = 0; code < held_.size(); ++code) {
-      if (!held_.test(code)) continue;
-      libevdev_uinput_write_event(uidev_.get(), EV_KEY, code, 0);
-      libevdev_uinput_write_event(uidev_.get(), EV_SYN, SYN_REPORT, 0);
-      last_event_ = std::chrono::steady_clock::now();
-    }
     std::this_thread::sleep_until(last_event_ + kDrain);
     uidev_.reset();
     dev_.reset();
     close(fd_);
   }
 
-  void KeyDown(std::uint8_t vk) override {
-    const std::uint16_t code = CodeFor(vk);
-    Send(code, 1);
-    held_.set(code);
-  }
-
-  void KeyUp(std::uint8_t vk) override {
-    const std::uint16_t code = CodeFor(vk);
-    Send(code, 0);
-    held_.reset(code);
-  }
+  void KeyDown(std::uint8_t vk) override { Send(CodeFor(vk), 1); }
+  void KeyUp(std::uint8_t vk) override { Send(CodeFor(vk), 0); }
 
   std::string_view Name() const override { return "uinput"; }
 
  private:
   static std::uint16_t CodeFor(std::uint8_t vk) {
     const std::uint16_t code = EvdevCodeFor(vk);
-    if (code == 0) {
-      throw rt::Error(rt::ErrorNumber::kKeyNotOnKeyboard,
-                      "Key code " + std::to_string(vk) + " has no key on this keyboard");
-    }
+    if (code == 0) throw KeyNotOnKeyboard(vk);
     return code;
   }
 
@@ -119,7 +100,6 @@ class UinputBackend final : public KeystrokeBackend {
   int fd_;
   std::unique_ptr<libevdev, EvdevFree> dev_;
   std::unique_ptr<libevdev_uinput, UinputDestroy> uidev_;
-  std::bitset<KEY_CNT> held_;
   std::chrono::steady_clock::time_point last_event_{};
 };
 

@@ -6,7 +6,6 @@
 #include <wayland-client.h>
 #include <xkbcommon/xkbcommon.h>
 
-#include <bitset>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -94,13 +93,8 @@ class WaylandBackend final : public KeystrokeBackend {
       : display_(display), registry_(registry), globals_(globals), keyboard_(keyboard) {}
 
   ~WaylandBackend() override {
-    // Destroying the keyboard makes wlroots put its keys up, but a
-    // compositor need not: put them up ourselves first.
-    for (std::size_t code = 0; code < held_.size(); ++code) {
-      if (!held_.test(code)) continue;
-      zwp_virtual_keyboard_v1_key(keyboard_, NowMs(), static_cast<std::uint32_t>(code),
-                                  WL_KEYBOARD_KEY_STATE_RELEASED);
-    }
+    // Keys still down were put up by Module1 before it let us go: wlroots
+    // would on destroying the keyboard, but a compositor need not.
     zwp_virtual_keyboard_v1_destroy(keyboard_);
     wl_display_roundtrip(display_);
     zwp_virtual_keyboard_manager_v1_destroy(globals_.manager);
@@ -116,24 +110,19 @@ class WaylandBackend final : public KeystrokeBackend {
  private:
   void Send(std::uint8_t vk, wl_keyboard_key_state state) {
     const std::uint16_t code = EvdevCodeFor(vk);
-    if (code == 0) {
-      throw rt::Error(rt::ErrorNumber::kKeyNotOnKeyboard,
-                      "Key code " + std::to_string(vk) + " has no key on this keyboard");
-    }
+    if (code == 0) throw KeyNotOnKeyboard(vk);
     zwp_virtual_keyboard_v1_key(keyboard_, NowMs(), code, state);
     // A round trip, not a flush: the key counts as sent once the compositor
     // has handled it, so the caller's timing is the compositor's.
     if (wl_display_roundtrip(display_) < 0) {
       Unavailable("The connection to the Wayland compositor was lost while sending a key.");
     }
-    held_.set(code, state == WL_KEYBOARD_KEY_STATE_PRESSED);
   }
 
   wl_display* display_;
   wl_registry* registry_;
   Globals globals_;
   zwp_virtual_keyboard_v1* keyboard_;
-  std::bitset<256> held_;  // every code EvdevCodeFor gives is below 256
 };
 
 }  // namespace

@@ -72,10 +72,7 @@ class XTestBackend final : public KeystrokeBackend {
   void Send(std::uint8_t vk, Bool down) {
     const KeySym sym = KeysymFor(vk);
     const KeyCode code = sym == NoSymbol ? 0 : XKeysymToKeycode(display_, sym);
-    if (code == 0) {
-      throw rt::Error(rt::ErrorNumber::kKeyNotOnKeyboard,
-                      "Key code " + std::to_string(vk) + " has no key on this keyboard");
-    }
+    if (code == 0) throw KeyNotOnKeyboard(vk);
     XTestFakeKeyEvent(display_, code, down, CurrentTime);
     if (down) {
       // Written at once, not waited for: the caller starts timing the hold

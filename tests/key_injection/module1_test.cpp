@@ -95,6 +95,23 @@ TEST(Module1Binding, NeverReleasesTwiceThroughABrokenBackEnd) {
   EXPECT_EQ(ups, 1);
 }
 
+// A back end let go with a key down would leave it down: the module puts
+// its keys up first, whether it is rebound or destroyed.
+TEST(Module1Lifetime, KeysComeUpBeforeTheBackEndGoes) {
+  auto log = std::make_shared<Log>();
+  {
+    Module1 module([log] { return std::make_unique<RecordingBackend>(log); });
+    module.PressKey(32);
+    module.PressKey('A');
+    module.Rebind([log] { return std::make_unique<RecordingBackend>(log); });
+    EXPECT_FALSE(module.IsBound());
+    EXPECT_FALSE(module.IsHeld(32));
+    module.PressKey(32);
+  }
+  EXPECT_EQ(*log, (Log{{32, true, {}}, {'A', true, {}}, {32, false, {}}, {'A', false, {}}, {32, true, {}},
+                      {32, false, {}}}));
+}
+
 TEST(ProcessWideModule, ProceduresUseTheInstalledBinder) {
   auto log = std::make_shared<Log>();
   InstallModule1([log] { return std::make_unique<RecordingBackend>(log); });

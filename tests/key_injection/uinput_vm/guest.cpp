@@ -279,12 +279,13 @@ std::string CheckDestroyWhileHeld() {
   ExpectFramed(all);
   Expect(gone, "the keyboard was not removed");
   Expect(KeyboardNode().empty(), "the keyboard is still listed in /sys");
-  // The kernel puts keys up as it removes a keyboard too. The back end's own
-  // release is sent at once, and the keyboard kept a while after it so that
-  // readers take it before they lose the device.
+  // The kernel puts keys up as it removes a keyboard too. The program's own
+  // release (Module1's, before it lets the back end go) is sent at once, and
+  // the keyboard kept a while after it so that readers take it before they
+  // lose the device.
   const std::int64_t delay = Stamp(keys[3]) - destroy_called;
   const std::int64_t lead = gone_at - Stamp(keys[3]);
-  Expect(delay < 50 * kMs, "release " + Ms(delay) + " after destruction began: not the back end's");
+  Expect(delay < 50 * kMs, "release " + Ms(delay) + " after destruction began: not the program's");
   Expect(lead >= 80 * kMs, "keyboard removed " + Ms(lead) + " after the release, too soon to read it");
   return "release " + Ms(delay) + " into destruction, keyboard removed " + Ms(lead) + " later";
 }
