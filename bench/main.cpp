@@ -29,6 +29,7 @@
 #include "harness/app_process.h"
 #include "harness/child_process.h"
 #include "harness/driver.h"
+#include "harness/monotonic.h"
 #include "harness/probe.h"
 #include "harness/xvfb_server.h"
 #include "measure.h"
@@ -93,11 +94,6 @@ struct Options {
   bool idle = true, loaded = true, footprint = true, wayland = true;  // which parts to run
 };
 
-double MonotonicMs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
-}
 
 std::string Format(const char* fmt, double v) {
   char buf[64];

@@ -17,6 +17,7 @@
 #include "harness/app_process.h"
 #include "harness/child_process.h"
 #include "harness/driver.h"
+#include "harness/monotonic.h"
 #include "harness/probe.h"
 #include "harness/xvfb_server.h"
 
@@ -34,11 +35,6 @@ constexpr const char* kUsage =
 constexpr int kStartX = 104 + 81 / 2;
 constexpr int kStartY = 16 + 33 / 2;
 
-double MonotonicMs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
-}
 
 struct Options {
   int interval_ms = 500;

@@ -21,11 +21,6 @@ namespace tollmere::e2e {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-double MonotonicMs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
-}
 
 struct WaylandProbe::Wayland {
   wl_display* display = nullptr;

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "harness/monotonic.h"
+
 namespace tollmere::e2e {
 
 class HeadlessSway;
@@ -29,9 +31,6 @@ struct WaylandFocusEvent {
   std::vector<std::uint32_t> keys_down;  // enter only
   double ms = 0;
 };
-
-// CLOCK_MONOTONIC in milliseconds.
-double MonotonicMs();
 
 // A Wayland client of its own with a window (title and app_id `name`) that
 // records the key events reaching it, and a virtual keyboard to type with.
