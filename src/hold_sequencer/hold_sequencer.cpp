@@ -40,13 +40,18 @@ void HoldSequencer::txtInterval_Change() {
   const std::string text = controls_.TxtIntervalText();
   // A number the interval cannot take is the user's typing, not a reason to
   // end the program: say so beside the box and keep the interval in force.
+  double value = 0;
   try {
-    const std::int32_t interval = rt::FpI4(rt::Val(text));
+    value = rt::Val(text);
+    const std::int32_t interval = rt::FpI4(value);
     controls_.SetTimer1Interval(interval);
     accepted_interval_ = interval;
   } catch (const rt::Error& error) {
     if (error.number() == rt::ErrorNumber::kOverflow) {
-      controls_.ShowIntervalProblem(IntervalProblemMessage(false, accepted_interval_));
+      // Past the range on the negative side is a negative entry, whatever its
+      // size; when even the number could not be read, its sign still tells.
+      const bool negative = value < 0 || rt::ValHasMinus(text);
+      controls_.ShowIntervalProblem(IntervalProblemMessage(negative, accepted_interval_));
       return;
     }
     if (error.number() == rt::ErrorNumber::kInvalidPropertyValue) {

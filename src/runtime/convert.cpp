@@ -75,6 +75,8 @@ long long MantissaOrder(std::string_view mantissa) {
 
 }  // namespace
 
+bool ValHasMinus(std::string_view text) { return Cursor(text).Peek() == '-'; }
+
 double Val(std::string_view text) {
   Cursor in(text);
   if (in.Peek() == '&') {
@@ -165,7 +167,5 @@ std::uint8_t UI1I4(std::int32_t value) {
   if (value < 0 || value > 255) RaiseOverflow();
   return static_cast<std::uint8_t>(value);
 }
-
-std::uint8_t UI1I2(std::int16_t value) { return UI1I4(value); }
 
 }  // namespace tollmere::runtime

@@ -23,6 +23,10 @@ std::string StrI2(std::int16_t value);
 // small for it (1e-400) gives 0.
 double Val(std::string_view text);
 
+// Whether the number Val reads in `text` has a minus sign, also where it is
+// too large to read.
+bool ValHasMinus(std::string_view text);
+
 // Double to 32-bit signed integer: nearest, halves to even (2.5 -> 2,
 // 3.5 -> 4, -2.5 -> -2); the range is tested on the rounded value and a
 // result outside it raises an overflow error.
@@ -30,6 +34,5 @@ std::int32_t FpI4(double value);
 
 // Integer to unsigned byte: 0 to 255 pass, anything else is an overflow error.
 std::uint8_t UI1I4(std::int32_t value);
-std::uint8_t UI1I2(std::int16_t value);
 
 }  // namespace tollmere::runtime
