@@ -10,7 +10,6 @@ bool g_trace = false;
 }
 
 void EnableTrace(bool on) { g_trace = on; }
-bool TraceEnabled() { return g_trace; }
 
 void Trace(const std::string& event) {
   if (!g_trace) return;

@@ -10,7 +10,6 @@ namespace tollmere::main_window {
 //   trace 12345.678 caption "Starting in 3"
 //   trace 12345.678 key-down 32
 void EnableTrace(bool on);
-bool TraceEnabled();
 void Trace(const std::string& event);
 
 // Double quotes and backslashes escaped, so each line parses back.

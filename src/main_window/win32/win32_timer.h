@@ -15,7 +15,6 @@ class Win32Timer final : public runtime::Timer {
   Win32Timer(HWND window, UINT_PTR id, std::int32_t interval_ms, bool enabled);
   ~Win32Timer() override;
 
-  UINT_PTR Id() const noexcept { return id_; }
   // Call for WM_TIMER with this timer's id.
   void OnWmTimer();
 
