@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "key_injection/recording_backend.h"
+#include "support/recording_backend.h"
 #include "runtime/error.h"
 
 namespace tollmere::key_injection {

@@ -7,7 +7,7 @@
 #include <QtTest>
 
 #include "key_injection/module1.h"
-#include "key_injection/recording_backend.h"
+#include "support/recording_backend.h"
 #include "runtime/fatal.h"
 
 namespace mw = tollmere::main_window;

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "key_injection/module1.h"
-#include "key_injection/recording_backend.h"
+#include "support/recording_backend.h"
 #include "main_window/form1.h"
 #include "main_window/qt_timer.h"
 

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "key_injection/module1.h"
-#include "key_injection/recording_backend.h"
+#include "support/recording_backend.h"
 
 namespace tollmere::main_window {
 namespace {

@@ -20,7 +20,7 @@ struct RecordedKey {
 };
 
 // A back end that injects nothing and keeps a log of what it was asked to
-// do, shared with whoever created it, so tests and dry runs can see it.
+// do, shared with the test that created it.
 class RecordingBackend final : public KeystrokeBackend {
  public:
   using Log = std::vector<RecordedKey>;
