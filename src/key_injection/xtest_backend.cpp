@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "key_injection/key_table.h"
 #include "runtime/error.h"
 
 namespace tollmere::key_injection {
@@ -18,36 +19,11 @@ namespace {
 
 namespace rt = tollmere::runtime;
 
-// Virtual-key codes to X keysyms, for the keys a virtual-key code names
-// without a modifier.
-KeySym KeysymFor(std::uint8_t vk) {
-  if (vk >= '0' && vk <= '9') return XK_0 + (vk - '0');
-  if (vk >= 'A' && vk <= 'Z') return XK_a + (vk - 'A');
-  if (vk >= 0x70 && vk <= 0x87) return XK_F1 + (vk - 0x70);
-  switch (vk) {
-    case 0x08: return XK_BackSpace;
-    case 0x09: return XK_Tab;
-    case 0x0D: return XK_Return;
-    case 0x10: return XK_Shift_L;
-    case 0x11: return XK_Control_L;
-    case 0x12: return XK_Alt_L;
-    case 0x13: return XK_Pause;
-    case 0x14: return XK_Caps_Lock;
-    case 0x1B: return XK_Escape;
-    case 0x20: return XK_space;
-    case 0x21: return XK_Prior;
-    case 0x22: return XK_Next;
-    case 0x23: return XK_End;
-    case 0x24: return XK_Home;
-    case 0x25: return XK_Left;
-    case 0x26: return XK_Up;
-    case 0x27: return XK_Right;
-    case 0x28: return XK_Down;
-    case 0x2D: return XK_Insert;
-    case 0x2E: return XK_Delete;
-    default: return NoSymbol;
-  }
-}
+// The table's numbers against Xlib's names, one key of each kind.
+static_assert(KeyNamesFor(' ').keysym == XK_space);
+static_assert(KeyNamesFor('0').keysym == XK_0 && KeyNamesFor('A').keysym == XK_a);
+static_assert(KeyNamesFor(0x70).keysym == XK_F1 && KeyNamesFor(0x87).keysym == XK_F24);
+static_assert(KeyNamesFor(0x2E).keysym == XK_Delete && KeyNamesFor(0x21).keysym == XK_Prior);
 
 // Xlib calls this when the server goes away. Nothing can be released on a
 // dead server, and returning would let Xlib exit through handlers that talk
@@ -70,7 +46,7 @@ class XTestBackend final : public KeystrokeBackend {
 
  private:
   void Send(std::uint8_t vk, Bool down) {
-    const KeySym sym = KeysymFor(vk);
+    const KeySym sym = KeyNamesFor(vk).keysym;
     const KeyCode code = sym == NoSymbol ? 0 : XKeysymToKeycode(display_, sym);
     if (code == 0) throw KeyNotOnKeyboard(vk);
     XTestFakeKeyEvent(display_, code, down, CurrentTime);
@@ -96,8 +72,7 @@ std::unique_ptr<KeystrokeBackend> OpenXTestBackend() {
   const char* name = std::getenv("DISPLAY");
   if (name == nullptr || *name == '\0') {
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    throw rt::Error(rt::ErrorNumber::kKeystrokeFacilityUnavailable,
-                    wayland != nullptr && *wayland != '\0'
+    throw FacilityUnavailable(wayland != nullptr && *wayland != '\0'
                         ? "This Wayland session has no X server to send keystrokes "
                           "through. Enable Xwayland, or start Tollmere in an X11 session."
                         : "No X display to send keystrokes to: DISPLAY is not set. "
@@ -106,16 +81,14 @@ std::unique_ptr<KeystrokeBackend> OpenXTestBackend() {
   XSetIOErrorHandler(OnConnectionLost);
   Display* display = XOpenDisplay(name);
   if (display == nullptr) {
-    throw rt::Error(rt::ErrorNumber::kKeystrokeFacilityUnavailable,
-                    std::string("Cannot connect to the X display \"") + name +
+    throw FacilityUnavailable(std::string("Cannot connect to the X display \"") + name +
                         "\" to send keystrokes. Check that the X server is running and "
                         "that this user may connect to it (xhost, XAUTHORITY).");
   }
   int event_base = 0, error_base = 0, major = 0, minor = 0;
   if (!XTestQueryExtension(display, &event_base, &error_base, &major, &minor)) {
     XCloseDisplay(display);
-    throw rt::Error(rt::ErrorNumber::kKeystrokeFacilityUnavailable,
-                    std::string("The X server on \"") + name +
+    throw FacilityUnavailable(std::string("The X server on \"") + name +
                         "\" has no XTest extension, so keystrokes cannot be sent. "
                         "Enable XTest in the X server's configuration.");
   }
