@@ -28,10 +28,9 @@ class KeybdEventBackend final : public KeystrokeBackend {
   KeybdEventFn keybd_event_;
 };
 
-[[noreturn]] void Unavailable(const std::string& what) {
-  throw runtime::Error(runtime::ErrorNumber::kKeystrokeFacilityUnavailable,
-                       "Cannot send keystrokes: " + what +
-                           ". This Windows lacks the keyboard input functions Tollmere needs.");
+runtime::Error Unavailable(const std::string& what) {
+  return FacilityUnavailable("Cannot send keystrokes: " + what +
+                             ". This Windows lacks the keyboard input functions Tollmere needs.");
 }
 
 }  // namespace
@@ -40,9 +39,9 @@ std::unique_ptr<KeystrokeBackend> OpenKeybdEventBackend(const wchar_t* library, 
   // user32 is loaded in every GUI process, so this only takes a reference;
   // the module is never freed because the pointer is used until exit.
   HMODULE module = LoadLibraryW(library);
-  if (module == nullptr) Unavailable("the library " + Narrow(library) + " was not found");
+  if (module == nullptr) throw Unavailable("the library " + Narrow(library) + " was not found");
   FARPROC proc = GetProcAddress(module, function);
-  if (proc == nullptr) Unavailable(std::string(function) + " was not found in " + Narrow(library));
+  if (proc == nullptr) throw Unavailable(std::string(function) + " was not found in " + Narrow(library));
   return std::make_unique<KeybdEventBackend>(reinterpret_cast<KeybdEventFn>(reinterpret_cast<void*>(proc)));
 }
 

@@ -27,6 +27,12 @@ inline runtime::Error KeyNotOnKeyboard(std::uint8_t vk) {
                         "Key code " + std::to_string(vk) + " has no key on this keyboard");
 }
 
+// What a back end raises when it cannot be opened or stops working; the
+// message says what is missing and what the user can do.
+inline runtime::Error FacilityUnavailable(const std::string& message) {
+  return runtime::Error(runtime::ErrorNumber::kKeystrokeFacilityUnavailable, message);
+}
+
 // Finds and opens a back end; throws runtime::Error (keystroke facility
 // unavailable) with a message that says what is missing and what to do.
 using BackendBinder = std::function<std::unique_ptr<KeystrokeBackend>()>;

@@ -22,13 +22,11 @@ void Module1::Rebind(BackendBinder binder) {
 KeystrokeBackend& Module1::Bound() {
   if (!backend_) {
     if (!binder_) {
-      throw rt::Error(rt::ErrorNumber::kKeystrokeFacilityUnavailable,
-                      "No keystroke facility is configured");
+      throw FacilityUnavailable("No keystroke facility is configured");
     }
     backend_ = binder_();
     if (!backend_) {
-      throw rt::Error(rt::ErrorNumber::kKeystrokeFacilityUnavailable,
-                      "The keystroke facility could not be opened");
+      throw FacilityUnavailable("The keystroke facility could not be opened");
     }
   }
   return *backend_;

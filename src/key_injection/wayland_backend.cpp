@@ -21,10 +21,6 @@ namespace {
 
 namespace rt = tollmere::runtime;
 
-[[noreturn]] void Unavailable(const std::string& message) {
-  throw rt::Error(rt::ErrorNumber::kKeystrokeFacilityUnavailable, message);
-}
-
 // What the registry offered, filled by the listener below.
 struct Globals {
   wl_seat* seat = nullptr;
@@ -50,14 +46,14 @@ constexpr wl_registry_listener kRegistryListener = {OnGlobal, OnGlobalRemove};
 // sealed memory file.
 int KeymapFile(std::uint32_t& size) {
   xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
-  if (context == nullptr) Unavailable("Cannot start libxkbcommon to describe the keyboard.");
+  if (context == nullptr) throw FacilityUnavailable("Cannot start libxkbcommon to describe the keyboard.");
   xkb_keymap* keymap = xkb_keymap_new_from_names(context, nullptr, XKB_KEYMAP_COMPILE_NO_FLAGS);
   char* text = keymap == nullptr ? nullptr
                                  : xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1);
   if (keymap != nullptr) xkb_keymap_unref(keymap);
   xkb_context_unref(context);
   if (text == nullptr) {
-    Unavailable("Cannot build a keyboard description: is xkb-data installed?");
+    throw FacilityUnavailable("Cannot build a keyboard description: is xkb-data installed?");
   }
   const std::size_t length = std::strlen(text) + 1;  // the compositor expects the NUL
   const int fd = memfd_create("tollmere-keymap", MFD_CLOEXEC | MFD_ALLOW_SEALING);
@@ -72,7 +68,7 @@ int KeymapFile(std::uint32_t& size) {
   if (!written) {
     const int error = errno;
     if (fd >= 0) close(fd);
-    Unavailable(std::string("Cannot hand the keyboard description to the compositor: ") +
+    throw FacilityUnavailable(std::string("Cannot hand the keyboard description to the compositor: ") +
                 std::strerror(error));
   }
   fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL);
@@ -115,7 +111,7 @@ class WaylandBackend final : public KeystrokeBackend {
     // A round trip, not a flush: the key counts as sent once the compositor
     // has handled it, so the caller's timing is the compositor's.
     if (wl_display_roundtrip(display_) < 0) {
-      Unavailable("The connection to the Wayland compositor was lost while sending a key.");
+      throw FacilityUnavailable("The connection to the Wayland compositor was lost while sending a key.");
     }
   }
 
@@ -130,11 +126,11 @@ class WaylandBackend final : public KeystrokeBackend {
 std::unique_ptr<KeystrokeBackend> OpenWaylandBackend() {
   const char* name = std::getenv("WAYLAND_DISPLAY");
   if (name == nullptr || *name == '\0') {
-    Unavailable("Not a Wayland session: WAYLAND_DISPLAY is not set.");
+    throw FacilityUnavailable("Not a Wayland session: WAYLAND_DISPLAY is not set.");
   }
   wl_display* display = wl_display_connect(nullptr);
   if (display == nullptr) {
-    Unavailable(std::string("Cannot connect to the Wayland compositor \"") + name +
+    throw FacilityUnavailable(std::string("Cannot connect to the Wayland compositor \"") + name +
                 "\": " + std::strerror(errno) + ".");
   }
   Globals globals;
@@ -146,7 +142,7 @@ std::unique_ptr<KeystrokeBackend> OpenWaylandBackend() {
     if (globals.seat != nullptr) wl_seat_destroy(globals.seat);
     wl_registry_destroy(registry);
     wl_display_disconnect(display);
-    Unavailable(message);
+    throw FacilityUnavailable(message);
   };
   if (!listed) give_up("The Wayland compositor closed the connection.");
   if (globals.manager == nullptr) {
