@@ -37,10 +37,6 @@ std::string ErrnoText(int errno_value) {
   return std::generic_category().message(errno_value);
 }
 
-[[noreturn]] void Unavailable(const std::string& message) {
-  throw rt::Error(rt::ErrorNumber::kKeystrokeFacilityUnavailable, message);
-}
-
 struct EvdevFree {
   void operator()(libevdev* dev) const { libevdev_free(dev); }
 };
@@ -93,7 +89,7 @@ class UinputBackend final : public KeystrokeBackend {
     if (rc == 0) rc = libevdev_uinput_write_event(uidev_.get(), EV_SYN, SYN_REPORT, 0);
     last_event_ = std::chrono::steady_clock::now();
     if (rc < 0) {
-      Unavailable("Cannot send a key event through uinput: " + ErrnoText(-rc) + ".");
+      throw FacilityUnavailable("Cannot send a key event through uinput: " + ErrnoText(-rc) + ".");
     }
   }
 
@@ -131,11 +127,13 @@ std::string UinputOpenProblem(int errno_value, bool node_exists) {
          ErrnoText(errno_value) + "." + kWarning;
 }
 
-std::unique_ptr<KeystrokeBackend> OpenUinputBackend() {
+std::unique_ptr<KeystrokeBackend> OpenUinputBackend() { return OpenUinputBackend(kNodes); }
+
+std::unique_ptr<KeystrokeBackend> OpenUinputBackend(std::span<const char* const> nodes) {
   FdClose fd;
   bool node_exists = false;
   int open_errno = ENOENT;
-  for (const char* node : kNodes) {
+  for (const char* node : nodes) {
     fd.fd = open(node, O_RDWR | O_CLOEXEC);
     if (fd.fd >= 0) break;
     if (errno == ENOENT) continue;
@@ -144,10 +142,10 @@ std::unique_ptr<KeystrokeBackend> OpenUinputBackend() {
     open_errno = errno;
     break;
   }
-  if (fd.fd < 0) Unavailable(UinputOpenProblem(open_errno, node_exists));
+  if (fd.fd < 0) throw FacilityUnavailable(UinputOpenProblem(open_errno, node_exists));
 
   std::unique_ptr<libevdev, EvdevFree> dev(libevdev_new());
-  if (!dev) Unavailable("Cannot describe a uinput keyboard: out of memory.");
+  if (!dev) throw FacilityUnavailable("Cannot describe a uinput keyboard: out of memory.");
   const std::string name(kUinputKeyboardName);
   libevdev_set_name(dev.get(), name.c_str());
   libevdev_set_id_bustype(dev.get(), BUS_VIRTUAL);
@@ -163,7 +161,7 @@ std::unique_ptr<KeystrokeBackend> OpenUinputBackend() {
 
   libevdev_uinput* raw = nullptr;
   if (const int rc = libevdev_uinput_create_from_device(dev.get(), fd.fd, &raw); rc < 0) {
-    Unavailable("Cannot create a uinput keyboard: " + ErrnoText(-rc) + ".");
+    throw FacilityUnavailable("Cannot create a uinput keyboard: " + ErrnoText(-rc) + ".");
   }
   std::unique_ptr<libevdev_uinput, UinputDestroy> uidev(raw);
   std::this_thread::sleep_for(kSettle);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -21,6 +22,10 @@ inline constexpr std::string_view kUinputKeyboardName = "Tollmere virtual keyboa
 // the keyboard sends is lost. Opening therefore waits that moment, so the
 // first key-down is not dropped.
 std::unique_ptr<KeystrokeBackend> OpenUinputBackend();
+
+// The same through the first of `nodes` that exists, so failures can be
+// checked without making a real keyboard.
+std::unique_ptr<KeystrokeBackend> OpenUinputBackend(std::span<const char* const> nodes);
 
 // Why /dev/uinput could not be opened and how to fix it, for the error an
 // open that failed with `errno_value` raises. `node_exists` tells a missing
