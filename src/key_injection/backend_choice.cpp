@@ -24,11 +24,14 @@ struct Known {
   BackendRequest request;
   std::string_view name;    // as --backend takes it
   std::string_view title;   // as messages say it
+  std::string_view help;    // what --help says it reaches
 };
 constexpr Known kKnown[] = {
-    {BackendRequest::kXTest, "xtest", "XTest (X11)"},
-    {BackendRequest::kWayland, "wayland", "Wayland virtual keyboard"},
-    {BackendRequest::kUinput, "uinput", "uinput (kernel virtual keyboard)"},
+    {BackendRequest::kXTest, "xtest", "XTest (X11)", "X11, and X11 programs through Xwayland"},
+    {BackendRequest::kWayland, "wayland", "Wayland virtual keyboard",
+     "the compositor's virtual keyboard (sway, Hyprland, river)"},
+    {BackendRequest::kUinput, "uinput", "uinput (kernel virtual keyboard)",
+     "a kernel virtual keyboard through /dev/uinput"},
 };
 
 const Known& KnownFor(BackendRequest request) {
@@ -51,10 +54,6 @@ bool Set(const char* name) {
   return value != nullptr && *value != '\0';
 }
 
-[[noreturn]] void Unavailable(const std::string& message) {
-  throw rt::Error(rt::ErrorNumber::kKeystrokeFacilityUnavailable, message);
-}
-
 constexpr std::string_view kXwaylandNotice =
     "Only X11 programs get the keys: this desktop offers no virtual keyboard, "
     "and /dev/uinput is not open to you.";
@@ -65,7 +64,7 @@ std::unique_ptr<KeystrokeBackend> BindAutomatically(const SessionFacts& session,
                                                     const NoticeSink& notice) {
   if (!session.wayland) {
     if (session.x11 && openers.xtest) return openers.xtest();
-    Unavailable(session.x11
+    throw FacilityUnavailable(session.x11
                     ? "This build cannot send keystrokes to an X11 session (built without XTest)."
                     : "No display session found to send keystrokes to: neither WAYLAND_DISPLAY "
                       "nor DISPLAY is set. Start Tollmere from a desktop session.");
@@ -94,11 +93,11 @@ std::unique_ptr<KeystrokeBackend> BindAutomatically(const SessionFacts& session,
   }
   std::string message = "No way to send keystrokes works in this Wayland session. Tried:";
   for (const std::string& reason : tried) message += "\n- " + reason;
-  message +=
-      "\nUse a compositor that offers the virtual keyboard (sway, Hyprland, river), "
-      "give this user access to /dev/uinput as described above, or enable Xwayland "
-      "so that at least X11 programs receive the keys.";
-  Unavailable(message);
+  message += "\nUse a compositor that offers the virtual keyboard (sway, Hyprland, river), ";
+  // The uinput line of the list carries the steps; a dialog has no "above".
+  if (openers.uinput) message += "give this user access to /dev/uinput (the uinput line says how), ";
+  message += "or enable Xwayland so that at least X11 programs receive the keys.";
+  throw FacilityUnavailable(message);
 }
 
 }  // namespace
@@ -119,6 +118,14 @@ std::string BackendNames() {
   return names;
 }
 
+std::string BackendHelp(std::string_view indent) {
+  std::string lines;
+  for (const Known& known : kKnown) {
+    lines.append(indent).append(known.name).append(": ").append(known.help).append("\n");
+  }
+  return lines;
+}
+
 SessionFacts SessionFromEnvironment() { return {Set("WAYLAND_DISPLAY"), Set("DISPLAY")}; }
 
 BackendBinder ChooseBackend(BackendRequest request, SessionFacts session, BackendOpeners openers,
@@ -127,7 +134,7 @@ BackendBinder ChooseBackend(BackendRequest request, SessionFacts session, Backen
     if (request == BackendRequest::kAuto) return BindAutomatically(session, openers, notice);
     const BackendBinder& open = OpenerFor(openers, request);
     if (!open) {
-      Unavailable("This build of Tollmere has no " + std::string(KnownFor(request).title) +
+      throw FacilityUnavailable("This build of Tollmere has no " + std::string(KnownFor(request).title) +
                   " back end.");
     }
     return open();

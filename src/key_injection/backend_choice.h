@@ -15,8 +15,12 @@ enum class BackendRequest { kAuto, kXTest, kWayland, kUinput };
 // "xtest", "wayland" or "uinput"; nullopt for anything else.
 std::optional<BackendRequest> ParseBackendName(std::string_view name);
 
-// The names this build can bind, for --help and error messages.
+// Every name --backend takes, as "xtest|wayland|uinput", for messages. A build
+// without one of them still takes its name, and binding it says so.
 std::string BackendNames();
+
+// One line for each name, indented by `indent`, for --help.
+std::string BackendHelp(std::string_view indent);
 
 // What kind of session the program runs in, as its environment says.
 struct SessionFacts {

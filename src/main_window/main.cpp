@@ -4,6 +4,7 @@
 #include <QScreen>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "key_injection/backend_choice.h"
@@ -27,18 +28,26 @@ namespace mw = tollmere::main_window;
 namespace ki = tollmere::key_injection;
 namespace rt = tollmere::runtime;
 
-constexpr const char* kUsage =
-    "Usage: tollmere [--trace] [--backend=xtest|wayland|uinput]\n"
-    "Holds the space bar for you: type an interval in milliseconds, click Start;\n"
-    "after a countdown of 4 seconds the space bar is held for two intervals.\n"
-    "\n"
-    "  --trace     write captions and keystrokes, with times, to standard error\n"
-    "  --backend=NAME\n"
-    "              send keystrokes this way instead of choosing by the session:\n"
-    "              xtest (X11 and Xwayland), wayland (the compositor's virtual\n"
-    "              keyboard) or uinput (a kernel virtual keyboard, /dev/uinput)\n"
-    "  --help      show this help and exit\n"
-    "  --version   show the version and exit\n";
+std::string Usage() {
+  return "Usage: tollmere [--trace] [--backend=" + ki::BackendNames() +
+         "]\n"
+         "Holds the space bar for you: type an interval in milliseconds, click Start;\n"
+         "after a countdown of 4 seconds the space bar is held for two intervals.\n"
+         "\n"
+         "  --trace     write captions and keystrokes, with times, to standard error\n"
+         "  --backend=NAME\n"
+         "              send keystrokes this way instead of choosing by the session:\n" +
+         ki::BackendHelp("                ") +
+         "  --help      show this help and exit\n"
+         "  --version   show the version and exit\n";
+}
+
+// Before an output appears (a Wayland session can start that way) there is
+// no screen to ask; the window then takes the common 96 dpi.
+double LogicalDpi() {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  return screen != nullptr ? screen->logicalDotsPerInch() : 96.0;
+}
 
 void ReleaseHeldKeys() { ki::TheModule1().ReleaseHeldKeys(); }
 
@@ -51,7 +60,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg == "--help" || arg == "-h") {
-      std::fputs(kUsage, stdout);
+      std::fputs(Usage().c_str(), stdout);
       return 0;
     }
     if (arg == "--version") {
@@ -72,7 +81,7 @@ int main(int argc, char** argv) {
       backend = *named;
       continue;
     }
-    std::fprintf(stderr, "tollmere: unknown option '%s'\n%s", argv[i], kUsage);
+    std::fprintf(stderr, "tollmere: unknown option '%s'\n%s", argv[i], Usage().c_str());
     return 2;
   }
   mw::EnableTrace(trace);
@@ -104,7 +113,7 @@ int main(int argc, char** argv) {
     mw::Trace("notice " + mw::Quoted(notice));
     if (notice_window != nullptr) notice_window->ShowNotice(notice);
   }));
-  mw::Form1 form(QGuiApplication::primaryScreen()->logicalDotsPerInch());
+  mw::Form1 form(LogicalDpi());
   notice_window = &form;
 
   int fatal_status = 0;

@@ -102,6 +102,7 @@ TEST_F(ChoiceTest, NothingFitsListsEveryAttemptAndTheWayOut) {
                            "XTest (X11): no Xwayland", "sway", "/dev/uinput", "enable Xwayland"}) {
     EXPECT_NE(message.find(part), std::string::npos) << part << " missing from:\n" << message;
   }
+  EXPECT_EQ(message.find("above"), std::string::npos) << "a dialog has no above:\n" << message;
   EXPECT_TRUE(notices.empty());
 
   EXPECT_NE(BindError(BackendRequest::kAuto, {}, AllOpen()).find("neither WAYLAND_DISPLAY nor DISPLAY"),
