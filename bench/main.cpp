@@ -75,12 +75,6 @@ constexpr double kIdleSeconds = 10;
 constexpr const char* kBareTitle = "Bare Qt window";
 constexpr std::int64_t kNearMs = 3;  // key events of two runs this close may have met
 
-// Where the controls are, in the window's client coordinates (96 dpi).
-constexpr int kStartX = 104 + 81 / 2;
-constexpr int kStartY = 16 + 33 / 2;
-constexpr int kBoxX = 8 + 81 / 2;
-constexpr int kBoxY = 24 + 19 / 2;
-
 struct Options {
   std::string binary = TOLLMERE_DEFAULT_BINARY;
   std::string readme;
@@ -140,7 +134,7 @@ class Instance {
 
   int interval_ms() const { return interval_ms_; }
 
-  void ClickStart() { driver_.Click(window_, kStartX, kStartY); }
+  void ClickStart() { driver_.Click(window_, StartButtonCentre()); }
 
   std::size_t Releases() const {
     const auto click = ClickTime();
@@ -546,7 +540,7 @@ Footprint RunFootprint(const Options& options) {
     driver.Focus(window);
     driver.Type("20");
     app.WaitForTrace("interval", "20", 5s);
-    driver.Click(window, kStartX, kStartY);
+    driver.Click(window, StartButtonCentre());
     probe.TakeFocus();
     if (!app.WaitForTrace("caption", "Start", 10s)) throw std::runtime_error("the cycle did not end");
     std::this_thread::sleep_for(1s);
@@ -554,7 +548,7 @@ Footprint RunFootprint(const Options& options) {
     // The window in front, the caret in the interval box, nobody typing:
     // the caret blinks for a while, then rests.
     driver.Focus(window);
-    driver.Click(window, kBoxX, kBoxY);
+    driver.Click(window, IntervalBoxCentre());
     out.wakeups_focused = WakeupsOver(pid, kIdleSeconds);
     std::this_thread::sleep_for(1s);
     out.wakeups_focused_later = WakeupsOver(pid, kIdleSeconds);
