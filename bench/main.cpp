@@ -8,6 +8,7 @@
 // parts asked for and puts the report where it was asked to go.
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -25,8 +26,17 @@
 
 namespace {
 
+namespace fs = std::filesystem;
 using namespace tollmere::bench;
 using tollmere::e2e::MonotonicMs;
+
+// Where the README links to the full report: the --doc file as seen from the
+// README's folder.
+std::string DocLink(const Options& options) {
+  if (options.doc.empty()) return "docs/benchmark.md";
+  const fs::path readme_dir = fs::absolute(options.readme).parent_path();
+  return fs::proximate(fs::absolute(options.doc), readme_dir).generic_string();
+}
 
 int Run(const Options& options) {
   const double t0 = MonotonicMs();
@@ -46,13 +56,19 @@ int Run(const Options& options) {
   results.when = Now();
   results.minutes = (MonotonicMs() - t0) / 60000.0;
 
-  const std::string md = Report(options, results);
-  std::fputs(md.c_str(), stdout);
+  const std::string full = FullReport(options, results);
+  std::fputs(full.c_str(), stdout);
+  if (!options.doc.empty()) {
+    const fs::path doc = options.doc;
+    if (doc.has_parent_path()) fs::create_directories(doc.parent_path());
+    std::ofstream(doc) << full;
+    Progress("wrote the results to " + options.doc);
+  }
   if (!options.readme.empty()) {
     std::ifstream in(options.readme);
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::ofstream(options.readme) << ReplaceSection(text, "## Benchmark", md);
-    Progress("wrote the results to " + options.readme);
+    std::ofstream(options.readme) << ReplaceSection(text, "## Benchmark", ReadmeSummary(results, DocLink(options)));
+    Progress("wrote the summary to " + options.readme);
   }
   return 0;
 }

@@ -12,13 +12,15 @@ namespace tollmere::bench {
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: tollmere-bench [--tollmere PATH] [--readme PATH] [--holds N] [--anchors N]\n"
-    "                      [--starts N] [--intervals L] [--serial] [--timelines] [--only PART]\n"
-    "                      [--wayland-holds N]\n"
+    "Usage: tollmere-bench [--tollmere PATH] [--doc PATH] [--readme PATH] [--holds N]\n"
+    "                      [--anchors N] [--starts N] [--intervals L] [--serial] [--timelines]\n"
+    "                      [--only PART] [--wayland-holds N]\n"
     "Measures Tollmere's hold and countdown timing (idle and with every core busy)\n"
     "against xdotool, its start-up time, peak memory and idle wake-ups, on private\n"
-    "Xvfb servers, and its timing on headless sway. Prints the results as Markdown; with --readme, also puts them in\n"
-    "that file's \"## Benchmark\" section.\n"
+    "Xvfb servers, and its timing on headless sway. Prints the results as Markdown.\n"
+    "  --doc PATH   write them to that file, the whole of it\n"
+    "  --readme PATH  put a summary (the goals and a link to the --doc file) in that\n"
+    "               file's \"## Benchmark\" section\n"
     "  --holds N    hold cycles per interval and condition (default 31)\n"
     "  --anchors N  xdotool holds per length and condition (default 30)\n"
     "  --starts N   timed start-ups (default 15, after one untimed)\n"
@@ -48,6 +50,8 @@ Options ParseArgs(int argc, char** argv) {
       o.binary = argv[++i];
     } else if (arg == "--readme" && i + 1 < argc) {
       o.readme = argv[++i];
+    } else if (arg == "--doc" && i + 1 < argc) {
+      o.doc = argv[++i];
     } else if (arg == "--holds") {
       o.holds = count(i);
     } else if (arg == "--anchors") {

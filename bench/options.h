@@ -9,7 +9,8 @@ namespace tollmere::bench {
 
 struct Options {
   std::string binary = TOLLMERE_DEFAULT_BINARY;
-  std::string readme;  // gets the results in its "## Benchmark" section
+  std::string readme;  // gets the summary in its "## Benchmark" section
+  std::string doc;     // gets the full results, the whole file
   std::size_t holds = 31;
   std::size_t anchors = 30;
   std::size_t starts = 15;

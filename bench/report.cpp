@@ -149,7 +149,7 @@ std::string Method(const Results& results) {
 }
 
 std::string HoldSection(const Results& results) {
-  std::string md = "### Hold: key-up − key-down − 2 × interval (ms)\n\n";
+  std::string md = "## Hold: key-up − key-down − 2 × interval (ms)\n\n";
   md += Row({"condition", "program", "hold", "n", "min", "median", "p99", "max"});
   md += "|---|---|---:|---:|---:|---:|---:|---:|\n";
   std::map<bool, double> tollmere_p99, anchor_p99;
@@ -191,7 +191,7 @@ std::string HoldSection(const Results& results) {
 }
 
 std::string CountdownSection(const Results& results) {
-  std::string md = "### Countdown: key-down − click − 4000 ms (ms)\n\n";
+  std::string md = "## Countdown: key-down − click − 4000 ms (ms)\n\n";
   md += "In the repeating cycles the click is the release of the held space, which presses the focused "
         "button; each run's first countdown starts with a real mouse click.\n\n";
   md += Row({"condition", "started by", "n", "min", "median", "p99", "max", "p99 per tick (÷ 4)"});
@@ -207,7 +207,7 @@ std::string CountdownSection(const Results& results) {
 }
 
 std::string FootprintSection(const Footprint& fp) {
-  std::string md = "### Footprint\n\n";
+  std::string md = "## Footprint\n\n";
   md += Row({"measure", "value"});
   md += "|---|---:|\n";
   const auto min_max = [](const Summary& s) {
@@ -235,7 +235,7 @@ std::string FootprintSection(const Footprint& fp) {
 }
 
 std::string WaylandSection(const Results& results) {
-  std::string md = "### Wayland: headless sway, the virtual-keyboard back end (ms)\n\n";
+  std::string md = "## Wayland: headless sway, the virtual-keyboard back end (ms)\n\n";
   if (!results.wayland_skipped.empty()) return md + "Not measured: " + results.wayland_skipped + "\n\n";
   md += "Each cycle: sway focuses Tollmere, the probe's own virtual keyboard presses \"Start\", the "
         "focus goes back to the probe, whose window receives the hold. Times are the probe's "
@@ -294,16 +294,25 @@ std::string Now() {
   return buf;
 }
 
-std::string Report(const Options& options, const Results& results) {
-  std::string md = "## Benchmark\n\n";
-  md += RunCommand(results.minutes, "updates this section");
+std::string FullReport(const Options& options, const Results& results) {
+  std::string md = "# Benchmark\n\n";
+  md += RunCommand(results.minutes, "rewrites this file and the README's summary");
   md += Method(results);
   md += HoldSection(results);
   md += CountdownSection(results);
   if (results.footprint) md += FootprintSection(*results.footprint);
   if (options.wayland) md += WaylandSection(results);
-  md += "### Goals\n\n" + GoalsTable(results) + "\n";
+  md += "## Goals\n\n" + GoalsTable(results) + "\n";
   md += Notes(options, results);
+  return md;
+}
+
+std::string ReadmeSummary(const Results& results, const std::string& doc_link) {
+  std::string md = "## Benchmark\n\n";
+  md += RunCommand(results.minutes, "updates this section and " + doc_link);
+  md += GoalsTable(results) + "\n";
+  md += "Measured on " + results.when + "; every figure, the machine and the method: [" + doc_link + "](" +
+        doc_link + ").\n";
   return md;
 }
 

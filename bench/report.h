@@ -1,5 +1,6 @@
 #pragma once
-// The results as Markdown, as the README's "## Benchmark" section.
+// The results as Markdown: in full, as a document of their own, and as the
+// README's short summary (the goals, and a link to the full results).
 
 #include <optional>
 #include <string>
@@ -24,7 +25,12 @@ struct Results {
 // The run's date and time for `Results::when`.
 std::string Now();
 
-// Everything, with the machine and the method.
-std::string Report(const Options& options, const Results& results);
+// Everything, with the machine and the method: a file of its own, headed
+// "# Benchmark".
+std::string FullReport(const Options& options, const Results& results);
+
+// The README's "## Benchmark" section: how to run it, the goals table and a
+// line linking `doc_link`, where the full report is.
+std::string ReadmeSummary(const Results& results, const std::string& doc_link);
 
 }  // namespace tollmere::bench
