@@ -39,7 +39,8 @@ long ContextSwitches(pid_t pid) {
     std::ifstream in(task.path() / "status");
     std::string line;
     while (std::getline(in, line)) {
-      for (const std::string_view key : {"voluntary_ctxt_switches:", "nonvoluntary_ctxt_switches:"}) {
+      for (const std::string_view key :
+           {"voluntary_ctxt_switches:", "nonvoluntary_ctxt_switches:"}) {
         if (line.rfind(key, 0) == 0) total += std::atol(line.c_str() + key.size());
       }
     }
@@ -130,7 +131,8 @@ Footprint RunFootprint(const Options& options) {
     }
     const pid_t pid = ChildOf(app.pid());
     const unsigned long window = driver.WaitForWindow("Tollmere", 5s);
-    if (pid <= 0 || window == 0) throw std::runtime_error("cannot find the program under /usr/bin/time");
+    if (pid <= 0 || window == 0)
+      throw std::runtime_error("cannot find the program under /usr/bin/time");
     // One short cycle, its keystroke going to the probe, so the peak covers
     // a hold as well as start-up.
     driver.Focus(window);
@@ -138,7 +140,8 @@ Footprint RunFootprint(const Options& options) {
     app.WaitForTrace("interval", "20", 5s);
     driver.Click(window, StartButtonCentre());
     probe.TakeFocus();
-    if (!app.WaitForTrace("caption", "Start", 10s)) throw std::runtime_error("the cycle did not end");
+    if (!app.WaitForTrace("caption", "Start", 10s))
+      throw std::runtime_error("the cycle did not end");
     std::this_thread::sleep_for(1s);
     out.wakeups_background = WakeupsOver(pid, kIdleSeconds);
     // The window in front, the caret in the interval box, nobody typing:
@@ -157,7 +160,8 @@ Footprint RunFootprint(const Options& options) {
                     {"-v", "-o", rss_path, TOLLMERE_BARE_WINDOW});
     if (bare.WaitForTrace("first-paint", std::nullopt, 15s)) {
       std::this_thread::sleep_for(1s);
-      if (const unsigned long window = driver.WaitForWindow(kBareTitle, 5s)) driver.RequestClose(window);
+      if (const unsigned long window = driver.WaitForWindow(kBareTitle, 5s))
+        driver.RequestClose(window);
     }
     bare.WaitForExit(5s);
   }

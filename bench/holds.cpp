@@ -96,13 +96,15 @@ class Instance {
   // line: the server's clock is the same monotonic clock, in whole ms.
   std::string Timeline() const {
     std::vector<std::pair<double, std::string>> lines;
-    for (const TraceEvent& e : app_ ? app_->Trace() : trace_) lines.push_back({e.ms, "trace  " + e.event + " " + e.arg});
+    for (const TraceEvent& e : app_ ? app_->Trace() : trace_)
+      lines.push_back({e.ms, "trace  " + e.event + " " + e.arg});
     static const char* kKinds[] = {"key down", "key up", "button down", "button up"};
     for (const RawInput& in : listener_.Events()) {
-      lines.push_back({static_cast<double>(in.server_ms), std::string("server ") + kKinds[in.kind] + " " +
-                                                              std::to_string(in.detail)});
+      lines.push_back({static_cast<double>(in.server_ms),
+                       std::string("server ") + kKinds[in.kind] + " " + std::to_string(in.detail)});
     }
-    std::stable_sort(lines.begin(), lines.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::stable_sort(lines.begin(), lines.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
     std::string out;
     for (const auto& [ms, text] : lines) out += Format("%12.3f  ", ms) + text + "\n";
     return out;
@@ -155,13 +157,14 @@ void RunTollmere(const Options& options, Phase& phase) {
     instance.Close();
     runs.push_back({instance.interval_ms(), instance.Read(options.holds)});
     if (options.timelines) {
-      std::fprintf(stderr, "--- interval %d ms\n%s", instance.interval_ms(), instance.Timeline().c_str());
+      std::fprintf(stderr, "--- interval %d ms\n%s", instance.interval_ms(),
+                   instance.Timeline().c_str());
     }
   };
   if (options.serial) {
     for (int interval : options.intervals) {
-      Progress("Tollmere, interval " + std::to_string(interval) + " ms: " + std::to_string(options.holds) +
-               " cycles");
+      Progress("Tollmere, interval " + std::to_string(interval) +
+               " ms: " + std::to_string(options.holds) + " cycles");
       Instance instance(options, interval);
       instance.ClickStart();
       instance.WaitForHolds(options.holds);
@@ -174,10 +177,13 @@ void RunTollmere(const Options& options, Phase& phase) {
   // stay on a 1 s grid, never meet. The 20 ms run's cycle is 4.04 s, so it
   // drifts past the others: the report says how often events came close.
   std::string list;
-  for (int interval : options.intervals) list += (list.empty() ? "" : ", ") + std::to_string(interval);
-  Progress("Tollmere, intervals " + list + " ms side by side: " + std::to_string(options.holds) + " cycles each");
+  for (int interval : options.intervals)
+    list += (list.empty() ? "" : ", ") + std::to_string(interval);
+  Progress("Tollmere, intervals " + list + " ms side by side: " + std::to_string(options.holds) +
+           " cycles each");
   std::vector<std::unique_ptr<Instance>> instances;
-  for (int interval : options.intervals) instances.push_back(std::make_unique<Instance>(options, interval));
+  for (int interval : options.intervals)
+    instances.push_back(std::make_unique<Instance>(options, interval));
   const auto t0 = std::chrono::steady_clock::now();
   for (std::size_t i = 0; i < instances.size(); ++i) {
     std::this_thread::sleep_until(t0 + i * 333ms);
@@ -231,16 +237,19 @@ void RunAnchor(const Options& options, Phase& phase) {
           [&](const std::vector<RawInput>& events) {
             std::size_t n = 0;
             for (const RawInput& in : events) {
-              n += in.detail == space && (in.kind == RawInput::kKeyPress || in.kind == RawInput::kKeyRelease);
+              n += in.detail == space &&
+                   (in.kind == RawInput::kKeyPress || in.kind == RawInput::kKeyRelease);
             }
             return n >= before + 2;
           },
           2s);
       const auto all = listener.SpaceTransitions();
-      const std::vector<KeyTransition> mine(all.begin() + static_cast<std::ptrdiff_t>(before), all.end());
+      const std::vector<KeyTransition> mine(all.begin() + static_cast<std::ptrdiff_t>(before),
+                                            all.end());
       const Cycles cycles = ReadCycles(mine, std::nullopt);
       phase.anchor_out_of_order += cycles.out_of_order + (cycles.holds.size() == 1 ? 0 : 1);
-      if (cycles.holds.size() == 1) phase.anchor_errors[hold].push_back(static_cast<double>(cycles.holds[0] - hold));
+      if (cycles.holds.size() == 1)
+        phase.anchor_errors[hold].push_back(static_cast<double>(cycles.holds[0] - hold));
     }
   }
 }

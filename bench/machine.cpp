@@ -43,14 +43,17 @@ void WaitForQuietMachine() {
     const CpuTimes before = CpuTimes::Now();
     std::this_thread::sleep_for(3s);
     const CpuTimes after = CpuTimes::Now();
-    const double foreign = 100.0 * std::max(0.0, (after.busy - before.busy) - (after.own - before.own)) /
+    const double foreign = 100.0 *
+                           std::max(0.0, (after.busy - before.busy) - (after.own - before.own)) /
                            std::max(1e-3, after.total - before.total);
     if (foreign < 10) return;
     if (std::chrono::steady_clock::now() > give_up) {
-      Progress("the machine stayed busy (" + Format("%.0f", foreign) + " % by other processes); measuring anyway");
+      Progress("the machine stayed busy (" + Format("%.0f", foreign) +
+               " % by other processes); measuring anyway");
       return;
     }
-    Progress("waiting for a quiet machine: other processes use " + Format("%.0f", foreign) + " % of it");
+    Progress("waiting for a quiet machine: other processes use " + Format("%.0f", foreign) +
+             " % of it");
   }
 }
 
@@ -66,8 +69,8 @@ std::optional<Summary> WakeLateness() {
     }
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr) == EINTR) {
     }
-    late.push_back(e2e::MonotonicMs() -
-                   (static_cast<double>(due.tv_sec) * 1e3 + static_cast<double>(due.tv_nsec) / 1e6));
+    late.push_back(e2e::MonotonicMs() - (static_cast<double>(due.tv_sec) * 1e3 +
+                                         static_cast<double>(due.tv_nsec) / 1e6));
   }
   return Summarize(late);
 }

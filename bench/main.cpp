@@ -48,8 +48,8 @@ int Run(const Options& options) {
     results.wayland_skipped = WaylandUnavailable();
     if (results.wayland_skipped.empty()) {
       WaitForQuietMachine();
-      Progress("Wayland: intervals side by side on headless sway, " + std::to_string(options.wayland_holds) +
-               " cycles each");
+      Progress("Wayland: intervals side by side on headless sway, " +
+               std::to_string(options.wayland_holds) + " cycles each");
       results.wayland = RunWaylandHolds(options.binary, options.wayland_holds, options.intervals);
     }
   }
@@ -67,7 +67,8 @@ int Run(const Options& options) {
   if (!options.readme.empty()) {
     std::ifstream in(options.readme);
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::ofstream(options.readme) << ReplaceSection(text, "## Benchmark", ReadmeSummary(results, DocLink(options)));
+    std::ofstream(options.readme) << ReplaceSection(text, "## Benchmark",
+                                                    ReadmeSummary(results, DocLink(options)));
     Progress("wrote the summary to " + options.readme);
   }
   return 0;

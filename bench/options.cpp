@@ -35,7 +35,8 @@ constexpr const char* kUsage =
 Options ParseArgs(int argc, char** argv) {
   Options o;
   const auto count = [&](int& i, long least = 1) {
-    if (i + 1 >= argc) throw std::invalid_argument(std::string(argv[i]) + " needs a number\n" + kUsage);
+    if (i + 1 >= argc)
+      throw std::invalid_argument(std::string(argv[i]) + " needs a number\n" + kUsage);
     const long v = std::strtol(argv[++i], nullptr, 10);
     if (v < least) throw std::invalid_argument(std::string("bad count '") + argv[i] + "'");
     return static_cast<std::size_t>(v);
@@ -75,18 +76,21 @@ Options ParseArgs(int argc, char** argv) {
     } else if (arg == "--only" && i + 1 < argc) {
       const std::string_view part = argv[++i];
       if (part != "idle" && part != "loaded" && part != "footprint" && part != "wayland") {
-        throw std::invalid_argument(std::string("--only takes idle, loaded, footprint or wayland, not ") +
-                                    argv[i]);
+        throw std::invalid_argument(
+            std::string("--only takes idle, loaded, footprint or wayland, not ") + argv[i]);
       }
       if (!only_seen) o.idle = o.loaded = o.footprint = o.wayland = false;
       only_seen = true;
-      (part == "idle" ? o.idle : part == "loaded" ? o.loaded : part == "footprint" ? o.footprint : o.wayland) =
-          true;
+      (part == "idle"        ? o.idle
+       : part == "loaded"    ? o.loaded
+       : part == "footprint" ? o.footprint
+                             : o.wayland) = true;
     } else {
       throw std::invalid_argument(std::string("unknown argument '") + argv[i] + "'\n" + kUsage);
     }
   }
-  if (access(o.binary.c_str(), X_OK) != 0) throw std::runtime_error("no Tollmere program at " + o.binary);
+  if (access(o.binary.c_str(), X_OK) != 0)
+    throw std::runtime_error("no Tollmere program at " + o.binary);
   return o;
 }
 

@@ -29,7 +29,9 @@ inline constexpr TwipsRect kCommand1{1560, 240, 1215, 495};
 inline constexpr int kMessageGapTwips = 60;
 
 // Halves round away from zero.
-inline int TwipsToPixels(int twips, double dpi) { return static_cast<int>(std::lround(twips * dpi / 1440.0)); }
+inline int TwipsToPixels(int twips, double dpi) {
+  return static_cast<int>(std::lround(twips * dpi / 1440.0));
+}
 
 inline PixelRect ToPixels(const TwipsRect& r, double dpi_x, double dpi_y) {
   return {TwipsToPixels(r.left, dpi_x), TwipsToPixels(r.top, dpi_y), TwipsToPixels(r.width, dpi_x),
