@@ -11,8 +11,8 @@
 
 #include "harness/app_process.h"
 #if TOLLMERE_BENCH_WAYLAND
-#include "harness/headless_sway.h"
-#include "harness/wayland_probe.h"
+#include "harness/wayland/headless_sway.h"
+#include "harness/wayland/wayland_probe.h"
 #endif
 
 namespace tollmere::bench {

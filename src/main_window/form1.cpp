@@ -5,7 +5,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <cmath>
 
 #include "key_injection/module1.h"
 #include "main_window/trace.h"
@@ -16,25 +15,23 @@ namespace tollmere::main_window {
 namespace hs = tollmere::hold_sequencer;
 namespace rt = tollmere::runtime;
 
-int TwipsToPixels(int twips, double logical_dpi) {
-  return static_cast<int>(std::lround(twips * logical_dpi / 1440.0));
-}
-
 Form1::Form1(double logical_dpi)
     : txt_interval_(new QLineEdit(this)),
       command1_(new QPushButton(QStringLiteral("Start"), this)),
       problem_(new QLabel(this)),
       notice_(new QLabel(this)),
       sequencer_(*this, *this) {
-  const auto px = [logical_dpi](int twips) { return TwipsToPixels(twips, logical_dpi); };
+  const PixelRect client = ToPixels(kClientArea, logical_dpi, logical_dpi);
+  const PixelRect box = ToPixels(kTxtInterval, logical_dpi, logical_dpi);
+  const PixelRect button = ToPixels(kCommand1, logical_dpi, logical_dpi);
   setWindowTitle(QStringLiteral("Tollmere"));
-  client_height_ = px(885);
-  resize(px(2940), client_height_);
+  client_height_ = client.height;
+  resize(client.width, client_height_);
 
   txt_interval_->setObjectName(QStringLiteral("txtInterval"));
-  txt_interval_->setGeometry(px(120), px(360), px(1215), px(285));
+  txt_interval_->setGeometry(box.x, box.y, box.width, box.height);
   command1_->setObjectName(QStringLiteral("Command1"));
-  command1_->setGeometry(px(1560), px(240), px(1215), px(495));
+  command1_->setGeometry(button.x, button.y, button.width, button.height);
   setTabOrder(txt_interval_, command1_);
   command1_->installEventFilter(this);
   txt_interval_->installEventFilter(this);
@@ -51,7 +48,7 @@ Form1::Form1(double logical_dpi)
   // window grows to show them only while there are any.
   for (QLabel* label : {notice_, problem_}) {
     label->setWordWrap(true);
-    label->setGeometry(px(120), client_height_, px(2940) - 2 * px(120), 0);
+    label->setGeometry(box.x, client_height_, client.width - 2 * box.x, 0);
     label->hide();
   }
   notice_->setObjectName(QStringLiteral("lblNotice"));
@@ -167,7 +164,7 @@ void Form1::ShowNotice(const std::string& message) {
 }
 
 void Form1::LayOutMessages() {
-  const int gap = TwipsToPixels(60, logicalDpiY());
+  const int gap = TwipsToPixels(kMessageGapTwips, logicalDpiY());
   int bottom = client_height_;
   for (QLabel* label : {notice_, problem_}) {
     if (label->isHidden()) continue;

@@ -5,6 +5,7 @@
 
 #include "hold_sequencer/form_controls.h"
 #include "hold_sequencer/hold_sequencer.h"
+#include "main_window/form1_layout.h"
 #include "main_window/qt_timer.h"
 
 class QLabel;
@@ -15,9 +16,6 @@ namespace tollmere::main_window {
 
 // How long the caret in the interval box blinks after the last input there.
 inline constexpr int kCaretBlinksForMs = 10000;
-
-// Lengths on the window are stored in twips (1/1440 inch).
-int TwipsToPixels(int twips, double logical_dpi);
 
 // The program's one window: the interval box, the "Start" button and the two
 // timers, wired to the handlers of the hold sequencer.

@@ -21,10 +21,6 @@ using namespace std::chrono_literals;
 // machines these run on are shared and noisy.
 inline constexpr double kToleranceMs = 50;
 
-// Where "Start" is, in the window's client coordinates.
-inline constexpr int kStartX = 104 + 81 / 2;
-inline constexpr int kStartY = 16 + 33 / 2;
-
 // A fresh Xvfb with the probe window focused, ready to start the program.
 class TollmereOnXvfb : public ::testing::Test {
  protected:
@@ -55,7 +51,7 @@ class TollmereOnXvfb : public ::testing::Test {
 
   // Clicks "Start"; the server's time just after the click.
   std::uint32_t ClickStart() {
-    driver_->Click(window_, kStartX, kStartY);
+    driver_->Click(window_, StartButtonCentre());
     return probe_->ServerTime();
   }
 

@@ -14,10 +14,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The middle of the interval box, in the window's client coordinates.
-constexpr int kBoxX = 8 + 81 / 2;
-constexpr int kBoxY = 24 + 19 / 2;
-
 constexpr const char* kOverflowLine = "tollmere: Error 6: Overflow";
 
 bool HasLine(const AppProcess& app, const std::string& wanted) {
@@ -40,7 +36,7 @@ TEST_F(FatalError, OverflowDuringHoldReleasesTheKeyThenExitsWithStatusOne) {
 
   probe_->Collect(100ms);
   // The focus stays on the probe; the mouse reaches the button regardless.
-  driver_->Click(window_, kStartX, kStartY);
+  driver_->Click(window_, StartButtonCentre());
   ASSERT_TRUE(app_->WaitForTrace("caption", "Starting in 3", 3s, 2))
       << "the click during the hold did not restart the countdown; stderr:\n" << app_->Stderr();
   ASSERT_TRUE(probe_->KeyDown(kSpaceKeysym)) << "the hold ended before the interval could change";
@@ -48,7 +44,7 @@ TEST_F(FatalError, OverflowDuringHoldReleasesTheKeyThenExitsWithStatusOne) {
   // The click left the keyboard focus inside the window on Start: put it
   // back in the box. Autorepeated spaces may land there too; blanks are
   // skipped, so the box still reads 1.
-  driver_->Click(window_, kBoxX, kBoxY);
+  driver_->Click(window_, IntervalBoxCentre());
   driver_->Focus(window_);
   driver_->Chord(XK_Control_L, XK_a);
   driver_->Type("1");

@@ -31,11 +31,6 @@ constexpr const char* kUsage =
     "Runs Tollmere on a private virtual X display, types INTERVAL_MS (default 500)\n"
     "into it, clicks Start and prints when the button and the space bar changed.\n";
 
-// Where "Start" is, in the window's client coordinates.
-constexpr int kStartX = 104 + 81 / 2;
-constexpr int kStartY = 16 + 33 / 2;
-
-
 struct Options {
   int interval_ms = 500;
   std::string binary = TOLLMERE_DEFAULT_BINARY;
@@ -117,7 +112,7 @@ int Run(const Options& options) {
     throw std::runtime_error("Tollmere did not take the interval:\n" + app.Stderr());
   }
 
-  user.Click(window, kStartX, kStartY);
+  user.Click(window, StartButtonCentre());
   const double click_mono = MonotonicMs();
   const std::uint32_t click_server = recorder.ServerTime();
   const std::size_t mark = recorder.events().size();

@@ -50,10 +50,6 @@ constexpr int kSampleEvery = 50;
 constexpr int kWarmUpCycles = 50;
 constexpr long kAllowedGrowthKb = 1024;
 
-// Where "Start" is, in the window's client coordinates.
-constexpr int kStartX = 104 + 81 / 2;
-constexpr int kStartY = 16 + 33 / 2;
-
 volatile sig_atomic_t g_stop = 0;
 void OnStop(int) { g_stop = 1; }
 
@@ -262,7 +258,7 @@ int Run(const Options& options) {
     throw std::runtime_error("Tollmere did not take the interval:\n" + app.Stderr());
   }
   // The click also gives Start the focus, where the program's own space lands.
-  user.Click(window, kStartX, kStartY);
+  user.Click(window, StartButtonCentre());
 
   std::vector<Sample> samples{{0, RssKb(app.pid())}};
   const auto started = Clock::now();

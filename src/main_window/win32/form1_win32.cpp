@@ -1,7 +1,5 @@
 #include "main_window/win32/form1_win32.h"
 
-#include <cmath>
-
 #include "key_injection/module1.h"
 #include "runtime/error.h"
 #include "runtime/fatal.h"
@@ -44,8 +42,6 @@ HFONT GuiFont() { return static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT)); }
 
 }  // namespace
 
-int TwipsToPixels(int twips, int dpi) { return static_cast<int>(std::lround(twips * dpi / 1440.0)); }
-
 std::wstring Widen(const std::string& utf8) {
   if (utf8.empty()) return {};
   const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
@@ -64,10 +60,11 @@ std::string Narrow(const std::wstring& text) {
 }
 
 Form1::Form1(HINSTANCE instance, int dpi_x, int dpi_y) : dpi_y_(dpi_y), sequencer_(*this, *this) {
-  const auto px = [dpi_x](int twips) { return TwipsToPixels(twips, dpi_x); };
-  const auto py = [dpi_y](int twips) { return TwipsToPixels(twips, dpi_y); };
-  client_width_ = px(2940);
-  client_height_ = py(885);
+  const PixelRect client = ToPixels(kClientArea, dpi_x, dpi_y);
+  const PixelRect box = ToPixels(kTxtInterval, dpi_x, dpi_y);
+  const PixelRect button = ToPixels(kCommand1, dpi_x, dpi_y);
+  client_width_ = client.width;
+  client_height_ = client.height;
 
   RegisterFormClass(instance);
   RECT outer{0, 0, client_width_, client_height_};
@@ -89,12 +86,12 @@ Form1::Form1(HINSTANCE instance, int dpi_x, int dpi_y) : dpi_y_(dpi_y), sequence
   };
   // Created in tab order: the box first, then the button.
   txt_interval_ = child(L"EDIT", L"", WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE, kTxtIntervalId,
-                        px(120), py(360), px(1215), py(285));
+                        box.x, box.y, box.width, box.height);
   command1_ = child(L"BUTTON", Widen(hs::kIdleCaption).c_str(), WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0,
-                    kCommand1Id, px(1560), py(240), px(1215), py(495));
+                    kCommand1Id, button.x, button.y, button.width, button.height);
   // Room below the controls for a refused entry's reason; the window grows
   // to show it only while there is one.
-  problem_ = child(L"STATIC", L"", SS_LEFT, 0, kProblemId, px(120), client_height_, client_width_ - 2 * px(120), 0);
+  problem_ = child(L"STATIC", L"", SS_LEFT, 0, kProblemId, box.x, client_height_, client_width_ - 2 * box.x, 0);
   last_focus_ = txt_interval_;
 
   timer2_.emplace(window_, kTimer2Id, 1000, false);
@@ -236,7 +233,7 @@ void Form1::ShowIntervalProblem(const std::string& message) {
   SetWindowPos(problem_, nullptr, 0, 0, label.right - label.left, label_height,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   ShowWindow(problem_, SW_SHOWNA);
-  const int needed = client_height_ + label_height + TwipsToPixels(60, dpi_y_);
+  const int needed = client_height_ + label_height + TwipsToPixels(kMessageGapTwips, dpi_y_);
   if (client_height_ + grown_by_ < needed) {
     grown_by_ = needed - client_height_;
     ResizeClient(needed);

@@ -7,12 +7,10 @@
 
 #include "hold_sequencer/form_controls.h"
 #include "hold_sequencer/hold_sequencer.h"
+#include "main_window/form1_layout.h"
 #include "main_window/win32/win32_timer.h"
 
 namespace tollmere::main_window {
-
-// Lengths on the window are stored in twips (1/1440 inch).
-int TwipsToPixels(int twips, int dpi);
 
 std::wstring Widen(const std::string& utf8);
 std::string Narrow(const std::wstring& text);

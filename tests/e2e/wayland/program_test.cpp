@@ -9,8 +9,8 @@
 #include <memory>
 
 #include "harness/app_process.h"
-#include "harness/headless_sway.h"
-#include "harness/wayland_probe.h"
+#include "harness/wayland/headless_sway.h"
+#include "harness/wayland/wayland_probe.h"
 
 namespace tollmere::e2e {
 namespace {

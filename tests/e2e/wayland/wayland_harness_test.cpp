@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "harness/headless_sway.h"
-#include "harness/wayland_probe.h"
+#include "harness/wayland/headless_sway.h"
+#include "harness/wayland/wayland_probe.h"
 
 namespace tollmere::e2e {
 namespace {

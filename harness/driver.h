@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "harness/form1_points.h"
+
 namespace tollmere::e2e {
 
 class XConnection;
@@ -38,6 +40,7 @@ class Driver {
   // Button 1 down and up at (x, y) in `window`'s coordinates. Returns once
   // the server has processed both.
   void Click(unsigned long window, int x, int y);
+  void Click(unsigned long window, Point at) { Click(window, at.x, at.y); }
 
   // A WM_DELETE_WINDOW client message, as a window manager sends on close.
   void RequestClose(unsigned long window);

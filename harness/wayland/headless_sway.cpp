@@ -1,4 +1,4 @@
-#include "harness/headless_sway.h"
+#include "harness/wayland/headless_sway.h"
 
 #include <fcntl.h>
 #include <signal.h>

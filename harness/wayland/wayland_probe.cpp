@@ -1,4 +1,4 @@
-#include "harness/wayland_probe.h"
+#include "harness/wayland/wayland_probe.h"
 
 #include <poll.h>
 #include <sys/mman.h>
@@ -12,7 +12,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "harness/headless_sway.h"
+#include "harness/wayland/headless_sway.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
 #include "xdg-shell-client-protocol.h"
 

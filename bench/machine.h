@@ -1,0 +1,28 @@
+#pragma once
+// The state of the machine around the measurements: how busy its processors
+// are, and by whom, and how late the scheduler alone wakes a sleeper.
+
+#include <optional>
+
+#include "measure.h"
+
+namespace tollmere::bench {
+
+// Processor time in seconds: all cores busy, all cores in total (/proc/stat),
+// and ours (this process and the children it has reaped: servers, programs).
+struct CpuTimes {
+  double busy = 0, total = 0, own = 0;
+  static CpuTimes Now();
+};
+
+// Other work on the machine skews every figure here, so each part waits, up
+// to a limit, until other processes have left the processors nearly idle for
+// a few seconds. What they used during the part is reported all the same.
+void WaitForQuietMachine();
+
+// How late a plain absolute clock_nanosleep wakes up under the same
+// conditions: what the scheduler alone costs any program, before Qt, X or
+// Tollmere add anything.
+std::optional<Summary> WakeLateness();
+
+}  // namespace tollmere::bench

@@ -1,0 +1,28 @@
+#pragma once
+// What to measure and where to write it, from the command line.
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace tollmere::bench {
+
+struct Options {
+  std::string binary = TOLLMERE_DEFAULT_BINARY;
+  std::string readme;  // gets the summary in its "## Benchmark" section
+  std::string doc;     // gets the full results, the whole file
+  std::size_t holds = 31;
+  std::size_t anchors = 30;
+  std::size_t starts = 15;
+  std::vector<int> intervals = {20, 500, 1000};
+  bool serial = false;
+  bool timelines = false;
+  std::size_t wayland_holds = 30;
+  bool idle = true, loaded = true, footprint = true, wayland = true;  // which parts to run
+};
+
+// Throws on a bad argument or when there is no program at the path given;
+// --help prints the usage and exits.
+Options ParseArgs(int argc, char** argv);
+
+}  // namespace tollmere::bench

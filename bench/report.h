@@ -1,0 +1,36 @@
+#pragma once
+// The results as Markdown: in full, as a document of their own, and as the
+// README's short summary (the goals, and a link to the full results).
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "footprint.h"
+#include "holds.h"
+#include "options.h"
+#include "wayland_holds.h"
+
+namespace tollmere::bench {
+
+struct Results {
+  std::vector<Phase> phases;  // idle, loaded: those that ran
+  std::optional<Footprint> footprint;
+  std::vector<WaylandRun> wayland;
+  std::string wayland_skipped;  // why the Wayland part could not run, if it could not
+  std::string when;             // the run's date and time, UTC
+  double minutes = 0;           // how long the whole run took
+};
+
+// The run's date and time for `Results::when`.
+std::string Now();
+
+// Everything, with the machine and the method: a file of its own, headed
+// "# Benchmark".
+std::string FullReport(const Options& options, const Results& results);
+
+// The README's "## Benchmark" section: how to run it, the goals table and a
+// line linking `doc_link`, where the full report is.
+std::string ReadmeSummary(const Results& results, const std::string& doc_link);
+
+}  // namespace tollmere::bench
