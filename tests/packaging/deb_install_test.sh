@@ -39,7 +39,8 @@ for f in /usr/share/applications/org.tollmere.Tollmere.desktop \
          /usr/share/icons/hicolor/32x32/apps/tollmere.png \
          /usr/share/icons/hicolor/scalable/apps/tollmere.svg \
          /usr/share/pixmaps/tollmere.xpm \
-         /usr/share/man/man1/tollmere.1.gz; do
+         /usr/share/man/man1/tollmere.1.gz \
+         /usr/share/doc/tollmere/copyright; do
   [[ -s $f ]] || { echo "not installed: $f"; exit 1; }
 done
 # The version is filled in where it is shown.
