@@ -1,5 +1,5 @@
-# Cross-builds the Windows program (x86_64) with Debian's MinGW-w64:
-#   cmake -G Ninja -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+# Cross-builds the Windows program (x86_64) with Debian's MinGW-w64; the
+# windows preset uses it (cmake --preset windows).
 # The -posix compilers: GoogleTest needs std::thread and std::mutex.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Configures and builds into build/ (or $BUILD_DIR). Two cores: keep it lean.
+# Configures and builds one preset of CMakePresets.json (default: default,
+# in build/); further arguments go to the configure step. Two cores: keep it
+# lean.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${BUILD_DIR:-$root/build}
-cmake -S "$root" -B "$build" -G Ninja ${CMAKE_ARGS:-} >/dev/null
-cmake --build "$build" -j"$(nproc)"
+cd "$(dirname "$0")/.."
+preset=${1:-default}
+shift $(($# > 0))
+cmake --preset "$preset" "$@" >/dev/null
+cmake --build --preset "$preset" -j"$(nproc)"

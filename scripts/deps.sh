@@ -1,21 +1,33 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the program and the tests need.
+# Installs the Debian packages a task needs:
+#   deps.sh run    building Tollmere (tests off), running it, the headless demo
+#   deps.sh test   that and everything the tests and the benchmark need (default)
 # Quick when they are already there: apt is asked only for what is missing.
 set -euo pipefail
+what=${1:-test}
 
-packages=(
+run=(
   g++ cmake ninja-build pkg-config
-  qt6-base-dev qt6-qpa-plugins libgl-dev
+  qt6-base-dev qt6-qpa-plugins qt6-wayland libgl-dev
   libx11-dev libxtst-dev libxi-dev
-  googletest libgtest-dev
-  xvfb xauth x11-utils imagemagick fonts-dejavu-core
-  desktop-file-utils appstream dpkg-dev file man-db
-  clang libclang-rt-14-dev
-  g++-mingw-w64-x86-64-posix wine wine64
-  xdotool time
-  libwayland-dev wayland-protocols libxkbcommon-dev qt6-wayland sway grim
-  libevdev-dev qemu-system-x86 busybox-static xz-utils
+  libwayland-dev libxkbcommon-dev libevdev-dev
+  # The headless demo: a virtual X server and its screenshot.
+  xvfb xauth imagemagick fonts-dejavu-core
 )
+test=(
+  googletest libgtest-dev
+  x11-utils xdotool time
+  desktop-file-utils appstream dpkg-dev file man-db
+  clang libclang-rt-14-dev clang-format
+  g++-mingw-w64-x86-64-posix wine wine64
+  wayland-protocols sway grim
+  qemu-system-x86 busybox-static xz-utils
+)
+case $what in
+  run) packages=("${run[@]}") ;;
+  test) packages=("${run[@]}" "${test[@]}") ;;
+  *) echo "usage: $0 [run|test]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

@@ -378,7 +378,10 @@ std::vector<WaylandKeyEvent> WaylandProbe::Transitions(std::uint32_t key, std::s
 
 std::string WaylandProbe::KeysDownText() const {
   std::string text;
-  for (std::uint32_t key : keys_down_) text += (text.empty() ? "" : " ") + std::to_string(key);
+  for (std::uint32_t key : keys_down_) {
+    if (!text.empty()) text += ' ';
+    text += std::to_string(key);
+  }
   return text;
 }
 

@@ -15,6 +15,7 @@
 #include "main_window/form1.h"
 #include "main_window/trace.h"
 #include "runtime/fatal.h"
+#include "tollmere_version.h"
 
 // The icon's images, compiled in: XPM is C, and reading it from memory
 // spares start-up the search for image-format plug-ins that a file needs.
@@ -64,7 +65,7 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (arg == "--version") {
-      std::puts("tollmere 1.0.0.0");
+      std::puts("tollmere " TOLLMERE_VERSION);
       return 0;
     }
     if (arg == "--trace") {
@@ -98,7 +99,7 @@ int main(int argc, char** argv) {
   QApplication app(qt_argc, argv);
   mw::EndWindowSystemWatch();
   QApplication::setApplicationName(QStringLiteral("Tollmere"));
-  QApplication::setApplicationVersion(QStringLiteral("1.0.0.0"));
+  QApplication::setApplicationVersion(QStringLiteral(TOLLMERE_VERSION));
   QIcon icon;
   icon.addPixmap(QPixmap(tollmere_32_2c));
   icon.addPixmap(QPixmap(tollmere_32_16c));

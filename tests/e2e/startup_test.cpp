@@ -45,7 +45,9 @@ std::string UnusedDisplay() {
     struct stat st;
     const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
     const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
-    if (stat(socket.c_str(), &st) != 0 && stat(lock.c_str(), &st) != 0) return ":" + std::to_string(n);
+    if (stat(socket.c_str(), &st) != 0 && stat(lock.c_str(), &st) != 0) {
+      return std::string(":").append(std::to_string(n));  // not ":" + ...: g++ 12's -Wrestrict
+    }
   }
   return ":299";
 }

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds the .deb, installs it with dpkg, runs the installed program and
 # removes it again. Needs root; leaves alone a machine where Tollmere is
-# already installed.
+# already installed. Arguments: the build directory and the project's version.
 set -euo pipefail
 build=$1
+version=$2
 if [[ $(id -u) != 0 ]] || ! command -v dpkg >/dev/null; then
   echo "skipped: needs root and dpkg"
   exit 77
@@ -30,16 +31,22 @@ done
 trap 'dpkg -r tollmere >/dev/null' EXIT
 dpkg -i "$deb" >/dev/null
 
-[[ $(/usr/bin/tollmere --version) == "tollmere 1.0.0.0" ]] || { echo "wrong --version"; exit 1; }
+[[ $(dpkg-deb -f "$deb" Version) == "$version" ]] || { echo "package version is not $version"; exit 1; }
+[[ $(/usr/bin/tollmere --version) == "tollmere $version" ]] || { echo "wrong --version"; exit 1; }
 for f in /usr/share/applications/org.tollmere.Tollmere.desktop \
          /usr/share/metainfo/org.tollmere.Tollmere.metainfo.xml \
          /usr/share/icons/hicolor/16x16/apps/tollmere.png \
          /usr/share/icons/hicolor/32x32/apps/tollmere.png \
          /usr/share/icons/hicolor/scalable/apps/tollmere.svg \
          /usr/share/pixmaps/tollmere.xpm \
-         /usr/share/man/man1/tollmere.1.gz; do
+         /usr/share/man/man1/tollmere.1.gz \
+         /usr/share/doc/tollmere/copyright; do
   [[ -s $f ]] || { echo "not installed: $f"; exit 1; }
 done
+# The version is filled in where it is shown.
+grep -q "<release version=\"$version\"" /usr/share/metainfo/org.tollmere.Tollmere.metainfo.xml ||
+  { echo "metainfo lacks release $version"; exit 1; }
+zgrep -q "Tollmere $version" /usr/share/man/man1/tollmere.1.gz || { echo "man page lacks $version"; exit 1; }
 file /usr/share/icons/hicolor/32x32/apps/tollmere.png | grep -q '32 x 32' || { echo "32x32 icon is not 32x32"; exit 1; }
 desktop-file-validate /usr/share/applications/org.tollmere.Tollmere.desktop
 echo "installed, ran and removed"
