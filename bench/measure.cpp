@@ -11,7 +11,8 @@ namespace {
 
 // Nearest-rank percentile of sorted values.
 double Rank(const std::vector<double>& sorted, double p) {
-  const auto rank = static_cast<std::size_t>(std::ceil(p / 100.0 * static_cast<double>(sorted.size())));
+  const auto rank =
+      static_cast<std::size_t>(std::ceil(p / 100.0 * static_cast<double>(sorted.size())));
   return sorted[std::clamp<std::size_t>(rank, 1, sorted.size()) - 1];
 }
 
@@ -61,8 +62,10 @@ Cycles ReadCycles(const std::vector<KeyTransition>& transitions, std::optional<s
       down_at = t.server_ms;
       lead_in_from_start = was_first && start.has_value();
       have_lead_in = lead_in_from_start || have_up;
-      if (lead_in_from_start) lead_in = ServerSpan(*start, t.server_ms);
-      else if (have_up) lead_in = ServerSpan(up_at, t.server_ms);
+      if (lead_in_from_start)
+        lead_in = ServerSpan(*start, t.server_ms);
+      else if (have_up)
+        lead_in = ServerSpan(up_at, t.server_ms);
       continue;
     }
     if (!down) {
@@ -73,8 +76,10 @@ Cycles ReadCycles(const std::vector<KeyTransition>& transitions, std::optional<s
       continue;
     }
     out.holds.push_back(ServerSpan(down_at, t.server_ms));
-    if (have_lead_in && lead_in_from_start) out.first_lead_in = lead_in;
-    else if (have_lead_in) out.lead_ins.push_back(lead_in);
+    if (have_lead_in && lead_in_from_start)
+      out.first_lead_in = lead_in;
+    else if (have_lead_in)
+      out.lead_ins.push_back(lead_in);
     down = false;
     have_up = true;
     up_at = t.server_ms;
@@ -82,14 +87,16 @@ Cycles ReadCycles(const std::vector<KeyTransition>& transitions, std::optional<s
   return out;
 }
 
-std::optional<std::int64_t> ClosestApproach(std::vector<std::uint32_t> a, std::vector<std::uint32_t> b) {
+std::optional<std::int64_t> ClosestApproach(std::vector<std::uint32_t> a,
+                                            std::vector<std::uint32_t> b) {
   if (a.empty() || b.empty()) return std::nullopt;
   std::sort(b.begin(), b.end());
   std::int64_t best = INT64_MAX;
   for (std::uint32_t t : a) {
     const auto it = std::lower_bound(b.begin(), b.end(), t);
     if (it != b.end()) best = std::min<std::int64_t>(best, std::llabs(ServerSpan(t, *it)));
-    if (it != b.begin()) best = std::min<std::int64_t>(best, std::llabs(ServerSpan(t, *std::prev(it))));
+    if (it != b.begin())
+      best = std::min<std::int64_t>(best, std::llabs(ServerSpan(t, *std::prev(it))));
   }
   return best;
 }

@@ -50,7 +50,8 @@ Cycles ReadCycles(const std::vector<KeyTransition>& transitions, std::optional<s
 
 // The smallest distance between a time in `a` and one in `b` (server ms);
 // nullopt when either is empty.
-std::optional<std::int64_t> ClosestApproach(std::vector<std::uint32_t> a, std::vector<std::uint32_t> b);
+std::optional<std::int64_t> ClosestApproach(std::vector<std::uint32_t> a,
+                                            std::vector<std::uint32_t> b);
 
 // `document` with the section that starts at the line `heading` (up to the
 // next heading of the same level, or the end) replaced by `section`; with

@@ -36,9 +36,9 @@ TEST(Summarize, RanksAreNearestRankAndP99AbsSeesTheWorstSideOfZero) {
 TEST(ReadCycles, SelfRepeatingCyclesGiveHoldsAndTheCountdownsBetweenThem) {
   // The start-up keystroke (before the click at 1000), then three cycles.
   const std::vector<KeyTransition> keys = {
-      {true, 500},   {false, 501},                   // start-up, ignored
-      {true, 5001},  {false, 5042},                  // click 1000 -> down 5001
-      {true, 9043},  {false, 9083},                  // lead-in from the release: 4001
+      {true, 500},   {false, 501},   // start-up, ignored
+      {true, 5001},  {false, 5042},  // click 1000 -> down 5001
+      {true, 9043},  {false, 9083},  // lead-in from the release: 4001
       {true, 13084}, {false, 13125},
   };
   const Cycles c = ReadCycles(keys, 1000);
@@ -62,10 +62,10 @@ TEST(ReadCycles, SelfRepeatingCyclesGiveHoldsAndTheCountdownsBetweenThem) {
 
 TEST(ReadCycles, BrokenOrderIsCountedAndItsCycleLeftOut) {
   const std::vector<KeyTransition> keys = {
-      {true, 100}, {false, 140},
-      {true, 4141}, {true, 4150}, {false, 4190},  // a second press: unreadable
-      {true, 8191}, {false, 8231},                 // no lead-in: the release before is unknown
-      {false, 9000},                               // a release with no press
+      {true, 100},   {false, 140},  {true, 4141},
+      {true, 4150},  {false, 4190},  // a second press: unreadable
+      {true, 8191},  {false, 8231},  // no lead-in: the release before is unknown
+      {false, 9000},                 // a release with no press
   };
   const Cycles c = ReadCycles(keys, 0);
   EXPECT_EQ(c.holds, (std::vector<std::int64_t>{40, 40}));
@@ -94,14 +94,17 @@ TEST(ReplaceSection, ReplacesOnlyItsOwnSectionOrAppends) {
             "# T\n\n## Tests\n\ntext\n\n" + section);
 
   // The last section: replaced to the end.
-  EXPECT_EQ(ReplaceSection("# T\n\n## Benchmark\n\nold\n### Sub\nold too\n", "## Benchmark", section),
-            "# T\n\n" + section);
+  EXPECT_EQ(
+      ReplaceSection("# T\n\n## Benchmark\n\nold\n### Sub\nold too\n", "## Benchmark", section),
+      "# T\n\n" + section);
 
   // Sections after it, of its level or above, stay; comment lines in code
   // blocks are not headings.
   const std::string doc =
-      "# T\n\n## Benchmark\n\n```sh\n# not a heading\nbash bench/run\n```\nold\n\n## Packaging\n\nkept\n";
-  EXPECT_EQ(ReplaceSection(doc, "## Benchmark", section), "# T\n\n" + section + "\n## Packaging\n\nkept\n");
+      "# T\n\n## Benchmark\n\n```sh\n# not a heading\nbash bench/run\n```\nold\n\n## "
+      "Packaging\n\nkept\n";
+  EXPECT_EQ(ReplaceSection(doc, "## Benchmark", section),
+            "# T\n\n" + section + "\n## Packaging\n\nkept\n");
 
   // Replacing twice gives the same as once.
   const std::string once = ReplaceSection(doc, "## Benchmark", section);

@@ -102,7 +102,8 @@ std::vector<RawInput> RawListener::Events() const {
 std::vector<KeyTransition> RawListener::SpaceTransitions() const {
   std::vector<KeyTransition> out;
   for (const RawInput& in : Events()) {
-    if ((in.kind == RawInput::kKeyPress || in.kind == RawInput::kKeyRelease) && in.detail == space_keycode_) {
+    if ((in.kind == RawInput::kKeyPress || in.kind == RawInput::kKeyRelease) &&
+        in.detail == space_keycode_) {
       out.push_back({in.kind == RawInput::kKeyPress, in.server_ms});
     }
   }

@@ -17,8 +17,12 @@
 
 namespace tollmere::bench {
 #if !TOLLMERE_BENCH_WAYLAND
-std::string WaylandUnavailable() { return "this build has no Wayland test harness (libwayland-dev missing)."; }
-std::vector<WaylandRun> RunWaylandHolds(const std::string&, std::size_t, const std::vector<int>&) { return {}; }
+std::string WaylandUnavailable() {
+  return "this build has no Wayland test harness (libwayland-dev missing).";
+}
+std::vector<WaylandRun> RunWaylandHolds(const std::string&, std::size_t, const std::vector<int>&) {
+  return {};
+}
 #else
 namespace {
 
@@ -44,11 +48,13 @@ WaylandRun RunOne(const std::string& binary, std::size_t holds, int interval_ms)
   Require(app.WaitForTrace("first-paint", std::nullopt, 10s).has_value(), "no window", &app);
   for (int i = 0; i < 50 && probe.HasFocus(); ++i) probe.Pump(100ms);
   probe.TypeText(std::to_string(interval_ms));
-  Require(app.WaitForTrace("interval", std::to_string(interval_ms), 3s).has_value(), "interval not taken", &app);
+  Require(app.WaitForTrace("interval", std::to_string(interval_ms), 3s).has_value(),
+          "interval not taken", &app);
   probe.Type(KEY_TAB, true);
   probe.Type(KEY_TAB, false);
 
-  const auto hold_timeout = std::chrono::milliseconds(static_cast<int>(kCountdownMs) + 2 * interval_ms + 3000);
+  const auto hold_timeout =
+      std::chrono::milliseconds(static_cast<int>(kCountdownMs) + 2 * interval_ms + 3000);
   for (std::size_t cycle = 0; cycle < holds; ++cycle) {
     if (cycle > 0) {
       Require(sway.FocusWindow("Tollmere"), "cannot focus the program", &app);

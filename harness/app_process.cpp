@@ -56,7 +56,8 @@ std::string ExitStatus::Describe() const {
 }
 
 std::vector<EnvChange> AppProcess::XEnvironment(const std::string& display) {
-  return {{"DISPLAY", display}, {"WAYLAND_DISPLAY", std::nullopt}, {"QT_QPA_PLATFORM", std::nullopt}};
+  return {
+      {"DISPLAY", display}, {"WAYLAND_DISPLAY", std::nullopt}, {"QT_QPA_PLATFORM", std::nullopt}};
 }
 
 AppProcess::AppProcess(const std::string& binary, std::vector<EnvChange> env,

@@ -31,7 +31,7 @@ struct ExitStatus {
   int raw = 0;             // the wait status
 
   bool Exited() const;
-  int Code() const;  // -1 unless it exited
+  int Code() const;    // -1 unless it exited
   int Signal() const;  // 0 unless a signal ended it
   std::string Describe() const;
 };
@@ -52,7 +52,8 @@ class AppProcess {
   pid_t pid() const { return pid_; }
 
   // Waits for the `nth` trace event with this name (and argument, if given).
-  std::optional<TraceEvent> WaitForTrace(std::string_view event, std::optional<std::string_view> arg,
+  std::optional<TraceEvent> WaitForTrace(std::string_view event,
+                                         std::optional<std::string_view> arg,
                                          std::chrono::milliseconds timeout, int nth = 1);
 
   std::vector<TraceEvent> Trace() const;

@@ -17,8 +17,8 @@ using EnvChange = std::pair<std::string, std::optional<std::string>>;
 struct SpawnOptions {
   std::vector<std::string> argv;  // argv[0] is looked up on PATH
   std::vector<EnvChange> env;
-  int stdout_fd = -1;          // -1: /dev/null
-  int stderr_fd = -1;          // -1: /dev/null
+  int stdout_fd = -1;            // -1: /dev/null
+  int stderr_fd = -1;            // -1: /dev/null
   std::vector<int> inherit_fds;  // passed through under the same number
 };
 

@@ -55,8 +55,8 @@ void ClipboardOwner::Answer(const void* xevent) {
   reply.property = req.property != 0 ? req.property : req.target;
 
   if (req.target == targets) {
-    const std::vector<Atom> offered = {targets, utf8_string, text_plain_utf8, text_plain, text,
-                                       XA_STRING};
+    const std::vector<Atom> offered = {targets,    utf8_string, text_plain_utf8,
+                                       text_plain, text,        XA_STRING};
     XChangeProperty(d, req.requestor, reply.property, XA_ATOM, 32, PropModeReplace,
                     reinterpret_cast<const unsigned char*>(offered.data()),
                     static_cast<int>(offered.size()));

@@ -46,7 +46,8 @@ class Driver {
   void RequestClose(unsigned long window);
 
  private:
-  unsigned long FindViewable(unsigned long under, const std::string& title, unsigned long other_than);
+  unsigned long FindViewable(unsigned long under, const std::string& title,
+                             unsigned long other_than);
   std::string Title(unsigned long window);
   void Key(unsigned keycode, bool down);
 

@@ -24,8 +24,8 @@ Probe::Probe(const std::string& display_name) : x_(std::make_unique<XConnection>
   const int screen = DefaultScreen(d);
   XSetWindowAttributes attrs{};
   attrs.background_pixel = BlackPixel(d, screen);
-  attrs.event_mask = KeyPressMask | KeyReleaseMask | PropertyChangeMask | StructureNotifyMask |
-                     FocusChangeMask;
+  attrs.event_mask =
+      KeyPressMask | KeyReleaseMask | PropertyChangeMask | StructureNotifyMask | FocusChangeMask;
   window_ = XCreateWindow(d, RootWindow(d, screen), 500, 380, 120, 80, 0, CopyFromParent,
                           InputOutput, CopyFromParent, CWBackPixel | CWEventMask, &attrs);
   XStoreName(d, window_, "Tollmere test probe");
@@ -63,7 +63,8 @@ std::uint32_t Probe::ServerTime() {
   XFlush(d);
   const auto deadline = Clock::now() + 5s;
   while (!time_seen_) {
-    if (Clock::now() > deadline || x_->lost()) throw std::runtime_error("no PropertyNotify from the server");
+    if (Clock::now() > deadline || x_->lost())
+      throw std::runtime_error("no PropertyNotify from the server");
     Pump(50ms);
   }
   return time_;
@@ -114,7 +115,8 @@ bool Probe::WaitForKeys(std::size_t count, std::chrono::milliseconds timeout, un
                         std::size_t from) {
   const auto deadline = Clock::now() + timeout;
   while (Transitions(keysym, from).size() < count) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() <= 0 || x_->lost()) return false;
     Pump(std::min(left, std::chrono::milliseconds(100)));
   }
@@ -124,7 +126,8 @@ bool Probe::WaitForKeys(std::size_t count, std::chrono::milliseconds timeout, un
 void Probe::Collect(std::chrono::milliseconds duration) {
   const auto deadline = Clock::now() + duration;
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() <= 0 || x_->lost()) return;
     Pump(left);
   }

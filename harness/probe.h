@@ -53,7 +53,8 @@ class Probe {
   const std::vector<KeyEvent>& events() const { return events_; }
   // First presses and releases of `keysym` since event number `from`
   // (autorepeats left out).
-  std::vector<KeyEvent> Transitions(unsigned long keysym = kSpaceKeysym, std::size_t from = 0) const;
+  std::vector<KeyEvent> Transitions(unsigned long keysym = kSpaceKeysym,
+                                    std::size_t from = 0) const;
 
   // The server's keyboard state (XQueryKeymap), whoever has the focus.
   bool AnyKeyDown();

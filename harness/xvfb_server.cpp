@@ -25,8 +25,9 @@ XvfbServer::XvfbServer(std::chrono::milliseconds startup_timeout) {
   log_fd_ = open("/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
 
   SpawnOptions options;
-  options.argv = {"Xvfb", "-displayfd", std::to_string(ready[1]), "-screen", "0", "640x480x24",
-                  "-nolisten", "tcp", "-noreset"};
+  options.argv = {"Xvfb",      "-displayfd", std::to_string(ready[1]),
+                  "-screen",   "0",          "640x480x24",
+                  "-nolisten", "tcp",        "-noreset"};
   options.stderr_fd = log_fd_;
   options.inherit_fds = {ready[1]};
   try {
@@ -42,7 +43,8 @@ XvfbServer::XvfbServer(std::chrono::milliseconds startup_timeout) {
   std::string text;
   const auto deadline = Clock::now() + startup_timeout;
   while (text.find('\n') == std::string::npos) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     pollfd pfd{ready[0], POLLIN, 0};
     if (left.count() <= 0 || poll(&pfd, 1, static_cast<int>(left.count())) == 0) break;
     char buf[32];
@@ -88,7 +90,8 @@ std::string XvfbServer::LogTail() const {
   if (log_fd_ < 0) return "(no log)";
   char buf[2048];
   const off_t size = lseek(log_fd_, 0, SEEK_END);
-  const off_t from = size > static_cast<off_t>(sizeof buf) ? size - static_cast<off_t>(sizeof buf) : 0;
+  const off_t from =
+      size > static_cast<off_t>(sizeof buf) ? size - static_cast<off_t>(sizeof buf) : 0;
   const ssize_t n = pread(log_fd_, buf, sizeof buf, from);
   return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : "(empty log)";
 }

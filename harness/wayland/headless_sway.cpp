@@ -109,14 +109,19 @@ HeadlessSway::HeadlessSway(std::chrono::milliseconds startup_timeout) {
 
   // A clean environment: nothing of ours (DISPLAY, WAYLAND_*) must leak in.
   SpawnOptions options;
-  options.argv = {"env", "-i", "PATH=/usr/bin:/bin", "HOME=" + runtime_dir_,
-                  "XDG_RUNTIME_DIR=" + runtime_dir_, "WLR_BACKENDS=headless",
-                  "WLR_LIBINPUT_NO_DEVICES=1", "WLR_RENDERER=pixman"};
+  options.argv = {"env",
+                  "-i",
+                  "PATH=/usr/bin:/bin",
+                  "HOME=" + runtime_dir_,
+                  "XDG_RUNTIME_DIR=" + runtime_dir_,
+                  "WLR_BACKENDS=headless",
+                  "WLR_LIBINPUT_NO_DEVICES=1",
+                  "WLR_RENDERER=pixman"};
   if (as_root) {
     // Changing the user clears the parent-death signal Spawn set; setpriv
     // sets it again afterwards.
-    for (const char* arg : {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
-                            "--pdeathsig", "KILL"}) {
+    for (const char* arg :
+         {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--pdeathsig", "KILL"}) {
       options.argv.emplace_back(arg);
     }
   }

@@ -21,7 +21,6 @@ namespace tollmere::e2e {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-
 struct WaylandProbe::Wayland {
   wl_display* display = nullptr;
   wl_registry* registry = nullptr;
@@ -69,7 +68,8 @@ struct WaylandProbeCallbacks {
       wl.seat_version = std::min(version, 5u);
       wl.seat = static_cast<wl_seat*>(bind(&wl_seat_interface, 5));
       wl_seat_add_listener(wl.seat, &kSeat, data);
-    } else if (iface == zwp_virtual_keyboard_manager_v1_interface.name && wl.keyboard_manager == nullptr) {
+    } else if (iface == zwp_virtual_keyboard_manager_v1_interface.name &&
+               wl.keyboard_manager == nullptr) {
       wl.keyboard_manager = static_cast<zwp_virtual_keyboard_manager_v1*>(
           bind(&zwp_virtual_keyboard_manager_v1_interface, 1));
     }
@@ -77,7 +77,9 @@ struct WaylandProbeCallbacks {
   static void GlobalRemove(void*, wl_registry*, std::uint32_t) {}
   static constexpr wl_registry_listener kRegistry{Global, GlobalRemove};
 
-  static void Ping(void*, xdg_wm_base* base, std::uint32_t serial) { xdg_wm_base_pong(base, serial); }
+  static void Ping(void*, xdg_wm_base* base, std::uint32_t serial) {
+    xdg_wm_base_pong(base, serial);
+  }
   static constexpr xdg_wm_base_listener kWmBase{Ping};
 
   static void Capabilities(void* data, wl_seat* seat, std::uint32_t caps) {
@@ -124,8 +126,8 @@ struct WaylandProbeCallbacks {
       probe.keys_down_.erase(key);
     }
   }
-  static void Modifiers(void*, wl_keyboard*, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t,
-                        std::uint32_t) {}
+  static void Modifiers(void*, wl_keyboard*, std::uint32_t, std::uint32_t, std::uint32_t,
+                        std::uint32_t, std::uint32_t) {}
   static void RepeatInfo(void*, wl_keyboard*, std::int32_t, std::int32_t) {}
   static constexpr wl_keyboard_listener kKeyboard{Keymap, Enter, Leave, Key, Modifiers, RepeatInfo};
 
@@ -138,7 +140,8 @@ struct WaylandProbeCallbacks {
   static void ToplevelClose(void* data, xdg_toplevel*) {
     P(data).wl_->failure = "sway asked the probe window to close";
   }
-  static constexpr xdg_toplevel_listener kToplevel{ToplevelConfigure, ToplevelClose, nullptr, nullptr};
+  static constexpr xdg_toplevel_listener kToplevel{ToplevelConfigure, ToplevelClose, nullptr,
+                                                   nullptr};
 
   static void SurfaceConfigure(void* data, xdg_surface* window, std::uint32_t serial) {
     WaylandProbe::Wayland& wl = *P(data).wl_;
@@ -234,7 +237,8 @@ WaylandProbe::WaylandProbe(const HeadlessSway& sway, std::string name)
   // A full path: the process environment stays out of it.
   wl_->display = wl_display_connect(sway.socket_path().c_str());
   if (wl_->display == nullptr) {
-    throw std::runtime_error("cannot connect to " + sway.socket_path() + ": " + std::strerror(errno));
+    throw std::runtime_error("cannot connect to " + sway.socket_path() + ": " +
+                             std::strerror(errno));
   }
   wl_->registry = wl_display_get_registry(wl_->display);
   wl_registry_add_listener(wl_->registry, &C::kRegistry, this);
@@ -311,7 +315,8 @@ void WaylandProbe::CheckError() const {
     std::uint32_t id = 0;
     const std::uint32_t code = wl_display_get_protocol_error(wl_->display, &interface, &id);
     throw std::runtime_error("Wayland protocol error " + std::to_string(code) + " on " +
-                             (interface != nullptr ? interface->name : "?") + "@" + std::to_string(id));
+                             (interface != nullptr ? interface->name : "?") + "@" +
+                             std::to_string(id));
   }
   throw std::runtime_error(std::string("lost the Wayland connection: ") + std::strerror(error));
 }
@@ -343,7 +348,8 @@ template <typename Done>
 bool WaylandProbe::PumpUntil(Done done, std::chrono::milliseconds timeout) {
   const auto deadline = Clock::now() + timeout;
   while (!done()) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() <= 0) return false;
     Dispatch(std::min<std::chrono::milliseconds>(left, 50ms));
   }
@@ -363,8 +369,8 @@ void WaylandProbe::FocusSelf(const HeadlessSway& sway) {
   if (!WaitForFocus(5s)) throw std::runtime_error(name_ + " focused by sway but no keyboard enter");
 }
 
-bool WaylandProbe::WaitForKeys(std::size_t count, std::chrono::milliseconds timeout, std::uint32_t key,
-                               std::size_t from) {
+bool WaylandProbe::WaitForKeys(std::size_t count, std::chrono::milliseconds timeout,
+                               std::uint32_t key, std::size_t from) {
   return PumpUntil([&] { return Transitions(key, from).size() >= count; }, timeout);
 }
 
@@ -386,8 +392,9 @@ std::string WaylandProbe::KeysDownText() const {
 }
 
 void WaylandProbe::Type(std::uint32_t key, bool down) {
-  zwp_virtual_keyboard_v1_key(wl_->virtual_keyboard, static_cast<std::uint32_t>(MonotonicMs()), key,
-                              down ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
+  zwp_virtual_keyboard_v1_key(
+      wl_->virtual_keyboard, static_cast<std::uint32_t>(MonotonicMs()), key,
+      down ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
   Roundtrip();
 }
 

@@ -63,7 +63,8 @@ class WaylandProbe {
   const std::vector<WaylandKeyEvent>& events() const { return events_; }
   const std::vector<WaylandFocusEvent>& focus_events() const { return focus_events_; }
   // The presses and releases of `key` since event number `from`.
-  std::vector<WaylandKeyEvent> Transitions(std::uint32_t key = KEY_SPACE, std::size_t from = 0) const;
+  std::vector<WaylandKeyEvent> Transitions(std::uint32_t key = KEY_SPACE,
+                                           std::size_t from = 0) const;
 
   bool HasFocus() const { return focused_; }
   // Whether `key` is down as far as this window was told: by key events and

@@ -22,9 +22,9 @@ namespace rt = tollmere::runtime;
 
 struct Known {
   BackendRequest request;
-  std::string_view name;    // as --backend takes it
-  std::string_view title;   // as messages say it
-  std::string_view help;    // what --help says it reaches
+  std::string_view name;   // as --backend takes it
+  std::string_view title;  // as messages say it
+  std::string_view help;   // what --help says it reaches
 };
 constexpr Known kKnown[] = {
     {BackendRequest::kXTest, "xtest", "XTest (X11)", "X11, and X11 programs through Xwayland"},
@@ -64,8 +64,8 @@ std::unique_ptr<KeystrokeBackend> BindAutomatically(const SessionFacts& session,
                                                     const NoticeSink& notice) {
   if (!session.wayland) {
     if (session.x11 && openers.xtest) return openers.xtest();
-    throw FacilityUnavailable(session.x11
-                    ? "This build cannot send keystrokes to an X11 session (built without XTest)."
+    throw FacilityUnavailable(
+        session.x11 ? "This build cannot send keystrokes to an X11 session (built without XTest)."
                     : "No display session found to send keystrokes to: neither WAYLAND_DISPLAY "
                       "nor DISPLAY is set. Start Tollmere from a desktop session.");
   }
@@ -95,7 +95,8 @@ std::unique_ptr<KeystrokeBackend> BindAutomatically(const SessionFacts& session,
   for (const std::string& reason : tried) message += "\n- " + reason;
   message += "\nUse a compositor that offers the virtual keyboard (sway, Hyprland, river), ";
   // The uinput line of the list carries the steps; a dialog has no "above".
-  if (openers.uinput) message += "give this user access to /dev/uinput (the uinput line says how), ";
+  if (openers.uinput)
+    message += "give this user access to /dev/uinput (the uinput line says how), ";
   message += "or enable Xwayland so that at least X11 programs receive the keys.";
   throw FacilityUnavailable(message);
 }
@@ -134,8 +135,8 @@ BackendBinder ChooseBackend(BackendRequest request, SessionFacts session, Backen
     if (request == BackendRequest::kAuto) return BindAutomatically(session, openers, notice);
     const BackendBinder& open = OpenerFor(openers, request);
     if (!open) {
-      throw FacilityUnavailable("This build of Tollmere has no " + std::string(KnownFor(request).title) +
-                  " back end.");
+      throw FacilityUnavailable("This build of Tollmere has no " +
+                                std::string(KnownFor(request).title) + " back end.");
     }
     return open();
   };

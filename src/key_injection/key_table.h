@@ -21,10 +21,11 @@ constexpr KeyNames KeyNamesFor(std::uint8_t vk) {
   constexpr std::uint16_t kFunctionCodes[24] = {59,  60,  61,  62,  63,  64,  65,  66,
                                                 67,  68,  87,  88,  183, 184, 185, 186,
                                                 187, 188, 189, 190, 191, 192, 193, 194};
-  if (vk == '0') return {11, 0x30};                                // 0 sits after 9
+  if (vk == '0') return {11, 0x30};  // 0 sits after 9
   if (vk >= '1' && vk <= '9') return {std::uint16_t(2 + (vk - '1')), std::uint32_t(vk)};
   if (vk >= 'A' && vk <= 'Z') return {kLetterCodes[vk - 'A'], std::uint32_t(0x61 + (vk - 'A'))};
-  if (vk >= 0x70 && vk <= 0x87) return {kFunctionCodes[vk - 0x70], std::uint32_t(0xffbe + (vk - 0x70))};
+  if (vk >= 0x70 && vk <= 0x87)
+    return {kFunctionCodes[vk - 0x70], std::uint32_t(0xffbe + (vk - 0x70))};
   switch (vk) {
     case 0x08: return {14, 0xff08};   // BackSpace
     case 0x09: return {15, 0xff09};   // Tab

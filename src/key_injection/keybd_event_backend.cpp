@@ -35,14 +35,17 @@ runtime::Error Unavailable(const std::string& what) {
 
 }  // namespace
 
-std::unique_ptr<KeystrokeBackend> OpenKeybdEventBackend(const wchar_t* library, const char* function) {
+std::unique_ptr<KeystrokeBackend> OpenKeybdEventBackend(const wchar_t* library,
+                                                        const char* function) {
   // user32 is loaded in every GUI process, so this only takes a reference;
   // the module is never freed because the pointer is used until exit.
   HMODULE module = LoadLibraryW(library);
   if (module == nullptr) throw Unavailable("the library " + Narrow(library) + " was not found");
   FARPROC proc = GetProcAddress(module, function);
-  if (proc == nullptr) throw Unavailable(std::string(function) + " was not found in " + Narrow(library));
-  return std::make_unique<KeybdEventBackend>(reinterpret_cast<KeybdEventFn>(reinterpret_cast<void*>(proc)));
+  if (proc == nullptr)
+    throw Unavailable(std::string(function) + " was not found in " + Narrow(library));
+  return std::make_unique<KeybdEventBackend>(
+      reinterpret_cast<KeybdEventFn>(reinterpret_cast<void*>(proc)));
 }
 
 }  // namespace tollmere::key_injection

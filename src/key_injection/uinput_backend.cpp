@@ -33,9 +33,7 @@ constexpr std::chrono::milliseconds kSettle{300};
 // before would be lost.
 constexpr std::chrono::milliseconds kDrain{100};
 
-std::string ErrnoText(int errno_value) {
-  return std::generic_category().message(errno_value);
-}
+std::string ErrnoText(int errno_value) { return std::generic_category().message(errno_value); }
 
 struct EvdevFree {
   void operator()(libevdev* dev) const { libevdev_free(dev); }

@@ -46,10 +46,11 @@ constexpr wl_registry_listener kRegistryListener = {OnGlobal, OnGlobalRemove};
 // sealed memory file.
 int KeymapFile(std::uint32_t& size) {
   xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
-  if (context == nullptr) throw FacilityUnavailable("Cannot start libxkbcommon to describe the keyboard.");
+  if (context == nullptr)
+    throw FacilityUnavailable("Cannot start libxkbcommon to describe the keyboard.");
   xkb_keymap* keymap = xkb_keymap_new_from_names(context, nullptr, XKB_KEYMAP_COMPILE_NO_FLAGS);
-  char* text = keymap == nullptr ? nullptr
-                                 : xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1);
+  char* text =
+      keymap == nullptr ? nullptr : xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1);
   if (keymap != nullptr) xkb_keymap_unref(keymap);
   xkb_context_unref(context);
   if (text == nullptr) {
@@ -68,8 +69,9 @@ int KeymapFile(std::uint32_t& size) {
   if (!written) {
     const int error = errno;
     if (fd >= 0) close(fd);
-    throw FacilityUnavailable(std::string("Cannot hand the keyboard description to the compositor: ") +
-                std::strerror(error));
+    throw FacilityUnavailable(
+        std::string("Cannot hand the keyboard description to the compositor: ") +
+        std::strerror(error));
   }
   fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL);
   size = static_cast<std::uint32_t>(length);
@@ -111,7 +113,8 @@ class WaylandBackend final : public KeystrokeBackend {
     // A round trip, not a flush: the key counts as sent once the compositor
     // has handled it, so the caller's timing is the compositor's.
     if (wl_display_roundtrip(display_) < 0) {
-      throw FacilityUnavailable("The connection to the Wayland compositor was lost while sending a key.");
+      throw FacilityUnavailable(
+          "The connection to the Wayland compositor was lost while sending a key.");
     }
   }
 
@@ -131,7 +134,7 @@ std::unique_ptr<KeystrokeBackend> OpenWaylandBackend() {
   wl_display* display = wl_display_connect(nullptr);
   if (display == nullptr) {
     throw FacilityUnavailable(std::string("Cannot connect to the Wayland compositor \"") + name +
-                "\": " + std::strerror(errno) + ".");
+                              "\": " + std::strerror(errno) + ".");
   }
   Globals globals;
   wl_registry* registry = wl_display_get_registry(display);
@@ -146,8 +149,9 @@ std::unique_ptr<KeystrokeBackend> OpenWaylandBackend() {
   };
   if (!listed) give_up("The Wayland compositor closed the connection.");
   if (globals.manager == nullptr) {
-    give_up("This Wayland compositor offers no virtual keyboard "
-            "(zwp_virtual_keyboard_manager_v1); sway, Hyprland and river do.");
+    give_up(
+        "This Wayland compositor offers no virtual keyboard "
+        "(zwp_virtual_keyboard_manager_v1); sway, Hyprland and river do.");
   }
   if (globals.seat == nullptr) give_up("This Wayland compositor has no seat to type on.");
 

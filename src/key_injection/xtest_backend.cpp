@@ -29,8 +29,7 @@ static_assert(KeyNamesFor(0x2E).keysym == XK_Delete && KeyNamesFor(0x21).keysym 
 // dead server, and returning would let Xlib exit through handlers that talk
 // to it again: say what happened and leave at once.
 int OnConnectionLost(Display*) {
-  static const char kMessage[] =
-      "tollmere: the connection to the X server was lost; ending.\n";
+  static const char kMessage[] = "tollmere: the connection to the X server was lost; ending.\n";
   (void)!write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
   _exit(1);
 }
@@ -73,24 +72,24 @@ std::unique_ptr<KeystrokeBackend> OpenXTestBackend() {
   if (name == nullptr || *name == '\0') {
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
     throw FacilityUnavailable(wayland != nullptr && *wayland != '\0'
-                        ? "This Wayland session has no X server to send keystrokes "
-                          "through. Enable Xwayland, or start Tollmere in an X11 session."
-                        : "No X display to send keystrokes to: DISPLAY is not set. "
-                          "Start Tollmere from a graphical session.");
+                                  ? "This Wayland session has no X server to send keystrokes "
+                                    "through. Enable Xwayland, or start Tollmere in an X11 session."
+                                  : "No X display to send keystrokes to: DISPLAY is not set. "
+                                    "Start Tollmere from a graphical session.");
   }
   XSetIOErrorHandler(OnConnectionLost);
   Display* display = XOpenDisplay(name);
   if (display == nullptr) {
     throw FacilityUnavailable(std::string("Cannot connect to the X display \"") + name +
-                        "\" to send keystrokes. Check that the X server is running and "
-                        "that this user may connect to it (xhost, XAUTHORITY).");
+                              "\" to send keystrokes. Check that the X server is running and "
+                              "that this user may connect to it (xhost, XAUTHORITY).");
   }
   int event_base = 0, error_base = 0, major = 0, minor = 0;
   if (!XTestQueryExtension(display, &event_base, &error_base, &major, &minor)) {
     XCloseDisplay(display);
     throw FacilityUnavailable(std::string("The X server on \"") + name +
-                        "\" has no XTest extension, so keystrokes cannot be sent. "
-                        "Enable XTest in the X server's configuration.");
+                              "\" has no XTest extension, so keystrokes cannot be sent. "
+                              "Enable XTest in the X server's configuration.");
   }
   return std::make_unique<XTestBackend>(display);
 }

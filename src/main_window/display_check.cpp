@@ -1,11 +1,12 @@
 #include "main_window/display_check.h"
 
+#include <unistd.h>
+
 #include <QByteArray>
 #include <QtGlobal>
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
-#include <unistd.h>
 
 namespace tollmere::main_window {
 namespace {

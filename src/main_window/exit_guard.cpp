@@ -1,12 +1,13 @@
 #include "main_window/exit_guard.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <csignal>
 #include <cstdlib>
 #include <exception>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace tollmere::main_window {
 namespace {
@@ -33,7 +34,8 @@ void InstallExitGuard(std::function<void()> release) {
   std::set_terminate(OnTerminate);
 
   if (pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
-  auto* notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, QCoreApplication::instance());
+  auto* notifier =
+      new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, QCoreApplication::instance());
   QObject::connect(notifier, &QSocketNotifier::activated, [] {
     unsigned char sig = 0;
     if (read(g_pipe[0], &sig, 1) != 1) return;

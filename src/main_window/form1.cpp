@@ -86,7 +86,8 @@ void Form1::paintEvent(QPaintEvent* event) {
 }
 
 void Form1::WakeCaret() {
-  if (QApplication::cursorFlashTime() != caret_flash_ms_) QApplication::setCursorFlashTime(caret_flash_ms_);
+  if (QApplication::cursorFlashTime() != caret_flash_ms_)
+    QApplication::setCursorFlashTime(caret_flash_ms_);
   caret_rest_.start();
 }
 
@@ -96,11 +97,8 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
       case QEvent::FocusIn:
       case QEvent::KeyPress:
       case QEvent::MouseButtonPress:
-      case QEvent::InputMethod:
-        WakeCaret();
-        break;
-      default:
-        break;
+      case QEvent::InputMethod: WakeCaret(); break;
+      default: break;
     }
     return QWidget::eventFilter(watched, event);
   }
@@ -110,7 +108,8 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
   // a hold longer than the repeat delay would never end. The one real
   // release reaches the button after ReleaseKey, when the key is no longer
   // held.
-  if (watched == command1_ && (event->type() == QEvent::KeyRelease || event->type() == QEvent::KeyPress) &&
+  if (watched == command1_ &&
+      (event->type() == QEvent::KeyRelease || event->type() == QEvent::KeyPress) &&
       static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space &&
       key_injection::TheModule1().IsHeld(hs::kSpaceKey)) {
     return event->type() == QEvent::KeyRelease || command1_->isDown();
@@ -133,7 +132,9 @@ QtTimer& Form1::TimerFor(hs::TimerId timer) {
   return timer == hs::TimerId::kTimer1 ? timer1_ : timer2_;
 }
 
-void Form1::SetTimerEnabled(hs::TimerId timer, bool enabled) { TimerFor(timer).SetEnabled(enabled); }
+void Form1::SetTimerEnabled(hs::TimerId timer, bool enabled) {
+  TimerFor(timer).SetEnabled(enabled);
+}
 
 void Form1::SetTimer1Interval(std::int32_t interval_ms) {
   timer1_.SetInterval(interval_ms);

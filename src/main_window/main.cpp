@@ -119,15 +119,17 @@ int main(int argc, char** argv) {
 
   int fatal_status = 0;
   rt::SetFatalPolicy({
-      .cleanup = [&form] {
-        form.StopEverything();
-        ReleaseHeldKeys();
-      },
+      .cleanup =
+          [&form] {
+            form.StopEverything();
+            ReleaseHeldKeys();
+          },
       .report = [&form](const rt::Error& error) { mw::ShowFatalDialog(&form, error); },
-      .exit = [&fatal_status](int status) {
-        fatal_status = status;
-        QCoreApplication::exit(status);
-      },
+      .exit =
+          [&fatal_status](int status) {
+            fatal_status = status;
+            QCoreApplication::exit(status);
+          },
   });
   mw::InstallExitGuard(ReleaseHeldKeys);
 

@@ -46,7 +46,8 @@ class TollmereOnXvfb : public ::testing::Test {
     driver_->Focus(window_);
     driver_->Type(text);
     ASSERT_TRUE(app_->WaitForTrace("interval", std::to_string(interval_ms), 5s))
-        << "interval " << interval_ms << " not taken; stderr:\n" << app_->Stderr();
+        << "interval " << interval_ms << " not taken; stderr:\n"
+        << app_->Stderr();
   }
 
   // Clicks "Start"; the server's time just after the click.
@@ -89,7 +90,8 @@ class TollmereOnXvfb : public ::testing::Test {
   void CloseAndExpectCleanExit() {
     driver_->RequestClose(window_);
     const ExitStatus status = app_->WaitForExit(5s);
-    EXPECT_TRUE(status.Exited() && status.Code() == 0) << status.Describe() << "\n" << app_->Stderr();
+    EXPECT_TRUE(status.Exited() && status.Code() == 0) << status.Describe() << "\n"
+                                                       << app_->Stderr();
     ExpectNoKeyDown("after closing");
   }
 

@@ -38,7 +38,8 @@ TEST_F(FatalError, OverflowDuringHoldReleasesTheKeyThenExitsWithStatusOne) {
   // The focus stays on the probe; the mouse reaches the button regardless.
   driver_->Click(window_, StartButtonCentre());
   ASSERT_TRUE(app_->WaitForTrace("caption", "Starting in 3", 3s, 2))
-      << "the click during the hold did not restart the countdown; stderr:\n" << app_->Stderr();
+      << "the click during the hold did not restart the countdown; stderr:\n"
+      << app_->Stderr();
   ASSERT_TRUE(probe_->KeyDown(kSpaceKeysym)) << "the hold ended before the interval could change";
 
   // The click left the keyboard focus inside the window on Start: put it
@@ -58,9 +59,9 @@ TEST_F(FatalError, OverflowDuringHoldReleasesTheKeyThenExitsWithStatusOne) {
     probe_->Collect(200ms);
   }
   ASSERT_TRUE(HasLine(*app_, kOverflowLine))
-      << "no overflow after "
-      << std::chrono::duration<double>(Clock::now() - fast_from).count() << " s; the program "
-      << (app_->Running() ? "is still running" : "ended") << "; stderr:\n" << app_->Stderr();
+      << "no overflow after " << std::chrono::duration<double>(Clock::now() - fast_from).count()
+      << " s; the program " << (app_->Running() ? "is still running" : "ended") << "; stderr:\n"
+      << app_->Stderr();
   std::printf("[ timing   ] overflow %.1f s after the interval became 1 ms\n",
               std::chrono::duration<double>(Clock::now() - fast_from).count());
 
@@ -84,7 +85,8 @@ TEST_F(FatalError, OverflowDuringHoldReleasesTheKeyThenExitsWithStatusOne) {
   const auto lines = app_->StderrLines();
   EXPECT_EQ(std::count(lines.begin(), lines.end(), kOverflowLine), 1) << app_->Stderr();
   probe_->Collect(300ms);
-  EXPECT_EQ(probe_->Transitions(kSpaceKeysym, mark).size(), 2u) << "a key reached the probe after the error";
+  EXPECT_EQ(probe_->Transitions(kSpaceKeysym, mark).size(), 2u)
+      << "a key reached the probe after the error";
   ExpectNoKeyDown("after the program ended");
 }
 

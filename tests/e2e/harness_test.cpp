@@ -39,7 +39,9 @@ TEST(Probe, SeesAKeyHeldByAnotherClientWithItsRepeatsAndTimes) {
 
   // Key timestamps and ServerTime() are one clock: the keys fall between
   // the readings, as far apart as they were sent.
-  const auto since = [](std::uint32_t a, std::uint32_t b) { return static_cast<std::int32_t>(b - a); };
+  const auto since = [](std::uint32_t a, std::uint32_t b) {
+    return static_cast<std::int32_t>(b - a);
+  };
   EXPECT_GE(since(before, keys[0].server_ms), 0);
   EXPECT_GE(since(keys[1].server_ms, after), 0);
   EXPECT_GE(since(keys[0].server_ms, keys[1].server_ms), 1190);

@@ -20,7 +20,8 @@ class HoldCycle : public TollmereOnXvfb {
 
     const auto hold = std::chrono::milliseconds(2 * interval_ms);
     ASSERT_TRUE(probe_->WaitForKeys(2, 4s + hold + 3s, kSpaceKeysym, mark))
-        << "no full keystroke at the probe; stderr:\n" << app_->Stderr();
+        << "no full keystroke at the probe; stderr:\n"
+        << app_->Stderr();
     const auto keys = probe_->Transitions(kSpaceKeysym, mark);
     ASSERT_TRUE(keys[0].press && !keys[1].press);
     const double countdown = ServerSpan(click, keys[0].server_ms);
@@ -32,11 +33,11 @@ class HoldCycle : public TollmereOnXvfb {
     EXPECT_NEAR(held, 2.0 * interval_ms, kToleranceMs) << "hold length";
 
     ASSERT_TRUE(app_->WaitForTrace("caption", "Start", 2s));
-    const std::vector<std::string> expected = {
-        "key-down 32",           "key-up 32",               // at start-up
-        "caption Starting in 3", "caption Starting in 2", "caption Starting in 1",
-        "caption Starting in 0", "key-down 32",            "key-up 32",
-        "caption Start"};
+    const std::vector<std::string> expected = {"key-down 32",           "key-up 32",  // at start-up
+                                               "caption Starting in 3", "caption Starting in 2",
+                                               "caption Starting in 1", "caption Starting in 0",
+                                               "key-down 32",           "key-up 32",
+                                               "caption Start"};
     EXPECT_EQ(TracedSteps(), expected);
 
     // The captions follow each other a second apart on the program's clock.
@@ -70,7 +71,8 @@ TEST_F(HoldCycle, OwnKeystrokeRestartsTheCountdownWhileFocused) {
   ClickStart();
 
   ASSERT_TRUE(app_->WaitForTrace("caption", "Starting in 3", 4s + 400ms + 1s + 5s, 2))
-      << "no second countdown; stderr:\n" << app_->Stderr();
+      << "no second countdown; stderr:\n"
+      << app_->Stderr();
   const std::vector<std::string> steps = TracedSteps();
   const auto first_start = std::find(steps.begin(), steps.end(), "caption Start");
   ASSERT_NE(first_start, steps.end());

@@ -23,7 +23,7 @@ struct Entry {
   const char* name;
   std::string text;
   How how;
-  std::optional<int> taken;      // the interval it sets, or nullopt if refused
+  std::optional<int> taken;       // the interval it sets, or nullopt if refused
   const char* refusal = nullptr;  // the start of the explanation if refused
 };
 
@@ -50,7 +50,7 @@ std::vector<Entry> Entries() {
       {"10000 digits", std::string(10000, '9'), How::kPaste, std::nullopt, kTooLarge},
       {"10000 characters of leading zeros", std::string(9997, '0') + "250", How::kPaste, 250},
       {"full-width digits", "\xEF\xBC\x95\xEF\xBC\x90\xEF\xBC\x90", How::kPaste, 0},  // ５００
-      {"Arabic-Indic digits", "\xD9\xA3\xD9\xA0\xD9\xA0", How::kPaste, 0},           // ٣٠٠
+      {"Arabic-Indic digits", "\xD9\xA3\xD9\xA0\xD9\xA0", How::kPaste, 0},            // ٣٠٠
       {"two lines", "12\n34", How::kPaste, 1234},
       // A carriage return is not a blank to the box: the number ends there.
       {"two lines CRLF", "12\r\n34", How::kPaste, 12},
@@ -85,7 +85,8 @@ class IntervalEntry : public TollmereOnXvfb {
     driver_->Chord(XK_Control_L, XK_a);
     driver_->Type(text);
     ASSERT_TRUE(app_->WaitForTrace("interval", std::to_string(interval_ms), 5s, seen + 1))
-        << "interval " << interval_ms << " not taken; stderr:\n" << app_->Stderr();
+        << "interval " << interval_ms << " not taken; stderr:\n"
+        << app_->Stderr();
   }
 
   // Whether the box's change after trace event number `mark` has been handled.
@@ -168,7 +169,8 @@ TEST_F(IntervalEntry, EveryKindOfTextLeavesTheProgramWorking) {
       // Typing goes through each prefix of the text: every one must give it.
       const std::size_t changes = entry.how == How::kType ? entry.text.size() : 1;
       EXPECT_EQ(intervals, std::vector<std::string>(changes, std::to_string(*entry.taken)))
-          << "events:\n" << Describe(events);
+          << "events:\n"
+          << Describe(events);
       EXPECT_TRUE(problems.empty()) << "refused a valid entry:\n" << Describe(events);
     } else {
       EXPECT_TRUE(intervals.empty()) << "the interval changed:\n" << Describe(events);
@@ -197,8 +199,10 @@ TEST_F(IntervalEntry, EveryKindOfTextLeavesTheProgramWorking) {
   const std::uint32_t click = ClickStart();
   probe_->TakeFocus();
   const std::size_t mark = probe_->events().size();
-  ASSERT_TRUE(probe_->WaitForKeys(2, 4s + 2 * std::chrono::milliseconds(kLast) + 3s, kSpaceKeysym, mark))
-      << "no full keystroke at the probe; stderr:\n" << app_->Stderr();
+  ASSERT_TRUE(
+      probe_->WaitForKeys(2, 4s + 2 * std::chrono::milliseconds(kLast) + 3s, kSpaceKeysym, mark))
+      << "no full keystroke at the probe; stderr:\n"
+      << app_->Stderr();
   const auto keys = probe_->Transitions(kSpaceKeysym, mark);
   ASSERT_TRUE(keys[0].press && !keys[1].press);
   const double hold = ServerSpan(keys[0].server_ms, keys[1].server_ms);

@@ -56,9 +56,10 @@ TEST(NoDisplay, FailsFastWithAReason) {
   std::string err;
   double seconds = 0;
 
-  ExitStatus status = RunWithout(
-      {{"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}, {"QT_QPA_PLATFORM", std::nullopt}},
-      err, seconds);
+  ExitStatus status = RunWithout({{"DISPLAY", std::nullopt},
+                                  {"WAYLAND_DISPLAY", std::nullopt},
+                                  {"QT_QPA_PLATFORM", std::nullopt}},
+                                 err, seconds);
   EXPECT_TRUE(status.Exited() && status.Code() == 1) << status.Describe();
   EXPECT_LT(seconds, 5.0);
   EXPECT_NE(err.find("tollmere: no display"), std::string::npos) << err;
@@ -67,9 +68,11 @@ TEST(NoDisplay, FailsFastWithAReason) {
   status = RunWithout(AppProcess::XEnvironment(display), err, seconds);
   EXPECT_TRUE(status.Exited() && status.Code() == 1) << status.Describe();
   EXPECT_LT(seconds, 5.0);
-  EXPECT_NE(err.find("tollmere: cannot open the window: cannot connect to the X display"), std::string::npos) << err;
+  EXPECT_NE(err.find("tollmere: cannot open the window: cannot connect to the X display"),
+            std::string::npos)
+      << err;
   EXPECT_NE(err.find(display), std::string::npos) << "the message should name " << display << ":\n"
-                                                   << err;
+                                                  << err;
 }
 
 }  // namespace

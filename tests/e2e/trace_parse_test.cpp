@@ -26,8 +26,7 @@ TEST(TraceLine, ReadsTimeEventAndArgument) {
 }
 
 TEST(TraceLine, UnquotesEscapes) {
-  const auto problem =
-      ParseTraceLine(R"(trace 1.000 interval-problem "say \"no\"\nC:\\ here")");
+  const auto problem = ParseTraceLine(R"(trace 1.000 interval-problem "say \"no\"\nC:\\ here")");
   ASSERT_TRUE(problem);
   EXPECT_EQ(problem->arg, "say \"no\"\nC:\\ here");
 }

@@ -42,7 +42,8 @@ TEST_P(EndDuringHold, ReleasesTheSpaceBar) {
   const ExitStatus status = app_->WaitForExit(5s);
   ASSERT_TRUE(probe_->WaitForKeys(2, 2s, kSpaceKeysym, mark))
       << "the release never reached the probe; the program " << status.Describe()
-      << "; keys down: " << probe_->KeysDownText() << "; stderr:\n" << app_->Stderr();
+      << "; keys down: " << probe_->KeysDownText() << "; stderr:\n"
+      << app_->Stderr();
   const auto keys = probe_->Transitions(kSpaceKeysym, mark);
   EXPECT_LT(ServerSpan(keys[0].server_ms, keys[1].server_ms), 2 * kLongInterval - 3000)
       << "released by the timer, not by the way out";
@@ -122,7 +123,8 @@ TEST_F(SlowServer, ReleaseOnSignalIsNotLost) {
     status = app_->WaitForExit(5s);
   }
   EXPECT_EQ(status.Signal(), SIGTERM) << status.Describe();
-  EXPECT_TRUE(probe_->WaitForKeys(2, 2s, kSpaceKeysym, mark)) << "the release never reached the probe";
+  EXPECT_TRUE(probe_->WaitForKeys(2, 2s, kSpaceKeysym, mark))
+      << "the release never reached the probe";
   ExpectNoKeyDown("after the program ended");
 }
 

@@ -26,17 +26,20 @@ class FakeForm : public hold_sequencer::FormControls, public hold_sequencer::Key
     timer2.SetOnTick([this] { Run([this] { seq.Timer2_Timer(); }); });
     timer1.SetOnTick([this] { Run([this] { seq.Timer1_Timer(); }); });
     runtime::SetFatalPolicy({
-        .cleanup = [this] {
-          timer1.SetEnabled(false);
-          timer2.SetEnabled(false);
-        },
+        .cleanup =
+            [this] {
+              timer1.SetEnabled(false);
+              timer2.SetEnabled(false);
+            },
         .report = [this](const runtime::Error& e) { fatal = runtime::Describe(e); },
         .exit = [](int) {},
     });
   }
   ~FakeForm() override { runtime::SetFatalPolicy({}); }
 
-  void Click() { Run([this] { seq.Command1_Click(); }); }
+  void Click() {
+    Run([this] { seq.Command1_Click(); });
+  }
   void Type(const std::string& new_text) {
     text = new_text;
     Run([this] { seq.txtInterval_Change(); });

@@ -61,7 +61,7 @@ TEST(Countdown, AClickDuringTheCountdownStartsItOverAtTheNextTick) {
   form.Click();
   EXPECT_EQ(form.seq.Count(), 4);
   EXPECT_EQ(form.caption, "Starting in 2");  // untouched until the next tick
-  form.clock.Advance(500);                    // the running period is kept
+  form.clock.Advance(500);                   // the running period is kept
   EXPECT_EQ(form.caption, "Starting in 3");
   form.clock.Advance(3000);
   EXPECT_EQ(form.keys, (std::vector<KeyEvent>{{6000, true}}));
@@ -110,8 +110,7 @@ TEST(Hold, AClickDuringTheHoldLetsBothTimersStepTheCounter) {
   // Timer2 at 7100, 8100, 9100 to 0: a second key-down. Timer1 at 10000
   // finds 0, at 13000 finds 1 and releases.
   form.clock.Advance(20000);
-  EXPECT_EQ(form.keys,
-            (std::vector<KeyEvent>{{4000, true}, {9100, true}, {13000, false}}));
+  EXPECT_EQ(form.keys, (std::vector<KeyEvent>{{4000, true}, {9100, true}, {13000, false}}));
   EXPECT_EQ(form.caption, "Start");
   EXPECT_TRUE(form.fatal.empty());
 }

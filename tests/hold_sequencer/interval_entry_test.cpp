@@ -8,9 +8,19 @@ namespace {
 TEST(IntervalEntry, EveryChangeSetsTheHoldTimersInterval) {
   FakeForm form;
   const std::pair<const char*, std::int32_t> cases[] = {
-      {"500", 500},  {"", 0},         {"abc", 0},     {"250ms", 250}, {"1.5", 2},
-      {"2.5", 2},    {"3.5", 4},      {"1e3", 1000},  {"1 000", 1000}, {"&H3E8", 1000},
-      {"1,5", 1},    {"&O12", 10},    {"2147483647", 2147483647},
+      {"500", 500},
+      {"", 0},
+      {"abc", 0},
+      {"250ms", 250},
+      {"1.5", 2},
+      {"2.5", 2},
+      {"3.5", 4},
+      {"1e3", 1000},
+      {"1 000", 1000},
+      {"&H3E8", 1000},
+      {"1,5", 1},
+      {"&O12", 10},
+      {"2147483647", 2147483647},
   };
   for (const auto& [text, expected] : cases) {
     form.Type("7");  // a known value to change from
@@ -54,7 +64,8 @@ TEST(IntervalEntry, ABadEntryIsExplainedAndTheIntervalStays) {
     EXPECT_EQ(form.problem, "Too large: use 0 to 2147483647 ms. Keeping 400 ms.") << text;
   }
   // Refused by the timer, or past the range on the negative side.
-  for (const char* text : {"-5", "&HFFFF" /* the 16-bit pattern of -1 */, "-2147483649", " -1e400"}) {
+  for (const char* text :
+       {"-5", "&HFFFF" /* the 16-bit pattern of -1 */, "-2147483649", " -1e400"}) {
     form.Type(text);
     EXPECT_EQ(form.timer1.Interval(), 400) << text;
     EXPECT_EQ(form.problem, "Can't be negative: use 0 to 2147483647 ms. Keeping 400 ms.") << text;

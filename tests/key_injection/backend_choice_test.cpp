@@ -93,9 +93,10 @@ TEST_F(ChoiceTest, XwaylandFallbackWarnsOnce) {
 }
 
 TEST_F(ChoiceTest, NothingFitsListsEveryAttemptAndTheWayOut) {
-  const std::string message = BindError(
-      BackendRequest::kAuto, kWayland,
-      {Opens("xtest"), Fails("wayland", "offers no virtual keyboard"), Fails("uinput", "permission denied")});
+  const std::string message =
+      BindError(BackendRequest::kAuto, kWayland,
+                {Opens("xtest"), Fails("wayland", "offers no virtual keyboard"),
+                 Fails("uinput", "permission denied")});
   EXPECT_EQ(tried, (std::vector<std::string>{"wayland", "uinput"}));  // no DISPLAY: XTest not tried
   for (const char* part : {"Wayland virtual keyboard: offers no virtual keyboard",
                            "uinput (kernel virtual keyboard): permission denied",
@@ -105,8 +106,9 @@ TEST_F(ChoiceTest, NothingFitsListsEveryAttemptAndTheWayOut) {
   EXPECT_EQ(message.find("above"), std::string::npos) << "a dialog has no above:\n" << message;
   EXPECT_TRUE(notices.empty());
 
-  EXPECT_NE(BindError(BackendRequest::kAuto, {}, AllOpen()).find("neither WAYLAND_DISPLAY nor DISPLAY"),
-            std::string::npos);
+  EXPECT_NE(
+      BindError(BackendRequest::kAuto, {}, AllOpen()).find("neither WAYLAND_DISPLAY nor DISPLAY"),
+      std::string::npos);
 }
 
 TEST_F(ChoiceTest, ARequestBindsThatBackEndOrSaysWhyNot) {

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "support/recording_backend.h"
 #include "runtime/error.h"
+#include "support/recording_backend.h"
 
 namespace tollmere::key_injection {
 namespace {
@@ -108,8 +108,12 @@ TEST(Module1Lifetime, KeysComeUpBeforeTheBackEndGoes) {
     EXPECT_FALSE(module.IsHeld(32));
     module.PressKey(32);
   }
-  EXPECT_EQ(*log, (Log{{32, true, {}}, {'A', true, {}}, {32, false, {}}, {'A', false, {}}, {32, true, {}},
-                      {32, false, {}}}));
+  EXPECT_EQ(*log, (Log{{32, true, {}},
+                       {'A', true, {}},
+                       {32, false, {}},
+                       {'A', false, {}},
+                       {32, true, {}},
+                       {32, false, {}}}));
 }
 
 TEST(ProcessWideModule, ProceduresUseTheInstalledBinder) {

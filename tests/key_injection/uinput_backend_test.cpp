@@ -19,8 +19,7 @@ bool Has(const std::string& text, const std::string& part) {
 TEST(UinputOpenProblemTest, GivesTheRemedyForEachCause) {
   const std::string missing = UinputOpenProblem(ENOENT, false);
   EXPECT_TRUE(Has(missing, "`sudo modprobe uinput`")) << missing;
-  EXPECT_TRUE(Has(missing, "`echo uinput | sudo tee /etc/modules-load.d/uinput.conf`"))
-      << missing;
+  EXPECT_TRUE(Has(missing, "`echo uinput | sudo tee /etc/modules-load.d/uinput.conf`")) << missing;
 
   for (const int refused : {EACCES, EPERM}) {
     const std::string text = UinputOpenProblem(refused, true);
@@ -65,8 +64,8 @@ TEST(UinputBindingTest, EachFailureSaysWhy) {
     return {};
   };
   // No node at all: the module is missing.
-  EXPECT_TRUE(Has(reason({"/nonexistent/uinput", "/nonexistent/input/uinput"}),
-                  "`sudo modprobe uinput`"));
+  EXPECT_TRUE(
+      Has(reason({"/nonexistent/uinput", "/nonexistent/input/uinput"}), "`sudo modprobe uinput`"));
   // A node that refuses to open: the system's words, not the module's remedy.
   const std::string refused = reason({"/nonexistent/uinput", "/"});
   EXPECT_TRUE(Has(refused, "Is a directory")) << refused;

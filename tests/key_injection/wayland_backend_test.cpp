@@ -29,7 +29,8 @@ TEST(WaylandBinding, SaysWhatIsMissing) {
   EXPECT_NE(error_of().find("Not a Wayland session"), std::string::npos);
 
   setenv("WAYLAND_DISPLAY", "/nonexistent/tollmere-test-wayland", 1);
-  EXPECT_NE(error_of().find("Cannot connect to the Wayland compositor \"/nonexistent/tollmere-test-wayland\""),
+  EXPECT_NE(error_of().find(
+                "Cannot connect to the Wayland compositor \"/nonexistent/tollmere-test-wayland\""),
             std::string::npos);
 
   if (saved == nullptr) {

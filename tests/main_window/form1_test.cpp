@@ -7,8 +7,8 @@
 #include <QtTest>
 
 #include "key_injection/module1.h"
-#include "support/recording_backend.h"
 #include "runtime/fatal.h"
+#include "support/recording_backend.h"
 
 namespace mw = tollmere::main_window;
 namespace ki = tollmere::key_injection;
@@ -144,11 +144,12 @@ class Form1Test : public QObject {
     ki::InstallModule1([log = log_] { return std::make_unique<FailsSecondPress>(log); });
     QStringList steps;
     rt::SetFatalPolicy({
-        .cleanup = [&] {
-          form_->StopEverything();
-          ki::TheModule1().ReleaseHeldKeys();
-          steps << QStringLiteral("released %1").arg(log_->size());
-        },
+        .cleanup =
+            [&] {
+              form_->StopEverything();
+              ki::TheModule1().ReleaseHeldKeys();
+              steps << QStringLiteral("released %1").arg(log_->size());
+            },
         .report = [&](const rt::Error& e) { steps << QString::fromStdString(rt::Describe(e)); },
         .exit = [&](int s) { steps << QStringLiteral("exit %1").arg(s); },
     });

@@ -9,9 +9,9 @@
 #include <thread>
 
 #include "key_injection/module1.h"
-#include "support/recording_backend.h"
 #include "main_window/form1.h"
 #include "main_window/qt_timer.h"
+#include "support/recording_backend.h"
 
 namespace mw = tollmere::main_window;
 namespace ki = tollmere::key_injection;

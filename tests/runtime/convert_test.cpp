@@ -106,7 +106,9 @@ TEST(Val, ReadsHexadecimalAndOctalWithTheirWidths) {
 TEST(Val, NonAsciiTextEndsTheNumber) {
   EXPECT_EQ(Val("12\xEF\xBC\x93"), 12.0);  // a full-width digit three
   EXPECT_EQ(Val("\xD9\xA5"), 0.0);         // an Arabic-Indic five
-  EXPECT_EQ(Val("1\xC2\xA0" "000"), 1.0);  // a no-break space is no blank
+  EXPECT_EQ(Val("1\xC2\xA0"
+                "000"),
+            1.0);  // a no-break space is no blank
 }
 
 // For plain decimal text Val is the C library's reading of it.

@@ -15,10 +15,11 @@ struct FatalTest : ::testing::Test {
     SetFatalPolicy({
         .cleanup = [this] { steps.push_back("cleanup"); },
         .report = [this](const Error& e) { steps.push_back("report " + Describe(e)); },
-        .exit = [this](int s) {
-          steps.push_back("exit");
-          status = s;
-        },
+        .exit =
+            [this](int s) {
+              steps.push_back("exit");
+              status = s;
+            },
     });
   }
   void TearDown() override { SetFatalPolicy({}); }

@@ -40,7 +40,8 @@ void Check(bool ok, const char* what) {
 
 void CheckNear(double actual, double expected, double tolerance, const char* what) {
   std::printf("%s: %s: %.1f ms (expected %.0f +- %.0f)\n",
-              std::fabs(actual - expected) <= tolerance ? "ok  " : "FAIL", what, actual, expected, tolerance);
+              std::fabs(actual - expected) <= tolerance ? "ok  " : "FAIL", what, actual, expected,
+              tolerance);
   if (std::fabs(actual - expected) > tolerance) ++g_failures;
 }
 
@@ -123,8 +124,8 @@ int main(int argc, char** argv) {
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
   wc.lpszClassName = L"TollmereE2eProbe";
   RegisterClassW(&wc);
-  HWND probe = CreateWindowW(wc.lpszClassName, L"probe", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 400, 300, 300, 200,
-                             nullptr, nullptr, wc.hInstance, nullptr);
+  HWND probe = CreateWindowW(wc.lpszClassName, L"probe", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 400, 300,
+                             300, 200, nullptr, nullptr, wc.hInstance, nullptr);
   if (probe == nullptr || !TakeFocus(probe)) {
     std::printf("FAIL: the probe window cannot take the focus\n");
     return 1;
@@ -140,12 +141,15 @@ int main(int argc, char** argv) {
   si.dwFlags = STARTF_USESHOWWINDOW;
   si.wShowWindow = SW_SHOWNOACTIVATE;
   PROCESS_INFORMATION pi{};
-  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                      &pi)) {
     std::printf("FAIL: cannot start %ls (error %lu)\n", command.c_str(), GetLastError());
     return 1;
   }
   HWND tollmere = nullptr;
-  PumpUntil(30000, [&tollmere] { return (tollmere = FindWindowW(L"TollmereForm1", L"Tollmere")) != nullptr; });
+  PumpUntil(30000, [&tollmere] {
+    return (tollmere = FindWindowW(L"TollmereForm1", L"Tollmere")) != nullptr;
+  });
   Check(tollmere != nullptr, "the Tollmere window appears");
   if (tollmere == nullptr) {
     TerminateProcess(pi.hProcess, 3);
@@ -185,10 +189,14 @@ int main(int argc, char** argv) {
   PostMessageW(tollmere, WM_CLOSE, 0, 0);
   PumpUntil(2000, [] { return g_events.size() >= 2; });
   Check(g_events.size() == 2 && !g_events[1].down, "close: the key is put up");
-  for (const KeyEvent& e : g_events) std::printf("      %s at %.1f ms\n", e.down ? "down" : "up", e.at_ms - clicked);
-  if (g_events.size() == 2) CheckNear(g_events[1].at_ms - closed, 0, 50, "close: key-up after WM_CLOSE");
+  for (const KeyEvent& e : g_events)
+    std::printf("      %s at %.1f ms\n", e.down ? "down" : "up", e.at_ms - clicked);
+  if (g_events.size() == 2)
+    CheckNear(g_events[1].at_ms - closed, 0, 50, "close: key-up after WM_CLOSE");
   DWORD exit_code = STILL_ACTIVE;
-  PumpUntil(5000, [&] { return GetExitCodeProcess(pi.hProcess, &exit_code) && exit_code != STILL_ACTIVE; });
+  PumpUntil(5000, [&] {
+    return GetExitCodeProcess(pi.hProcess, &exit_code) && exit_code != STILL_ACTIVE;
+  });
   Check(exit_code == 0, "close: the program exits with status 0");
   if (exit_code == STILL_ACTIVE) TerminateProcess(pi.hProcess, 3);
   Check(g_repeats == 0, "no autorepeat messages");

@@ -25,19 +25,23 @@ rt::Error OpenFailure(const wchar_t* library, const char* function) {
 TEST(KeybdEventBackendTest, MissingLibraryOrFunctionIsNamedInTheError) {
   const rt::Error no_library = OpenFailure(L"no_such_library_here", "keybd_event");
   EXPECT_EQ(no_library.number(), rt::ErrorNumber::kKeystrokeFacilityUnavailable);
-  EXPECT_NE(std::string(no_library.what()).find("no_such_library_here"), std::string::npos) << no_library.what();
+  EXPECT_NE(std::string(no_library.what()).find("no_such_library_here"), std::string::npos)
+      << no_library.what();
 
   const rt::Error no_function = OpenFailure(L"user32", "no_such_function");
   EXPECT_EQ(no_function.number(), rt::ErrorNumber::kKeystrokeFacilityUnavailable);
-  EXPECT_NE(std::string(no_function.what()).find("no_such_function"), std::string::npos) << no_function.what();
-  EXPECT_NE(std::string(no_function.what()).find("user32"), std::string::npos) << no_function.what();
+  EXPECT_NE(std::string(no_function.what()).find("no_such_function"), std::string::npos)
+      << no_function.what();
+  EXPECT_NE(std::string(no_function.what()).find("user32"), std::string::npos)
+      << no_function.what();
 }
 
 // The keystrokes reach the window with the focus as WM_KEYDOWN / WM_KEYUP.
 std::vector<UINT> g_seen;
 
 LRESULT CALLBACK RecordKeys(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-  if ((message == WM_KEYDOWN || message == WM_KEYUP) && wparam == VK_SPACE) g_seen.push_back(message);
+  if ((message == WM_KEYDOWN || message == WM_KEYUP) && wparam == VK_SPACE)
+    g_seen.push_back(message);
   return DefWindowProcW(window, message, wparam, lparam);
 }
 
@@ -56,8 +60,8 @@ TEST(KeybdEventBackendTest, PressAndReleaseReachTheFocusedWindow) {
   wc.hInstance = GetModuleHandleW(nullptr);
   wc.lpszClassName = L"KeyRecorder";
   ASSERT_NE(RegisterClassW(&wc), 0);
-  HWND window = CreateWindowW(L"KeyRecorder", L"recorder", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100,
-                              nullptr, nullptr, wc.hInstance, nullptr);
+  HWND window = CreateWindowW(L"KeyRecorder", L"recorder", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
+                              200, 100, nullptr, nullptr, wc.hInstance, nullptr);
   ASSERT_NE(window, nullptr);
   SetForegroundWindow(window);
   SetFocus(window);

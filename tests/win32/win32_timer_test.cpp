@@ -23,7 +23,8 @@ struct Win32TimerTest : ::testing::Test {
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.lpszClassName = L"TimerHost";
     RegisterClassW(&wc);
-    window = CreateWindowW(L"TimerHost", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    window = CreateWindowW(L"TimerHost", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance,
+                           nullptr);
     ASSERT_NE(window, nullptr);
     current = this;
     start = GetTickCount64();
@@ -36,12 +37,14 @@ struct Win32TimerTest : ::testing::Test {
 
   void Make(std::int32_t interval_ms, bool enabled) {
     timer.emplace(window, 7, interval_ms, enabled);
-    timer->SetOnTick([this] { ticks.push_back(static_cast<std::int64_t>(GetTickCount64() - start)); });
+    timer->SetOnTick(
+        [this] { ticks.push_back(static_cast<std::int64_t>(GetTickCount64() - start)); });
   }
 
   // Runs the message loop until `until_ms`, or until `enough` ticks came.
   void Pump(std::int64_t until_ms, std::size_t enough = SIZE_MAX) {
-    while (static_cast<std::int64_t>(GetTickCount64() - start) < until_ms && ticks.size() < enough) {
+    while (static_cast<std::int64_t>(GetTickCount64() - start) < until_ms &&
+           ticks.size() < enough) {
       MSG msg;
       while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
       Sleep(1);

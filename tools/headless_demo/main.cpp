@@ -86,12 +86,15 @@ struct Line {
   std::string text;
 };
 
-void PrintLine(const Line& line) { std::printf("  %7.3f s  %s\n", line.ms / 1000.0, line.text.c_str()); }
+void PrintLine(const Line& line) {
+  std::printf("  %7.3f s  %s\n", line.ms / 1000.0, line.text.c_str());
+}
 
 int Run(const Options& options) {
   const int interval = options.interval_ms;
   XvfbServer xvfb;
-  std::printf("Tollmere demo on virtual X display %s (interval %d ms)\n", xvfb.name().c_str(), interval);
+  std::printf("Tollmere demo on virtual X display %s (interval %d ms)\n", xvfb.name().c_str(),
+              interval);
   std::fflush(stdout);
 
   // The recorder window has the focus, as some other program would when
@@ -167,10 +170,11 @@ int Run(const Options& options) {
   if (!screenshot.empty()) std::printf("Screenshot: %s\n", screenshot.c_str());
 
   if (keys.size() != 2 || !keys[0].press || keys[1].press) {
-    throw std::runtime_error("expected one press and one release, got " + std::to_string(keys.size()) +
-                             " key changes");
+    throw std::runtime_error("expected one press and one release, got " +
+                             std::to_string(keys.size()) + " key changes");
   }
-  if (!status.Exited() || status.Code() != 0) throw std::runtime_error("Tollmere did not exit cleanly");
+  if (!status.Exited() || status.Code() != 0)
+    throw std::runtime_error("Tollmere did not exit cleanly");
   if (key_left_down) throw std::runtime_error("a key was left down");
   if (screenshot.empty()) throw std::runtime_error("the countdown never showed \"Starting in 2\"");
   return 0;

@@ -285,13 +285,15 @@ int Run(const Options& options) {
     }
     if (Clock::now() - last_progress > cycle_time + 10s) {
       failure = "no cycle completed for " +
-                std::to_string(std::chrono::duration_cast<std::chrono::seconds>(cycle_time + 10s).count()) +
+                std::to_string(
+                    std::chrono::duration_cast<std::chrono::seconds>(cycle_time + 10s).count()) +
                 " s (stuck after cycle " + std::to_string(cycles()) + ")";
       break;
     }
   }
   const double minutes = std::chrono::duration<double>(Clock::now() - started).count() / 60;
-  if (samples.back().cycle != cycles() && app.Running()) samples.push_back({cycles(), RssKb(app.pid())});
+  if (samples.back().cycle != cycles() && app.Running())
+    samples.push_back({cycles(), RssKb(app.pid())});
 
   // Closed between cycles: the next countdown has only just begun.
   ExitStatus status;
@@ -325,9 +327,10 @@ int Run(const Options& options) {
     const std::pair<const char*, Spread> spreads[] = {{"server ", server_hold},
                                                       {"program", program_hold}};
     for (const auto& [clock, h] : spreads) {
-      std::printf("hold      %s clock: min %.0f / mean %.1f / max %.0f ms (expected %d); "
-                  "%d outside +-50 ms\n",
-                  clock, h.min, h.mean, h.max, 2 * interval, h.off);
+      std::printf(
+          "hold      %s clock: min %.0f / mean %.1f / max %.0f ms (expected %d); "
+          "%d outside +-50 ms\n",
+          clock, h.min, h.mean, h.max, 2 * interval, h.off);
     }
   }
   std::printf("VmRSS     first %ld kB (cycle %d), last %ld kB (cycle %d), max %ld kB\n",
@@ -336,7 +339,9 @@ int Run(const Options& options) {
   std::printf("growth    %+ld kB since cycle %d (allowed < %ld kB)\n", growth, base.cycle,
               kAllowedGrowthKb);
   std::printf("exit      %s; keys down after: %s\n", status.Describe().c_str(),
-              !key_down ? "unknown (no X server)" : *key_down ? "yes" : "none");
+              !key_down   ? "unknown (no X server)"
+              : *key_down ? "yes"
+                          : "none");
 
   std::vector<std::string> problems;
   if (!failure.empty()) problems.push_back(failure);
@@ -344,7 +349,8 @@ int Run(const Options& options) {
   if (trace_downs != presses || trace_ups != releases) {
     problems.push_back("the program's trace disagrees with the server's count");
   }
-  if (growth >= kAllowedGrowthKb) problems.push_back("memory grew by " + std::to_string(growth) + " kB");
+  if (growth >= kAllowedGrowthKb)
+    problems.push_back("memory grew by " + std::to_string(growth) + " kB");
   if (!status.Exited() || status.Code() != 0) problems.push_back("Tollmere did not exit cleanly");
   if (key_down.value_or(false)) problems.push_back("a key was left down");
   if (cycles() < options.cycles && !g_stop) problems.push_back("not all cycles ran");

@@ -32,7 +32,8 @@ void RegisterFormClass(HINSTANCE instance) {
   // Resource 1 is the program's icon; a test binary has none and gets the default.
   wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
   wc.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON,
-                                             GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+                                             GetSystemMetrics(SM_CXSMICON),
+                                             GetSystemMetrics(SM_CYSMICON), 0));
   if (RegisterClassExW(&wc) == 0) {
     throw rt::Error(rt::ErrorNumber::kInternal, "Cannot register the window class");
   }
@@ -44,7 +45,8 @@ HFONT GuiFont() { return static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT)); }
 
 std::wstring Widen(const std::string& utf8) {
   if (utf8.empty()) return {};
-  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  const int n =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
   std::wstring out(static_cast<std::size_t>(n), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
   return out;
@@ -52,10 +54,11 @@ std::wstring Widen(const std::string& utf8) {
 
 std::string Narrow(const std::wstring& text) {
   if (text.empty()) return {};
-  const int n =
-      WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
+                                    0, nullptr, nullptr);
   std::string out(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
+                      nullptr, nullptr);
   return out;
 }
 
@@ -70,28 +73,33 @@ Form1::Form1(HINSTANCE instance, int dpi_x, int dpi_y) : dpi_y_(dpi_y), sequence
   RECT outer{0, 0, client_width_, client_height_};
   AdjustWindowRectEx(&outer, kStyle, FALSE, 0);
   window_ = CreateWindowExW(0, kClassName, L"Tollmere", kStyle, CW_USEDEFAULT, CW_USEDEFAULT,
-                            outer.right - outer.left, outer.bottom - outer.top, nullptr, nullptr, instance, nullptr);
+                            outer.right - outer.left, outer.bottom - outer.top, nullptr, nullptr,
+                            instance, nullptr);
   if (window_ == nullptr) throw rt::Error(rt::ErrorNumber::kInternal, "Cannot create the window");
   // From here on the window's messages come to Handle().
   SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Form1::WindowProc));
 
-  const auto child = [&](const wchar_t* cls, const wchar_t* text, DWORD style, DWORD ex_style, int id, int left,
-                         int top, int width, int height) {
-    HWND h = CreateWindowExW(ex_style, cls, text, WS_CHILD | style, left, top, width, height, window_,
-                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
-    if (h == nullptr) throw rt::Error(rt::ErrorNumber::kInternal, "Cannot create the window's controls");
+  const auto child = [&](const wchar_t* cls, const wchar_t* text, DWORD style, DWORD ex_style,
+                         int id, int left, int top, int width, int height) {
+    HWND h =
+        CreateWindowExW(ex_style, cls, text, WS_CHILD | style, left, top, width, height, window_,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+    if (h == nullptr)
+      throw rt::Error(rt::ErrorNumber::kInternal, "Cannot create the window's controls");
     SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(GuiFont()), FALSE);
     return h;
   };
   // Created in tab order: the box first, then the button.
-  txt_interval_ = child(L"EDIT", L"", WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE, kTxtIntervalId,
-                        box.x, box.y, box.width, box.height);
-  command1_ = child(L"BUTTON", Widen(hs::kIdleCaption).c_str(), WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0,
-                    kCommand1Id, button.x, button.y, button.width, button.height);
+  txt_interval_ = child(L"EDIT", L"", WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE,
+                        kTxtIntervalId, box.x, box.y, box.width, box.height);
+  command1_ =
+      child(L"BUTTON", Widen(hs::kIdleCaption).c_str(), WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0,
+            kCommand1Id, button.x, button.y, button.width, button.height);
   // Room below the controls for a refused entry's reason; the window grows
   // to show it only while there is one.
-  problem_ = child(L"STATIC", L"", SS_LEFT, 0, kProblemId, box.x, client_height_, client_width_ - 2 * box.x, 0);
+  problem_ = child(L"STATIC", L"", SS_LEFT, 0, kProblemId, box.x, client_height_,
+                   client_width_ - 2 * box.x, 0);
   last_focus_ = txt_interval_;
 
   timer2_.emplace(window_, kTimer2Id, 1000, false);
@@ -160,7 +168,8 @@ LRESULT Form1::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_ACTIVATE:
       // The focus comes back to the control that had it, not to the frame.
       if (LOWORD(wparam) == WA_INACTIVE) {
-        if (HWND focus = GetFocus(); focus != nullptr && IsChild(window_, focus)) last_focus_ = focus;
+        if (HWND focus = GetFocus(); focus != nullptr && IsChild(window_, focus))
+          last_focus_ = focus;
       } else if (last_focus_ != nullptr) {
         SetFocus(last_focus_);
       }
@@ -182,8 +191,7 @@ LRESULT Form1::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       key_injection::TheModule1().ReleaseHeldKeys();
       PostQuitMessage(0);
       return 0;
-    default:
-      break;
+    default: break;
   }
   return DefWindowProcW(window_, message, wparam, lparam);
 }
@@ -195,7 +203,9 @@ void Form1::ResizeClient(int height) {
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void Form1::SetCommand1Caption(const std::string& caption) { SetWindowTextW(command1_, Widen(caption).c_str()); }
+void Form1::SetCommand1Caption(const std::string& caption) {
+  SetWindowTextW(command1_, Widen(caption).c_str());
+}
 
 void Form1::SetTimerEnabled(hs::TimerId timer, bool enabled) {
   (timer == hs::TimerId::kTimer1 ? *timer1_ : *timer2_).SetEnabled(enabled);
@@ -205,7 +215,8 @@ void Form1::SetTimer1Interval(std::int32_t interval_ms) { timer1_->SetInterval(i
 
 std::string Form1::TxtIntervalText() {
   std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(txt_interval_)) + 1, L'\0');
-  text.resize(static_cast<std::size_t>(GetWindowTextW(txt_interval_, text.data(), static_cast<int>(text.size()))));
+  text.resize(static_cast<std::size_t>(
+      GetWindowTextW(txt_interval_, text.data(), static_cast<int>(text.size()))));
   return Narrow(text);
 }
 

@@ -14,9 +14,10 @@ namespace rt = tollmere::runtime;
 void ReleaseHeldKeys() { ki::TheModule1().ReleaseHeldKeys(); }
 
 void ShowFatalMessage(HWND owner, const rt::Error& error) {
-  const std::wstring text =
-      L"Tollmere has to stop.\n\n" + mw::Widen(rt::Describe(error)) + L"\n\nNo key is left held down.";
-  MessageBoxW(IsWindowVisible(owner) ? owner : nullptr, text.c_str(), L"Tollmere", MB_OK | MB_ICONERROR);
+  const std::wstring text = L"Tollmere has to stop.\n\n" + mw::Widen(rt::Describe(error)) +
+                            L"\n\nNo key is left held down.";
+  MessageBoxW(IsWindowVisible(owner) ? owner : nullptr, text.c_str(), L"Tollmere",
+              MB_OK | MB_ICONERROR);
 }
 
 }  // namespace
@@ -34,15 +35,20 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
   mw::Form1* form = nullptr;
   int fatal_status = 0;
   rt::SetFatalPolicy({
-      .cleanup = [&form] {
-        if (form != nullptr) form->StopEverything();
-        ReleaseHeldKeys();
-      },
-      .report = [&form](const rt::Error& error) { ShowFatalMessage(form ? form->Window() : nullptr, error); },
-      .exit = [&fatal_status](int status) {
-        fatal_status = status;
-        PostQuitMessage(status);
-      },
+      .cleanup =
+          [&form] {
+            if (form != nullptr) form->StopEverything();
+            ReleaseHeldKeys();
+          },
+      .report =
+          [&form](const rt::Error& error) {
+            ShowFatalMessage(form ? form->Window() : nullptr, error);
+          },
+      .exit =
+          [&fatal_status](int status) {
+            fatal_status = status;
+            PostQuitMessage(status);
+          },
   });
 
   int status = 0;

@@ -34,7 +34,8 @@ class TollmereOnSway : public ::testing::Test {
   // and for its window to take the focus.
   void Launch() {
     app_ = std::make_unique<AppProcess>(TOLLMERE_BINARY, sway_->ClientEnvironment());
-    ASSERT_TRUE(probe_->WaitForKeys(2, 10s)) << "no keystroke at start-up; stderr:\n" << app_->Stderr();
+    ASSERT_TRUE(probe_->WaitForKeys(2, 10s)) << "no keystroke at start-up; stderr:\n"
+                                             << app_->Stderr();
     ASSERT_TRUE(app_->WaitForTrace("first-paint", std::nullopt, 10s)) << app_->Stderr();
     for (int i = 0; i < 50 && probe_->HasFocus(); ++i) probe_->Pump(100ms);
     ASSERT_FALSE(probe_->HasFocus()) << "sway did not focus the program's window";
@@ -75,7 +76,8 @@ TEST_F(TollmereOnSway, LoadKeystrokeThenATimedCycleThroughTheVirtualKeyboard) {
   const double click = StartCycle("500");
   ASSERT_FALSE(HasFatalFailure());
   ASSERT_TRUE(probe_->WaitForKeys(2, 4s + 1s + 3s, KEY_SPACE, mark_))
-      << "no full keystroke at the probe; stderr:\n" << app_->Stderr();
+      << "no full keystroke at the probe; stderr:\n"
+      << app_->Stderr();
   const auto keys = probe_->Transitions(KEY_SPACE, mark_);
   ASSERT_TRUE(keys[0].press && !keys[1].press);
   const double countdown = keys[0].ms - click;
@@ -113,7 +115,8 @@ TEST_P(WayOutDuringHold, ReleasesTheKey) {
     const SwayReply reply = sway_->Msg("[title=\"^Tollmere$\"] kill");
     ASSERT_TRUE(reply.ok) << reply.output;
     const ExitStatus status = app_->WaitForExit(5s);
-    EXPECT_TRUE(status.Exited() && status.Code() == 0) << status.Describe() << "\n" << app_->Stderr();
+    EXPECT_TRUE(status.Exited() && status.Code() == 0) << status.Describe() << "\n"
+                                                       << app_->Stderr();
   } else {
     app_->Signal(SIGTERM);
     const ExitStatus status = app_->WaitForExit(5s);

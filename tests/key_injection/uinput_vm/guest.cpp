@@ -239,8 +239,8 @@ std::string CheckBindAndHold() {
            std::string("PressKey(255): ") + e.what());
   }
 
-  auto all = reader->WaitFor([](const auto& evs, bool) { return KeyEvents(evs).size() >= 2; },
-                             1000 * kMs);
+  auto all =
+      reader->WaitFor([](const auto& evs, bool) { return KeyEvents(evs).size() >= 2; }, 1000 * kMs);
   // A little longer, to catch anything sent that should not have been.
   SleepUntil(Now() + 100 * kMs);
   all = reader->WaitFor([](const auto&, bool) { return true; }, 0);
@@ -286,7 +286,8 @@ std::string CheckDestroyWhileHeld() {
   const std::int64_t delay = Stamp(keys[3]) - destroy_called;
   const std::int64_t lead = gone_at - Stamp(keys[3]);
   Expect(delay < 50 * kMs, "release " + Ms(delay) + " after destruction began: not the program's");
-  Expect(lead >= 80 * kMs, "keyboard removed " + Ms(lead) + " after the release, too soon to read it");
+  Expect(lead >= 80 * kMs,
+         "keyboard removed " + Ms(lead) + " after the release, too soon to read it");
   return "release " + Ms(delay) + " into destruction, keyboard removed " + Ms(lead) + " later";
 }
 
