@@ -202,9 +202,8 @@ std::string HoldSection(const Results& results) {
           " ms at p99 (n = " + std::to_string(p.wake_late_ms->n) + ")\n";
   }
   md +=
-      "- xdotool holds include its default 12 ms pause after each keystroke (`--delay`), which it "
-      "takes "
-      "between the key-down and the `sleep`.\n\n";
+      "- xdotool holds include its default 12 ms pause after each keystroke (`--delay`), which "
+      "it takes between the key-down and the `sleep`.\n\n";
   return md;
 }
 
@@ -212,8 +211,7 @@ std::string CountdownSection(const Results& results) {
   std::string md = "## Countdown: key-down − click − 4000 ms (ms)\n\n";
   md +=
       "In the repeating cycles the click is the release of the held space, which presses the "
-      "focused "
-      "button; each run's first countdown starts with a real mouse click.\n\n";
+      "focused button; each run's first countdown starts with a real mouse click.\n\n";
   md += Row({"condition", "started by", "n", "min", "median", "p99", "max", "p99 per tick (÷ 4)"});
   md += "|---|---|---:|---:|---:|---:|---:|---:|\n";
   for (const Phase& p : results.phases) {
@@ -258,9 +256,8 @@ std::string FootprintSection(const Footprint& fp) {
              std::to_string(fp.wakeups_focused_later)});
   md +=
       "\nWake-ups are the voluntary and involuntary context switches of all the program's threads "
-      "(`/proc/PID/task/*/status`). The caret blinks for 10 s after the last input in the box, as "
-      "on "
-      "desktops that stop it.\n\n";
+      "(`/proc/PID/task/*/status`). The caret blinks for 10 s after the last input in the box, "
+      "as on desktops that stop it.\n\n";
   return md;
 }
 

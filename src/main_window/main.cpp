@@ -30,17 +30,19 @@ namespace ki = tollmere::key_injection;
 namespace rt = tollmere::runtime;
 
 std::string Usage() {
-  return "Usage: tollmere [--trace] [--backend=" + ki::BackendNames() +
-         "]\n"
-         "Holds the space bar for you: type an interval in milliseconds, click Start;\n"
-         "after a countdown of 4 seconds the space bar is held for two intervals.\n"
-         "\n"
-         "  --trace     write captions and keystrokes, with times, to standard error\n"
-         "  --backend=NAME\n"
-         "              send keystrokes this way instead of choosing by the session:\n" +
-         ki::BackendHelp("                ") +
-         "  --help      show this help and exit\n"
-         "  --version   show the version and exit\n";
+  std::string usage = "Usage: tollmere [--trace] [--backend=" + ki::BackendNames() + "]\n";
+  usage +=
+      "Holds the space bar for you: type an interval in milliseconds, click Start;\n"
+      "after a countdown of 4 seconds the space bar is held for two intervals.\n"
+      "\n"
+      "  --trace     write captions and keystrokes, with times, to standard error\n"
+      "  --backend=NAME\n"
+      "              send keystrokes this way instead of choosing by the session:\n";
+  usage += ki::BackendHelp("                ");
+  usage +=
+      "  --help      show this help and exit\n"
+      "  --version   show the version and exit\n";
+  return usage;
 }
 
 // Before an output appears (a Wayland session can start that way) there is
