@@ -13,7 +13,7 @@ HoldSequencer::HoldSequencer(FormControls& controls, KeyProcedures& keys)
 
 void HoldSequencer::Command1_Click() {
   // The caption keeps its text until the next countdown tick.
-  controls_.SetTimerEnabled(TimerId::kTimer2, true);
+  SetTimer(TimerId::kTimer2, true);
   intCount = kCountdownStart;
 }
 
@@ -22,18 +22,47 @@ void HoldSequencer::Timer2_Timer() {
   controls_.SetCommand1Caption(kCountdownPrefix + rt::StrI2(intCount));
   if (intCount == 0) {
     keys_.PressKey(kSpaceKey);
-    controls_.SetTimerEnabled(TimerId::kTimer1, true);
-    controls_.SetTimerEnabled(TimerId::kTimer2, false);
+    key_down_ = true;
+    SetTimer(TimerId::kTimer1, true);
+    SetTimer(TimerId::kTimer2, false);
   }
 }
 
 void HoldSequencer::Timer1_Timer() {
   if (intCount == 1) {
     keys_.ReleaseKey(kSpaceKey);
+    key_down_ = false;
     controls_.SetCommand1Caption(kIdleCaption);
-    controls_.SetTimerEnabled(TimerId::kTimer1, false);
+    SetTimer(TimerId::kTimer1, false);
   }
   rt::CheckedIncrement(intCount);
+}
+
+void HoldSequencer::SetTimer(TimerId timer, bool enabled) {
+  controls_.SetTimerEnabled(timer, enabled);
+  (timer == TimerId::kTimer1 ? timer1_on_ : timer2_on_) = enabled;
+}
+
+void HoldSequencer::Stop() {
+  if (!Busy()) return;
+  // The key first: it is what the user wants ended, and a failure after it
+  // must not leave it down.
+  if (key_down_) {
+    keys_.ReleaseKey(kSpaceKey);
+    key_down_ = false;
+  }
+  SetTimer(TimerId::kTimer1, false);
+  SetTimer(TimerId::kTimer2, false);
+  intCount = 0;
+  controls_.SetCommand1Caption(kIdleCaption);
+}
+
+void HoldSequencer::Toggle() {
+  if (Busy()) {
+    Stop();
+  } else {
+    Command1_Click();
+  }
 }
 
 void HoldSequencer::txtInterval_Change() {

@@ -26,12 +26,27 @@ class HoldSequencer {
   void Timer1_Timer();
   void txtInterval_Change();
 
+  // Requests from outside the window (a hotkey, another process). Stop ends
+  // a countdown, or a hold at once with the key-up first, and shows "Start";
+  // idle, it does nothing. Toggle starts as a click does when idle, else
+  // stops. Neither changes what the handlers above do.
+  void Stop();
+  void Toggle();
+  // Counting down or holding (also a hold whose Timer1 has interval 0).
+  bool Busy() const noexcept { return timer1_on_ || timer2_on_ || key_down_; }
+
   std::int16_t Count() const noexcept { return intCount; }
 
  private:
+  void SetTimer(TimerId timer, bool enabled);
+
   FormControls& controls_;
   KeyProcedures& keys_;
   std::int16_t intCount = 0;
+  // What the handlers last set, so that Stop knows what to undo.
+  bool timer1_on_ = false;
+  bool timer2_on_ = false;
+  bool key_down_ = false;
   // The interval Timer1 last took, quoted when a new entry is refused.
   std::int32_t accepted_interval_ = 0;
 };

@@ -127,5 +127,44 @@ TEST(Hold, AFastHoldClimbingPastTheTopIsAnOverflowThatEndsTheProgram) {
   EXPECT_EQ(form.keys, (std::vector<KeyEvent>{{4000, true}}));
 }
 
+// Stop undoes whatever is under way, key first; a toggle starts when idle.
+TEST(StopAndToggle, EndTheCountdownOrTheHoldAtOnceAndDoNothingWhenIdle) {
+  FakeForm form;
+  form.Type("500");
+  form.seq.Stop();  // idle: nothing at all
+  EXPECT_EQ(form.caption, "Start");
+  EXPECT_FALSE(form.seq.Busy());
+
+  form.Click();
+  form.clock.Advance(2500);  // "Starting in 2"
+  form.seq.Stop();
+  EXPECT_EQ(form.caption, "Start");
+  EXPECT_FALSE(form.timer2.Enabled());
+  EXPECT_EQ(form.seq.Count(), 0);
+  form.clock.Advance(10000);
+  EXPECT_TRUE(form.keys.empty());
+
+  form.seq.Toggle();         // idle: a click
+  form.clock.Advance(4300);  // holding since 4000
+  const std::int64_t down = form.clock.Now() - 300;
+  form.seq.Toggle();  // busy: a stop
+  EXPECT_EQ(form.keys, (std::vector<KeyEvent>{{down, true}, {down + 300, false}}));
+  EXPECT_EQ(form.caption, "Start");
+  EXPECT_FALSE(form.timer1.Enabled());
+  form.clock.Advance(10000);
+  EXPECT_EQ(form.keys.size(), 2u);
+
+  // A hold with interval 0 never ends by itself; a stop ends it.
+  form.Type("");
+  form.Click();
+  form.clock.Advance(5000);
+  EXPECT_TRUE(form.seq.Busy());
+  form.seq.Stop();
+  EXPECT_EQ(form.keys.size(), 4u);
+  EXPECT_FALSE(form.keys.back().down);
+  EXPECT_FALSE(form.seq.Busy());
+  EXPECT_TRUE(form.fatal.empty());
+}
+
 }  // namespace
 }  // namespace tollmere::testing
