@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "key_injection/module1.h"
 #include "support/recording_backend.h"
@@ -40,6 +43,19 @@ void Pump(DWORD ms) {
     }
     Sleep(1);
   }
+}
+
+bool Shown(HWND window) { return (GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE) != 0; }
+
+// As another process hands over a request.
+LRESULT SendRequest(HWND window, std::string_view bytes, ULONG_PTR tag = kRequestTag) {
+  COPYDATASTRUCT data{tag, static_cast<DWORD>(bytes.size()), const_cast<char*>(bytes.data())};
+  return SendMessageW(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
+}
+
+// The countdown's four ticks, without waiting for them.
+void CountDown(Form1& form) {
+  for (int i = 0; i < 4; ++i) form.Timer2().OnWmTimer();
 }
 
 struct Form1Win32Test : ::testing::Test {
@@ -125,6 +141,112 @@ TEST_F(Form1Win32Test, ClickStartsTheCountdownOnTheButton) {
   Pump(1050);
   EXPECT_EQ(Text(form.Command1()), L"Starting in 3");
   EXPECT_TRUE(log->empty());
+}
+
+// Keeps the button's caption at each key-up.
+class CaptionAtKeyUp final : public ki::KeystrokeBackend {
+ public:
+  CaptionAtKeyUp(HWND button, std::vector<std::wstring>& captions)
+      : button_(button), captions_(captions) {}
+  void KeyDown(std::uint8_t) override {}
+  void KeyUp(std::uint8_t) override { captions_.push_back(Text(button_)); }
+  std::string_view Name() const override { return "caption at key-up"; }
+
+ private:
+  HWND button_;
+  std::vector<std::wstring>& captions_;
+};
+
+TEST_F(Form1Win32Test, StopFromAnotherProcessDuringAHoldPutsTheKeyUpBeforeTheCaption) {
+  std::vector<std::wstring> captions;
+  ki::InstallModule1(
+      [this, &captions] { return std::make_unique<CaptionAtKeyUp>(form.Command1(), captions); });
+  SetWindowTextW(form.txtInterval(), L"60000");
+  EXPECT_EQ(SendRequest(form.Window(), "start"), kRequestDone);
+  CountDown(form);
+  ASSERT_TRUE(ki::TheModule1().IsHeld(32));
+  ASSERT_TRUE(form.Timer1().Enabled());
+
+  EXPECT_EQ(SendRequest(form.Window(), "stop"), kRequestDone);
+  EXPECT_FALSE(ki::TheModule1().IsHeld(32));
+  ASSERT_EQ(captions.size(), 1u);
+  EXPECT_EQ(captions[0], L"Starting in 0");
+  EXPECT_EQ(Text(form.Command1()), L"Start");
+  EXPECT_FALSE(form.Timer1().Enabled());
+  EXPECT_FALSE(form.Timer2().Enabled());
+}
+
+TEST_F(Form1Win32Test, OnlyWellFormedRequestsAreTakenAndTheBoxKeepsItsRules) {
+  SetWindowTextW(form.txtInterval(), L"500");
+  using namespace std::string_literals;
+  const struct {
+    ULONG_PTR tag;
+    std::string bytes;
+  } malformed[] = {
+      {kRequestTag + 1, "start"},
+      {kRequestTag, ""},
+      {kRequestTag, "Start"},
+      {kRequestTag, "start\0"s},
+      {kRequestTag, "toggle now"},
+      {kRequestTag, "interval=" + std::string(kMaxIntervalText + 1, '1')},
+      {kRequestTag, "interval=5\n"},
+      {kRequestTag, "interval=" + std::string(kMaxRequestBytes, '1')},
+      {kRequestTag, "hotkey=Space"},
+  };
+  for (const auto& request : malformed) {
+    EXPECT_EQ(SendRequest(form.Window(), request.bytes, request.tag), kRequestIgnored)
+        << request.bytes;
+  }
+  COPYDATASTRUCT no_data{kRequestTag, 5, nullptr};
+  EXPECT_EQ(SendMessageW(form.Window(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&no_data)),
+            kRequestIgnored);
+  EXPECT_EQ(SendMessageW(form.Window(), WM_COPYDATA, 0, 0), kRequestIgnored);
+  EXPECT_EQ(Text(form.txtInterval()), L"500");
+  EXPECT_FALSE(form.Timer2().Enabled());
+  EXPECT_TRUE(log->empty());
+
+  // The box's own reading and refusal, as for typing.
+  EXPECT_EQ(SendRequest(form.Window(), "interval=-5"), kRequestRefused);
+  EXPECT_TRUE(Shown(form.IntervalProblem()));
+  EXPECT_EQ(form.Timer1().Interval(), 500);
+  EXPECT_EQ(SendRequest(form.Window(), "interval=&H3E8"), kRequestDone);
+  EXPECT_FALSE(Shown(form.IntervalProblem()));
+  EXPECT_EQ(form.Timer1().Interval(), 1000);
+
+  // A second start does not start the countdown over, as a click would.
+  EXPECT_EQ(SendRequest(form.Window(), "start"), kRequestDone);
+  form.Timer2().OnWmTimer();
+  EXPECT_EQ(SendRequest(form.Window(), "start"), kRequestDone);
+  EXPECT_EQ(form.Sequencer().Count(), 3);
+  EXPECT_EQ(SendRequest(form.Window(), "toggle"), kRequestDone);
+  EXPECT_FALSE(form.Timer2().Enabled());
+  EXPECT_EQ(Text(form.Command1()), L"Start");
+  EXPECT_EQ(SendRequest(form.Window(), "toggle"), kRequestDone);
+  EXPECT_EQ(form.Sequencer().Count(), 4);
+}
+
+TEST_F(Form1Win32Test, HotkeyTakenElsewhereIsSaidInTheWindowAndAFreeOneToggles) {
+  ASSERT_TRUE(RegisterHotKey(nullptr, 7, MOD_CONTROL | MOD_ALT | MOD_NOREPEAT, 'H'));
+  EXPECT_FALSE(form.SetHotkey("ctrl+alt+h"));
+  EXPECT_TRUE(Shown(form.Notice()));
+  EXPECT_NE(Text(form.Notice()).find(L"ctrl+alt+h is taken"), std::wstring::npos)
+      << Narrow(Text(form.Notice()));
+  EXPECT_GT(ClientSize(form.Window()).cy, 59);
+  UnregisterHotKey(nullptr, 7);
+
+  EXPECT_TRUE(form.SetHotkey("Ctrl+Alt+H"));
+  EXPECT_FALSE(Shown(form.Notice()));
+  EXPECT_EQ(ClientSize(form.Window()).cy, 59);
+  EXPECT_FALSE(RegisterHotKey(nullptr, 7, MOD_CONTROL | MOD_ALT, 'H'));
+
+  // Typed, it toggles.
+  for (const int key : {VK_CONTROL, VK_MENU, int{'H'}})
+    keybd_event(static_cast<BYTE>(key), 0, 0, 0);
+  for (const int key : {int{'H'}, VK_MENU, VK_CONTROL})
+    keybd_event(static_cast<BYTE>(key), 0, KEYEVENTF_KEYUP, 0);
+  Pump(300);
+  EXPECT_TRUE(form.Timer2().Enabled());
+  EXPECT_EQ(form.Sequencer().Count(), 4);
 }
 
 TEST_F(Form1Win32Test, ClosingOrEndingTheSessionPutsHeldKeysUp) {

@@ -15,8 +15,19 @@ constexpr wchar_t kClassName[] = L"TollmereForm1";
 constexpr int kTxtIntervalId = 101;
 constexpr int kCommand1Id = 102;
 constexpr int kProblemId = 103;
+constexpr int kNoticeId = 104;
 constexpr UINT_PTR kTimer1Id = 1;
 constexpr UINT_PTR kTimer2Id = 2;
+constexpr int kHotkeyId = 1;
+
+// hotkey_win32.h keeps its own copy of these to stay free of windows.h.
+static_assert(kHotkeyAlt == MOD_ALT && kHotkeyControl == MOD_CONTROL && kHotkeyShift == MOD_SHIFT &&
+              kHotkeyWin == MOD_WIN);
+static_assert(VK_F1 == 0x70 && VK_F24 == 0x87 && VK_INSERT == 0x2D && VK_DELETE == 0x2E &&
+              VK_HOME == 0x24 && VK_END == 0x23 && VK_PRIOR == 0x21 && VK_NEXT == 0x22 &&
+              VK_UP == 0x26 && VK_DOWN == 0x28 && VK_LEFT == 0x25 && VK_RIGHT == 0x27 &&
+              VK_PAUSE == 0x13 && VK_ESCAPE == 0x1B && VK_TAB == 0x09 && VK_RETURN == 0x0D &&
+              VK_BACK == 0x08);
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 
 void RegisterFormClass(HINSTANCE instance) {
@@ -62,6 +73,8 @@ std::string Narrow(const std::wstring& text) {
   return out;
 }
 
+HWND FindForm1Window() { return FindWindowW(kClassName, nullptr); }
+
 Form1::Form1(HINSTANCE instance, int dpi_x, int dpi_y) : dpi_y_(dpi_y), sequencer_(*this, *this) {
   const PixelRect client = ToPixels(kClientArea, dpi_x, dpi_y);
   const PixelRect box = ToPixels(kTxtInterval, dpi_x, dpi_y);
@@ -96,8 +109,10 @@ Form1::Form1(HINSTANCE instance, int dpi_x, int dpi_y) : dpi_y_(dpi_y), sequence
   command1_ =
       child(L"BUTTON", Widen(hs::kIdleCaption).c_str(), WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0,
             kCommand1Id, button.x, button.y, button.width, button.height);
-  // Room below the controls for a refused entry's reason; the window grows
-  // to show it only while there is one.
+  // Room below the controls for a notice and a refused entry's reason; the
+  // window grows to show them only while there are any.
+  notice_ = child(L"STATIC", L"", SS_LEFT, 0, kNoticeId, box.x, client_height_,
+                  client_width_ - 2 * box.x, 0);
   problem_ = child(L"STATIC", L"", SS_LEFT, 0, kProblemId, box.x, client_height_,
                    client_width_ - 2 * box.x, 0);
   last_focus_ = txt_interval_;
@@ -111,6 +126,7 @@ Form1::Form1(HINSTANCE instance, int dpi_x, int dpi_y) : dpi_y_(dpi_y), sequence
 Form1::~Form1() {
   timer1_.reset();
   timer2_.reset();
+  if (hotkey_) UnregisterHotKey(window_, kHotkeyId);
   SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
   DestroyWindow(window_);
 }
@@ -129,7 +145,69 @@ void Form1::Show(int show_command) {
   UpdateWindow(window_);
 }
 
+void Form1::Start() {
+  if (stopped_) return;
+  rt::RunHandler([this] {
+    // A click during a countdown or a hold starts it over; a request to
+    // start does not.
+    if (!sequencer_.Busy()) sequencer_.Command1_Click();
+  });
+}
+
+void Form1::Stop() {
+  if (stopped_) return;
+  rt::RunHandler([this] { sequencer_.Stop(); });
+}
+
+void Form1::Toggle() {
+  if (stopped_) return;
+  rt::RunHandler([this] { sequencer_.Toggle(); });
+}
+
+bool Form1::SetIntervalText(const std::string& text) {
+  if (stopped_) return false;
+  // EN_CHANGE runs txtInterval_Change as for typing.
+  SetWindowTextW(txt_interval_, Widen(text).c_str());
+  return (GetWindowLongW(problem_, GWL_STYLE) & WS_VISIBLE) == 0;
+}
+
+bool Form1::SetHotkey(const std::string& name) {
+  const auto hotkey = ParseWin32Hotkey(name);
+  if (stopped_ || !hotkey) return false;
+  if (hotkey_) UnregisterHotKey(window_, kHotkeyId);
+  // MOD_NOREPEAT: a key held down toggles once, not at every autorepeat.
+  if (RegisterHotKey(window_, kHotkeyId, hotkey->modifiers | MOD_NOREPEAT, hotkey->virtual_key)) {
+    hotkey_ = hotkey;
+    ShowNotice("");
+    return true;
+  }
+  const DWORD error = GetLastError();
+  // The one there was stays.
+  if (hotkey_ && !RegisterHotKey(window_, kHotkeyId, hotkey_->modifiers | MOD_NOREPEAT,
+                                 hotkey_->virtual_key)) {
+    hotkey_.reset();
+  }
+  ShowNotice(error == ERROR_HOTKEY_ALREADY_REGISTERED
+                 ? "The hotkey " + name + " is taken by another program; use --hotkey with another."
+                 : "The hotkey " + name + " cannot be used here (error " + std::to_string(error) +
+                       ").");
+  return false;
+}
+
+std::intptr_t Form1::Perform(const Request& request) {
+  switch (request.kind) {
+    case Request::Kind::kStart: Start(); break;
+    case Request::Kind::kStop: Stop(); break;
+    case Request::Kind::kToggle: Toggle(); break;
+    case Request::Kind::kInterval:
+      return SetIntervalText(request.text) ? kRequestDone : kRequestRefused;
+    case Request::Kind::kHotkey: return SetHotkey(request.text) ? kRequestDone : kRequestRefused;
+  }
+  return stopped_ ? kRequestRefused : kRequestDone;
+}
+
 void Form1::StopEverything() {
+  stopped_ = true;
   timer1_->SetEnabled(false);
   timer2_->SetEnabled(false);
   EnableWindow(window_, FALSE);
@@ -174,6 +252,19 @@ LRESULT Form1::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
         SetFocus(last_focus_);
       }
       return 0;
+    case WM_HOTKEY:
+      if (wparam == kHotkeyId) Toggle();
+      return 0;
+    case WM_COPYDATA: {
+      // Any process can send this: only a well-formed request is taken.
+      const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lparam);
+      if (data == nullptr || data->dwData != kRequestTag || data->lpData == nullptr ||
+          data->cbData > kMaxRequestBytes) {
+        return kRequestIgnored;
+      }
+      const auto request = DecodeRequest({static_cast<const char*>(data->lpData), data->cbData});
+      return request ? Perform(*request) : kRequestIgnored;
+    }
     case WM_ENDSESSION:
       // Windows ends the process after this returns: no key may stay down.
       if (wparam) key_injection::TheModule1().ReleaseHeldKeys();
@@ -186,6 +277,8 @@ LRESULT Form1::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       key_injection::TheModule1().ReleaseHeldKeys();
       break;
     case WM_DESTROY:
+      if (hotkey_) UnregisterHotKey(window_, kHotkeyId);
+      hotkey_.reset();
       timer1_->SetEnabled(false);
       timer2_->SetEnabled(false);
       key_injection::TheModule1().ReleaseHeldKeys();
@@ -220,34 +313,48 @@ std::string Form1::TxtIntervalText() {
   return Narrow(text);
 }
 
-void Form1::ShowIntervalProblem(const std::string& message) {
-  if (message.empty()) {
-    // Its own flag: IsWindowVisible is false too while the window is hidden.
-    if ((GetWindowLongW(problem_, GWL_STYLE) & WS_VISIBLE) == 0) return;
-    ShowWindow(problem_, SW_HIDE);
-    SetWindowTextW(problem_, L"");
-    if (grown_by_ > 0) ResizeClient(client_height_);
-    grown_by_ = 0;
-    return;
+void Form1::ShowIntervalProblem(const std::string& message) { ShowMessage(problem_, message); }
+
+void Form1::ShowNotice(const std::string& message) { ShowMessage(notice_, message); }
+
+void Form1::ShowMessage(HWND label, const std::string& message) {
+  // Its own flag: IsWindowVisible is false too while the window is hidden.
+  const bool shown = (GetWindowLongW(label, GWL_STYLE) & WS_VISIBLE) != 0;
+  if (message.empty() && !shown) return;
+  SetWindowTextW(label, Widen(message).c_str());
+  ShowWindow(label, message.empty() ? SW_HIDE : SW_SHOWNA);
+  LayOutMessages();
+}
+
+void Form1::LayOutMessages() {
+  // The shown messages stacked below the controls, the notice first; the
+  // window is as tall as they need.
+  const int gap = TwipsToPixels(kMessageGapTwips, dpi_y_);
+  int bottom = client_height_;
+  for (HWND label : {notice_, problem_}) {
+    if ((GetWindowLongW(label, GWL_STYLE) & WS_VISIBLE) == 0) continue;
+    const int length = GetWindowTextLengthW(label);
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(GetWindowTextW(label, text.data(), length + 1)));
+    RECT place{};
+    GetWindowRect(label, &place);
+    MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&place), 2);
+    RECT measure{0, 0, place.right - place.left, 0};
+    HDC dc = GetDC(label);
+    HGDIOBJ old = SelectObject(dc, GuiFont());
+    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &measure,
+              DT_CALCRECT | DT_WORDBREAK);
+    SelectObject(dc, old);
+    ReleaseDC(label, dc);
+    const int height = measure.bottom - measure.top;
+    SetWindowPos(label, nullptr, place.left, bottom, place.right - place.left, height,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    bottom += height + gap;
   }
-  const std::wstring text = Widen(message);
-  SetWindowTextW(problem_, text.c_str());
-  RECT label{};
-  GetWindowRect(problem_, &label);
-  RECT measure{0, 0, label.right - label.left, 0};
-  HDC dc = GetDC(problem_);
-  HGDIOBJ old = SelectObject(dc, GuiFont());
-  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &measure, DT_CALCRECT | DT_WORDBREAK);
-  SelectObject(dc, old);
-  ReleaseDC(problem_, dc);
-  const int label_height = measure.bottom - measure.top;
-  SetWindowPos(problem_, nullptr, 0, 0, label.right - label.left, label_height,
-               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-  ShowWindow(problem_, SW_SHOWNA);
-  const int needed = client_height_ + label_height + TwipsToPixels(kMessageGapTwips, dpi_y_);
-  if (client_height_ + grown_by_ < needed) {
-    grown_by_ = needed - client_height_;
-    ResizeClient(needed);
+  const int grown_by = bottom - client_height_;
+  if (grown_by != grown_by_) {
+    grown_by_ = grown_by;
+    ResizeClient(client_height_ + grown_by_);
   }
 }
 
