@@ -1,5 +1,6 @@
 #include "main_window/win32/form1_win32.h"
 
+#include <commctrl.h>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -97,6 +98,23 @@ TEST_F(Form1Win32Test, ControlsSitAtTheirStoredPlaces) {
   EXPECT_EQ(form.Timer1().Interval(), 0);
   EXPECT_FALSE(form.Timer2().Enabled());
   EXPECT_EQ(form.Timer2().Interval(), 1000);
+
+  // Hints for a first-time user: the cue banner needs the controls of the
+  // program's manifest, which this test carries too.
+  wchar_t cue[64] = {};
+  EXPECT_TRUE(SendMessageW(form.txtInterval(), EM_GETCUEBANNER, reinterpret_cast<WPARAM>(cue), 64));
+  EXPECT_STREQ(cue, L"interval, ms");
+  EXPECT_EQ(SendMessageW(form.Tooltips(), TTM_GETTOOLCOUNT, 0, 0), 2);
+  for (HWND control : {form.txtInterval(), form.Command1()}) {
+    wchar_t tip[256] = {};
+    TOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.hwnd = form.Window();
+    tool.uId = reinterpret_cast<UINT_PTR>(control);
+    tool.lpszText = tip;
+    SendMessageW(form.Tooltips(), TTM_GETTEXTW, 256, reinterpret_cast<LPARAM>(&tool));
+    EXPECT_NE(std::wstring(tip).find(L"space bar"), std::wstring::npos) << Narrow(tip);
+  }
 }
 
 TEST(Form1Win32DpiTest, LargerDpiGivesALargerWindow) {

@@ -1,5 +1,9 @@
 #include "main_window/win32/form1_win32.h"
 
+#include <commctrl.h>
+#include <initguid.h>  // the accessibility GUIDs, defined here
+#include <oleacc.h>
+
 #include "key_injection/module1.h"
 #include "runtime/error.h"
 #include "runtime/fatal.h"
@@ -19,6 +23,14 @@ constexpr int kNoticeId = 104;
 constexpr UINT_PTR kTimer1Id = 1;
 constexpr UINT_PTR kTimer2Id = 2;
 constexpr int kHotkeyId = 1;
+
+constexpr wchar_t kTxtIntervalName[] = L"Interval, ms";
+constexpr wchar_t kTxtIntervalCue[] = L"interval, ms";
+constexpr wchar_t kTxtIntervalTip[] =
+    L"How long each half of the hold lasts, in milliseconds; the space bar is held for two of "
+    L"them";
+constexpr wchar_t kCommand1Tip[] =
+    L"Count down 4 seconds, then hold the space bar in the focused window";
 
 // hotkey_win32.h keeps its own copy of these to stay free of windows.h.
 static_assert(kHotkeyAlt == MOD_ALT && kHotkeyControl == MOD_CONTROL && kHotkeyShift == MOD_SHIFT &&
@@ -116,6 +128,7 @@ Form1::Form1(HINSTANCE instance, int dpi_x, int dpi_y) : dpi_y_(dpi_y), sequence
   problem_ = child(L"STATIC", L"", SS_LEFT, 0, kProblemId, box.x, client_height_,
                    client_width_ - 2 * box.x, 0);
   last_focus_ = txt_interval_;
+  AddHints(instance);
 
   timer2_.emplace(window_, kTimer2Id, 1000, false);
   timer1_.emplace(window_, kTimer1Id, 0, false);
@@ -127,8 +140,54 @@ Form1::~Form1() {
   timer1_.reset();
   timer2_.reset();
   if (hotkey_) UnregisterHotKey(window_, kHotkeyId);
+  if (accessibility_ != nullptr) {
+    const MSAAPROPID props[] = {PROPID_ACC_NAME, PROPID_ACC_DESCRIPTION};
+    accessibility_->ClearHwndProps(txt_interval_, OBJID_CLIENT, CHILDID_SELF, props, 2);
+    accessibility_->Release();
+  }
   SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
   DestroyWindow(window_);
+}
+
+void Form1::AddHints(HINSTANCE instance) {
+  // Hints only: a system without them still has a working window, so
+  // failures here are not errors.
+  // Shown even while the box has the focus, as it has at start-up.
+  SendMessageW(txt_interval_, EM_SETCUEBANNER, TRUE, reinterpret_cast<LPARAM>(kTxtIntervalCue));
+
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
+  InitCommonControlsEx(&controls);
+  tooltips_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                              WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
+                              CW_USEDEFAULT, CW_USEDEFAULT, window_, nullptr, instance, nullptr);
+  if (tooltips_ != nullptr) {
+    // Wrapped at the window's width rather than one long line.
+    SendMessageW(tooltips_, TTM_SETMAXTIPWIDTH, 0, client_width_ * 3 / 2);
+    for (const auto& [control, tip] :
+         {std::pair{txt_interval_, kTxtIntervalTip}, std::pair{command1_, kCommand1Tip}}) {
+      TOOLINFOW tool{};
+      tool.cbSize = sizeof tool;
+      tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+      tool.hwnd = window_;
+      tool.uId = reinterpret_cast<UINT_PTR>(control);
+      tool.lpszText = const_cast<wchar_t*>(tip);
+      SendMessageW(tooltips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    }
+  }
+
+  // A screen reader names an edit box by a label before it; this window has
+  // none (its look is fixed), so the box is given a name directly. Needs COM,
+  // which the program starts; elsewhere the box simply goes unnamed.
+  if (SUCCEEDED(CoCreateInstance(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER,
+                                 IID_IAccPropServices,
+                                 reinterpret_cast<void**>(&accessibility_)))) {
+    accessibility_->SetHwndPropStr(txt_interval_, OBJID_CLIENT, CHILDID_SELF, PROPID_ACC_NAME,
+                                   const_cast<wchar_t*>(kTxtIntervalName));
+    accessibility_->SetHwndPropStr(txt_interval_, OBJID_CLIENT, CHILDID_SELF,
+                                   PROPID_ACC_DESCRIPTION, const_cast<wchar_t*>(kTxtIntervalTip));
+  } else {
+    accessibility_ = nullptr;
+  }
 }
 
 void Form1::Form_Load() {

@@ -12,6 +12,8 @@
 #include "main_window/win32/hotkey_win32.h"
 #include "main_window/win32/win32_timer.h"
 
+struct IAccPropServices;
+
 namespace tollmere::main_window {
 
 std::wstring Widen(const std::string& utf8);
@@ -63,6 +65,7 @@ class Form1 final : private hold_sequencer::FormControls, private hold_sequencer
   HWND Command1() const { return command1_; }
   HWND IntervalProblem() const { return problem_; }
   HWND Notice() const { return notice_; }
+  HWND Tooltips() const { return tooltips_; }
   Win32Timer& Timer1() { return *timer1_; }
   Win32Timer& Timer2() { return *timer2_; }
   const hold_sequencer::HoldSequencer& Sequencer() const { return sequencer_; }
@@ -73,6 +76,7 @@ class Form1 final : private hold_sequencer::FormControls, private hold_sequencer
   void ResizeClient(int height);
   void ShowMessage(HWND label, const std::string& message);
   void LayOutMessages();
+  void AddHints(HINSTANCE instance);
 
   void SetCommand1Caption(const std::string& caption) override;
   void SetTimerEnabled(hold_sequencer::TimerId timer, bool enabled) override;
@@ -91,7 +95,9 @@ class Form1 final : private hold_sequencer::FormControls, private hold_sequencer
   HWND command1_ = nullptr;
   HWND problem_ = nullptr;
   HWND notice_ = nullptr;
+  HWND tooltips_ = nullptr;
   HWND last_focus_ = nullptr;
+  IAccPropServices* accessibility_ = nullptr;
   std::optional<Win32Hotkey> hotkey_;
   // After a fatal error: requests and the hotkey are no longer taken.
   bool stopped_ = false;

@@ -125,6 +125,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
     }
   }
 
+  // For the accessibility annotations on the window's controls.
+  const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
   // Lengths follow the system DPI rather than being scaled up as a bitmap.
   SetProcessDPIAware();
   HDC screen = GetDC(nullptr);
@@ -181,5 +183,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
     ReleaseHeldKeys();
   });
   ReleaseHeldKeys();
+  if (com) CoUninitialize();
   return fatal_status != 0 ? fatal_status : status;
 }
