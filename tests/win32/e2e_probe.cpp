@@ -109,6 +109,36 @@ double StartCycle(HWND probe, HWND edit, HWND button, const wchar_t* interval) {
   return clicked;
 }
 
+// Starts tollmere.exe with `options`, not activated; its process, or none.
+bool Launch(const std::wstring& exe, const wchar_t* options, PROCESS_INFORMATION& pi) {
+  std::wstring command = L"\"" + exe + L"\" " + options;
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  // Its window must not take the focus: Wine routes a queued key message to
+  // the focus at the time it is read, and the start-up release could go to
+  // the new window instead of the probe.
+  si.dwFlags = STARTF_USESHOWWINDOW;
+  si.wShowWindow = SW_SHOWNOACTIVATE;
+  pi = {};
+  return CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                        &pi) != 0;
+}
+
+// Runs tollmere.exe with `options` to its end, the probe's messages flowing
+// meanwhile; its exit status, or STILL_ACTIVE if it did not end.
+DWORD RunToTheEnd(const std::wstring& exe, const wchar_t* options) {
+  PROCESS_INFORMATION pi{};
+  if (!Launch(exe, options, pi)) return STILL_ACTIVE;
+  DWORD exit_code = STILL_ACTIVE;
+  PumpUntil(10000, [&] {
+    return GetExitCodeProcess(pi.hProcess, &exit_code) && exit_code != STILL_ACTIVE;
+  });
+  if (exit_code == STILL_ACTIVE) TerminateProcess(pi.hProcess, 3);
+  CloseHandle(pi.hProcess);
+  CloseHandle(pi.hThread);
+  return exit_code;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -132,18 +162,10 @@ int main(int argc, char** argv) {
   }
 
   // Start-up: the program's load-time keystroke, before its window shows.
-  std::wstring command = L"\"" + WindowsPath(argv[1]) + L"\"";
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  // Its window must not take the focus: Wine routes a queued key message to
-  // the focus at the time it is read, and the start-up release could go to
-  // the new window instead of the probe.
-  si.dwFlags = STARTF_USESHOWWINDOW;
-  si.wShowWindow = SW_SHOWNOACTIVATE;
+  const std::wstring exe = WindowsPath(argv[1]);
   PROCESS_INFORMATION pi{};
-  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                      &pi)) {
-    std::printf("FAIL: cannot start %ls (error %lu)\n", command.c_str(), GetLastError());
+  if (!Launch(exe, L"", pi)) {
+    std::printf("FAIL: cannot start %ls (error %lu)\n", exe.c_str(), GetLastError());
     return 1;
   }
   HWND tollmere = nullptr;
@@ -181,6 +203,17 @@ int main(int argc, char** argv) {
   GetWindowTextW(button, caption, 64);
   Check(std::wstring(caption) == L"Start", "cycle: the button says Start again");
 
+  // A second tollmere.exe --stop during a hold has the open one put the key
+  // up at once, and ends with 0.
+  clicked = StartCycle(probe, edit, button, L"60000");
+  PumpUntil(6000, [] { return !g_events.empty(); });
+  Check(g_events.size() == 1 && g_events[0].down, "--stop: the hold has begun");
+  Check(RunToTheEnd(exe, L"--stop") == 0, "--stop: it exits with status 0");
+  PumpUntil(2000, [] { return g_events.size() >= 2; });
+  Check(g_events.size() == 2 && !g_events[1].down, "--stop: the key is put up");
+  GetWindowTextW(button, caption, 64);
+  Check(std::wstring(caption) == L"Start", "--stop: the button says Start again");
+
   // Closing the window during a hold puts the key up; the program ends with 0.
   clicked = StartCycle(probe, edit, button, L"2000");
   PumpUntil(6000, [] { return !g_events.empty(); });
@@ -200,6 +233,10 @@ int main(int argc, char** argv) {
   Check(exit_code == 0, "close: the program exits with status 0");
   if (exit_code == STILL_ACTIVE) TerminateProcess(pi.hProcess, 3);
   Check(g_repeats == 0, "no autorepeat messages");
+
+  // With no window open, --stop opens none and ends with 0.
+  Check(RunToTheEnd(exe, L"--stop") == 0 && FindWindowW(L"TollmereForm1", nullptr) == nullptr,
+        "--stop with none open: status 0, no window");
 
   std::printf("%s\n", g_failures == 0 ? "PASS" : "FAILED");
   return g_failures == 0 ? 0 : 1;
