@@ -247,9 +247,9 @@ bool Form1::SetHotkey(const std::string& name) {
     hotkey_.reset();
   }
   ShowNotice(error == ERROR_HOTKEY_ALREADY_REGISTERED
-                 ? "The hotkey " + name + " is taken by another program; use --hotkey with another."
+                 ? "The hotkey " + name + " is taken by another program; Tollmere works without it."
                  : "The hotkey " + name + " cannot be used here (error " + std::to_string(error) +
-                       ").");
+                       "); Tollmere works without it.");
   return false;
 }
 
