@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
+#include <oleacc.h>
 
 #include <memory>
 #include <string>
@@ -115,6 +116,19 @@ TEST_F(Form1Win32Test, ControlsSitAtTheirStoredPlaces) {
     SendMessageW(form.Tooltips(), TTM_GETTEXTW, 256, reinterpret_cast<LPARAM>(&tool));
     EXPECT_NE(std::wstring(tip).find(L"space bar"), std::wstring::npos) << Narrow(tip);
   }
+  // What a screen reader calls the box.
+  IAccessible* accessible = nullptr;
+  ASSERT_EQ(AccessibleObjectFromWindow(form.txtInterval(), OBJID_CLIENT, IID_IAccessible,
+                                       reinterpret_cast<void**>(&accessible)),
+            S_OK);
+  VARIANT self{};
+  self.vt = VT_I4;
+  self.lVal = CHILDID_SELF;
+  BSTR name = nullptr;
+  EXPECT_EQ(accessible->get_accName(self, &name), S_OK);
+  EXPECT_STREQ(name, L"Interval, ms");
+  SysFreeString(name);
+  accessible->Release();
 }
 
 TEST(Form1Win32DpiTest, LargerDpiGivesALargerWindow) {

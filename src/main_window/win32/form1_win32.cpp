@@ -20,6 +20,7 @@ constexpr int kTxtIntervalId = 101;
 constexpr int kCommand1Id = 102;
 constexpr int kProblemId = 103;
 constexpr int kNoticeId = 104;
+constexpr int kTxtIntervalLabelId = 105;
 constexpr UINT_PTR kTimer1Id = 1;
 constexpr UINT_PTR kTimer2Id = 2;
 constexpr int kHotkeyId = 1;
@@ -115,6 +116,10 @@ Form1::Form1(HINSTANCE instance, int dpi_x, int dpi_y) : dpi_y_(dpi_y), sequence
     SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(GuiFont()), FALSE);
     return h;
   };
+  // Screen readers name an edit box by the static text just before it. The
+  // window's look is fixed, so that label stays hidden: it is read, not seen.
+  child(L"STATIC", kTxtIntervalName, SS_LEFT, 0, kTxtIntervalLabelId, box.x, box.y, box.width,
+        box.height);
   // Created in tab order: the box first, then the button.
   txt_interval_ = child(L"EDIT", L"", WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE,
                         kTxtIntervalId, box.x, box.y, box.width, box.height);
@@ -175,9 +180,8 @@ void Form1::AddHints(HINSTANCE instance) {
     }
   }
 
-  // A screen reader names an edit box by a label before it; this window has
-  // none (its look is fixed), so the box is given a name directly. Needs COM,
-  // which the program starts; elsewhere the box simply goes unnamed.
+  // The name again as an annotation, the documented way, for a reader that
+  // passes over hidden labels. Needs COM, which the program starts.
   if (SUCCEEDED(CoCreateInstance(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER,
                                  IID_IAccPropServices,
                                  reinterpret_cast<void**>(&accessibility_)))) {
