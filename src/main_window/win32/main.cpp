@@ -113,8 +113,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
     Say("tollmere " TOLLMERE_VERSION "\n", false, Otherwise::kMessageBox);
     return 0;
   }
-  // A plain start opens a window, as many as are asked for; a request goes
-  // to the window that is open, if any.
+  // A plain start opens a window, as it always has; requests go to the window
+  // already open, if there is one.
   const std::vector<std::string> requests = mw::EncodeRequests(command_line);
   if (!requests.empty()) {
     int status = 0;
