@@ -1,5 +1,7 @@
 // The command options from a second process, over a private session bus:
 // they reach the running Tollmere and act at once, or start one that acts.
+#include <signal.h>
+
 #include "e2e_fixture.h"
 #include "harness/session_bus.h"
 
@@ -102,6 +104,28 @@ TEST_F(CommandLine, WithNothingRunning) {
   ASSERT_TRUE(app_->WaitForTrace("caption", "Start", 2s)) << "the new window did not stop";
   probe_->Collect(1s);
   EXPECT_EQ(probe_->Transitions(kSpaceKeysym).size(), 2u) << "a key after the start-up one";
+}
+
+// A request sent to a Tollmere that then dies unanswered is not lost: the
+// sender starts as the new owner and acts.
+TEST_F(CommandLine, OwnerDyingMidRequestIsReplacedBySender) {
+  Launch();
+  ASSERT_FALSE(HasFatalFailure());
+  app_->Signal(SIGSTOP);
+  auto sender = std::make_unique<AppProcess>(
+      TOLLMERE_BINARY, AppEnvironment(),
+      std::vector<std::string>{"--trace", "--interval=200", "--start"});
+  ASSERT_TRUE(sender->WaitForTrace("remote-call", std::nullopt, 5s)) << sender->Stderr();
+  app_->Signal(SIGKILL);
+  app_->WaitForExit(5s);
+  app_ = std::move(sender);
+
+  ASSERT_TRUE(app_->WaitForTrace("caption", "Starting in 3", 10s))
+      << "the sender did not act; stderr:\n"
+      << app_->Stderr();
+  const auto [status, err] = Run({"--stop"});
+  EXPECT_TRUE(ExitedWith(status, 0)) << status.Describe() << "\n" << err;
+  EXPECT_TRUE(app_->WaitForTrace("caption", "Start", 2s)) << "the sender does not own the name";
 }
 
 }  // namespace
