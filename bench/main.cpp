@@ -1,11 +1,13 @@
 // tollmere-bench: how exactly Tollmere holds the space bar and counts down,
 // idle and with every core busy, against xdotool doing the same holds, and
-// what it costs to start and to keep open. Every key time is the X server's
+// what it costs to start and to keep open, and how soon a hold ends on
+// request from another process. Every key time is the X server's
 // own timestamp, read by an XInput 2 listener on the root window.
 //
 // holds.cpp and wayland_holds.cpp run the cycles, footprint.cpp the start-up,
-// memory and wake-up measures, report.cpp writes them up; this runs the
-// parts asked for and puts the report where it was asked to go.
+// memory and wake-up measures, stop_latency.cpp how soon `tollmere --stop`
+// ends a hold, report.cpp writes them up; this runs the parts asked for and
+// puts the report where it was asked to go.
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -22,6 +24,7 @@
 #include "measure.h"
 #include "options.h"
 #include "report.h"
+#include "stop_latency.h"
 #include "wayland_holds.h"
 
 namespace {
@@ -44,6 +47,7 @@ int Run(const Options& options) {
   if (options.idle) results.phases.push_back(RunPhase(options, false));
   if (options.loaded) results.phases.push_back(RunPhase(options, true));
   if (options.footprint) results.footprint = RunFootprint(options);
+  if (options.stop) results.stop = RunStopLatency(options);
   if (options.wayland) {
     results.wayland_skipped = WaylandUnavailable();
     if (results.wayland_skipped.empty()) {

@@ -14,7 +14,7 @@ namespace {
 constexpr const char* kUsage =
     "Usage: tollmere-bench [--tollmere PATH] [--doc PATH] [--readme PATH] [--holds N]\n"
     "                      [--anchors N] [--starts N] [--intervals L] [--serial] [--timelines]\n"
-    "                      [--only PART] [--wayland-holds N]\n"
+    "                      [--only PART] [--wayland-holds N] [--stops N]\n"
     "Measures Tollmere's hold and countdown timing (idle and with every core busy)\n"
     "against xdotool, its start-up time, peak memory and idle wake-ups, on private\n"
     "Xvfb servers, and its timing on headless sway. Prints the results as Markdown.\n"
@@ -28,7 +28,9 @@ constexpr const char* kUsage =
     "  --serial     run the intervals one after another, not side by side\n"
     "  --timelines  print each run's trace and server events on one time line\n"
     "  --wayland-holds N  hold cycles per interval on sway (default 30)\n"
-    "  --only PART  run only this part: idle, loaded, footprint or wayland (repeatable)\n";
+    "  --stops N    holds ended by `tollmere --stop` (default 15)\n"
+    "  --only PART  run only this part: idle, loaded, footprint, wayland or stop\n"
+    "               (repeatable)\n";
 
 }  // namespace
 
@@ -73,18 +75,22 @@ Options ParseArgs(int argc, char** argv) {
       o.timelines = true;
     } else if (arg == "--wayland-holds") {
       o.wayland_holds = count(i);
+    } else if (arg == "--stops") {
+      o.stops = count(i);
     } else if (arg == "--only" && i + 1 < argc) {
       const std::string_view part = argv[++i];
-      if (part != "idle" && part != "loaded" && part != "footprint" && part != "wayland") {
+      if (part != "idle" && part != "loaded" && part != "footprint" && part != "wayland" &&
+          part != "stop") {
         throw std::invalid_argument(
-            std::string("--only takes idle, loaded, footprint or wayland, not ") + argv[i]);
+            std::string("--only takes idle, loaded, footprint, wayland or stop, not ") + argv[i]);
       }
-      if (!only_seen) o.idle = o.loaded = o.footprint = o.wayland = false;
+      if (!only_seen) o.idle = o.loaded = o.footprint = o.wayland = o.stop = false;
       only_seen = true;
       (part == "idle"        ? o.idle
        : part == "loaded"    ? o.loaded
        : part == "footprint" ? o.footprint
-                             : o.wayland) = true;
+       : part == "wayland"   ? o.wayland
+                             : o.stop) = true;
     } else {
       throw std::invalid_argument(std::string("unknown argument '") + argv[i] + "'\n" + kUsage);
     }

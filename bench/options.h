@@ -18,7 +18,9 @@ struct Options {
   bool serial = false;
   bool timelines = false;
   std::size_t wayland_holds = 30;
-  bool idle = true, loaded = true, footprint = true, wayland = true;  // which parts to run
+  std::size_t stops = 15;
+  // Which parts to run.
+  bool idle = true, loaded = true, footprint = true, wayland = true, stop = true;
 };
 
 // Throws on a bad argument or when there is no program at the path given;

@@ -128,6 +128,12 @@ std::vector<Goal> Goals(const Results& results) {
          std::to_string(fp.wakeups_background) + " / " + std::to_string(fp.wakeups_focused_later),
          fp.wakeups_background <= 2 && fp.wakeups_focused_later <= 2});
   }
+  if (results.stop) {
+    if (const auto s = Summarize(results.stop->from_start_ms)) {
+      goals.push_back({"stop → key-up median ≤ 20 ms (`tollmere --stop` started → key-up)",
+                       Format("%.1f ms", s->median), s->median <= 20});
+    }
+  }
   return goals;
 }
 
@@ -261,6 +267,31 @@ std::string FootprintSection(const Footprint& fp) {
   return md;
 }
 
+std::string StopSection(const StopLatency& stop) {
+  std::string md = "## Stop from another process (ms)\n\n";
+  md += "A hold of " + std::to_string(2 * kStopIntervalMs) +
+        " ms, started with `tollmere --start`; " + std::to_string(kStopAfterMs) +
+        " ms into it `tollmere --stop` is run, which hands the request to the running Tollmere "
+        "over a private session bus. From the moment the benchmark starts that process, and "
+        "from the moment it sends its D-Bus call (its --trace line), to the key-up on the X "
+        "server's clock.\n\n";
+  md += Row({"from", "n", "min", "median", "p99", "max"});
+  md += "|---|---:|---:|---:|---:|---:|\n";
+  const auto row = [&](const std::string& what, const std::vector<double>& v) {
+    std::vector<std::string> r = {what};
+    if (const auto s = Summarize(v)) {
+      r.push_back(std::to_string(s->n));
+      for (const double x : {s->min, s->median, s->p99, s->max}) r.push_back(Format("%.1f", x));
+    } else {
+      r.insert(r.end(), {"0", "", "", "", ""});
+    }
+    md += Row(r);
+  };
+  row("`tollmere --stop` started", stop.from_start_ms);
+  row("its D-Bus call sent", stop.from_call_ms);
+  return md + "\n";
+}
+
 std::string WaylandSection(const Results& results) {
   std::string md = "## Wayland: headless sway, the virtual-keyboard back end (ms)\n\n";
   if (!results.wayland_skipped.empty())
@@ -335,6 +366,7 @@ std::string FullReport(const Options& options, const Results& results) {
   md += CountdownSection(results);
   if (results.footprint) md += FootprintSection(*results.footprint);
   if (options.wayland) md += WaylandSection(results);
+  if (results.stop) md += StopSection(*results.stop);
   md += "## Goals\n\n" + GoalsTable(results) + "\n";
   md += Notes(options, results);
   return md;

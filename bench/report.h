@@ -9,6 +9,7 @@
 #include "footprint.h"
 #include "holds.h"
 #include "options.h"
+#include "stop_latency.h"
 #include "wayland_holds.h"
 
 namespace tollmere::bench {
@@ -17,6 +18,7 @@ struct Results {
   std::vector<Phase> phases;  // idle, loaded: those that ran
   std::optional<Footprint> footprint;
   std::vector<WaylandRun> wayland;
+  std::optional<StopLatency> stop;
   std::string wayland_skipped;  // why the Wayland part could not run, if it could not
   std::string when;             // the run's date and time, UTC
   double minutes = 0;           // how long the whole run took

@@ -56,8 +56,12 @@ std::string ExitStatus::Describe() const {
 }
 
 std::vector<EnvChange> AppProcess::XEnvironment(const std::string& display) {
-  return {
-      {"DISPLAY", display}, {"WAYLAND_DISPLAY", std::nullopt}, {"QT_QPA_PLATFORM", std::nullopt}};
+  // Not the user's session bus: a program under test must not take the name
+  // of, or take requests meant for, the Tollmere the user runs.
+  return {{"DISPLAY", display},
+          {"WAYLAND_DISPLAY", std::nullopt},
+          {"QT_QPA_PLATFORM", std::nullopt},
+          {"DBUS_SESSION_BUS_ADDRESS", "disabled:"}};
 }
 
 AppProcess::AppProcess(const std::string& binary, std::vector<EnvChange> env,

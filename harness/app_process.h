@@ -46,7 +46,8 @@ class AppProcess {
   AppProcess(const AppProcess&) = delete;
   AppProcess& operator=(const AppProcess&) = delete;
 
-  // The environment for a run on `display`: no Wayland, default platform.
+  // The environment for a run on `display`: no Wayland, default platform, no
+  // session bus.
   static std::vector<EnvChange> XEnvironment(const std::string& display);
 
   pid_t pid() const { return pid_; }

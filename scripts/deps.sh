@@ -22,6 +22,8 @@ test=(
   g++-mingw-w64-x86-64-posix wine wine64
   wayland-protocols sway grim
   qemu-system-x86 busybox-static xz-utils
+  # A private session bus for the command-line tests.
+  dbus-daemon
 )
 case $what in
   run) packages=("${run[@]}") ;;

@@ -123,6 +123,26 @@ void Form1::StopEverything() {
   setEnabled(false);
 }
 
+void Form1::Start() {
+  if (isEnabled()) rt::RunHandler([this] { sequencer_.Command1_Click(); });
+}
+
+void Form1::Stop() {
+  if (isEnabled()) rt::RunHandler([this] { sequencer_.Stop(); });
+}
+
+void Form1::Toggle() {
+  if (isEnabled()) rt::RunHandler([this] { sequencer_.Toggle(); });
+}
+
+std::string Form1::SetIntervalText(const std::string& text) {
+  if (!isEnabled()) return "Tollmere is closing after an error.";
+  // The change handler runs inside setText, as for typing; the same text
+  // again changes nothing and leaves the current message.
+  txt_interval_->setText(QString::fromStdString(text));
+  return problem_->isHidden() ? std::string() : problem_->text().toStdString();
+}
+
 void Form1::SetCommand1Caption(const std::string& caption) {
   command1_->setText(QString::fromStdString(caption));
   Trace("caption " + Quoted(caption));

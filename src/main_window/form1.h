@@ -37,6 +37,18 @@ class Form1 final : public QWidget,
   // reach only some programs), shown below the controls.
   void ShowNotice(const std::string& message);
 
+  // Requests from outside the window (another process, a hotkey), run as the
+  // handlers are. Start does what a click on Command1 does; Stop and Toggle
+  // are the sequencer's. Ignored once StopEverything has run: the program is
+  // on its way out and has let go of its key.
+  void Start();
+  void Stop();
+  void Toggle();
+  bool Busy() const { return sequencer_.Busy(); }
+  // Puts `text` in the interval box as if typed there, so the box's rules
+  // decide; returns the refusal shown below the box, or "" if taken.
+  std::string SetIntervalText(const std::string& text);
+
   QLineEdit* txtInterval() const { return txt_interval_; }
   QPushButton* Command1() const { return command1_; }
   QLabel* IntervalProblem() const { return problem_; }

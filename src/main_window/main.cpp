@@ -2,8 +2,10 @@
 #include <QIcon>
 #include <QPixmap>
 #include <QScreen>
+#include <QTimer>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -13,6 +15,7 @@
 #include "main_window/exit_guard.h"
 #include "main_window/fatal_dialog.h"
 #include "main_window/form1.h"
+#include "main_window/remote_control.h"
 #include "main_window/trace.h"
 #include "runtime/fatal.h"
 #include "tollmere_version.h"
@@ -30,7 +33,8 @@ namespace ki = tollmere::key_injection;
 namespace rt = tollmere::runtime;
 
 std::string Usage() {
-  std::string usage = "Usage: tollmere [--trace] [--backend=" + ki::BackendNames() + "]\n";
+  std::string usage = "Usage: tollmere [--trace] [--backend=" + ki::BackendNames() +
+                      "]\n                [--interval=MS] [--start | --stop | --toggle]\n";
   usage +=
       "Holds the space bar for you: type an interval in milliseconds, click Start;\n"
       "after a countdown of 4 seconds the space bar is held for two intervals.\n"
@@ -39,6 +43,13 @@ std::string Usage() {
       "  --backend=NAME\n"
       "              send keystrokes this way instead of choosing by the session:\n";
   usage += ki::BackendHelp("                ");
+  usage +=
+      "  --interval=MS  put MS in the interval box of the running Tollmere\n"
+      "  --start     start its countdown, as a click on Start does\n"
+      "  --stop      end its countdown or hold now\n"
+      "  --toggle    start it when idle, else stop it\n"
+      "              With no Tollmere running, these open one that then acts\n"
+      "              (--stop alone just says so).\n";
   usage +=
       "  --help      show this help and exit\n"
       "  --version   show the version and exit\n";
@@ -54,12 +65,37 @@ double LogicalDpi() {
 
 void ReleaseHeldKeys() { ki::TheModule1().ReleaseHeldKeys(); }
 
+// Hands the command options to the Tollmere that owns the bus name. An exit
+// status when that settles it; nullopt when this process is to open the
+// window and act itself (`no_owner`: because none was running).
+std::optional<int> HandOver(const mw::RemoteRequest& request, bool& no_owner) {
+  using Outcome = mw::HandOver::Outcome;
+  const mw::HandOver result = mw::HandOverToRunning(request);
+  no_owner = result.outcome == Outcome::kNoOwner;
+  switch (result.outcome) {
+    case Outcome::kDone: return 0;
+    case Outcome::kRefused:
+    case Outcome::kFailed: std::fprintf(stderr, "tollmere: %s\n", result.message.c_str()); return 1;
+    case Outcome::kNoBus:
+      std::fprintf(stderr, "tollmere: no running Tollmere can be reached: %s\n",
+                   result.message.c_str());
+      break;
+    case Outcome::kNoOwner:
+      if (request.OnlyStop()) std::fputs("tollmere: no Tollmere was running\n", stderr);
+      break;
+  }
+  if (request.OnlyStop()) return 0;
+  return std::nullopt;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   bool trace = false;
   ki::BackendRequest backend = ki::BackendRequest::kAuto;
   constexpr std::string_view kBackendOption = "--backend=";
+  mw::RemoteRequest request;
+  constexpr std::string_view kIntervalOption = "--interval=";
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -84,10 +120,33 @@ int main(int argc, char** argv) {
       backend = *named;
       continue;
     }
+    if (arg.starts_with(kIntervalOption)) {
+      request.interval = std::string(arg.substr(kIntervalOption.size()));
+      continue;
+    }
+    using Action = mw::RemoteRequest::Action;
+    const Action action = arg == "--start"    ? Action::kStart
+                          : arg == "--stop"   ? Action::kStop
+                          : arg == "--toggle" ? Action::kToggle
+                                              : Action::kNone;
+    if (action != Action::kNone && request.action != Action::kNone && request.action != action) {
+      std::fputs("tollmere: use only one of --start, --stop and --toggle\n", stderr);
+      return 2;
+    }
+    if (action != Action::kNone) {
+      request.action = action;
+      continue;
+    }
     std::fprintf(stderr, "tollmere: unknown option '%s'\n%s", argv[i], Usage().c_str());
     return 2;
   }
   mw::EnableTrace(trace);
+
+  // Before any window: a request for a running Tollmere needs no display.
+  bool no_owner = false;
+  if (request.Any()) {
+    if (const auto status = HandOver(request, no_owner)) return *status;
+  }
 
   mw::ChooseWindowSystem();
   if (const std::string problem = mw::DisplayProblem(); !problem.empty()) {
@@ -118,6 +177,11 @@ int main(int argc, char** argv) {
   }));
   mw::Form1 form(LogicalDpi());
   notice_window = &form;
+  // Another Tollmere may have taken the name since we asked: it gets the
+  // request, and this one closes before it has pressed anything.
+  if (!mw::OfferOnSessionBus(form) && no_owner) {
+    if (const auto status = HandOver(request, no_owner)) return *status;
+  }
 
   int fatal_status = 0;
   rt::SetFatalPolicy({
@@ -139,6 +203,12 @@ int main(int argc, char** argv) {
   if (fatal_status != 0) return fatal_status;
 
   form.show();
+  if (request.Any()) {
+    QTimer::singleShot(0, &form, [&form, &request] {
+      const std::string problem = mw::ApplyRequest(form, request);
+      if (!problem.empty()) std::fprintf(stderr, "tollmere: %s\n", problem.c_str());
+    });
+  }
   const int status = QApplication::exec();
   ReleaseHeldKeys();
   return fatal_status != 0 ? fatal_status : status;

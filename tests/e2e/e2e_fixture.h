@@ -31,10 +31,14 @@ class TollmereOnXvfb : public ::testing::Test {
     probe_->TakeFocus();
   }
 
+  virtual std::vector<EnvChange> AppEnvironment() const {
+    return AppProcess::XEnvironment(xvfb_->name());
+  }
+
   // Starts the program and waits until its window is up and the start-up
   // keystroke has reached the probe.
   void Launch() {
-    app_ = std::make_unique<AppProcess>(TOLLMERE_BINARY, AppProcess::XEnvironment(xvfb_->name()));
+    app_ = std::make_unique<AppProcess>(TOLLMERE_BINARY, AppEnvironment());
     window_ = driver_->WaitForWindow("Tollmere", 15s);
     ASSERT_NE(window_, 0u) << "no Tollmere window; stderr:\n" << app_->Stderr();
     ASSERT_TRUE(probe_->WaitForKeys(2, 5s)) << "start-up keystroke did not arrive";

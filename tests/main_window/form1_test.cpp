@@ -104,6 +104,37 @@ class Form1Test : public QObject {
     QCOMPARE(form_->Timer1().Interval(), 30);
   }
 
+  // Requests from another process take the box's rules and the click's path,
+  // and none acts once the window has stopped after an error.
+  void requestsFromOutsideActAsTheWindowDoesUntilItStops() {
+    form_->show();
+    const std::string refused = form_->SetIntervalText("-5");
+    QVERIFY(QString::fromStdString(refused).contains(QStringLiteral("negative")));
+    QCOMPARE(form_->IntervalProblem()->text().toStdString(), refused);
+    QCOMPARE(form_->SetIntervalText("250"), std::string());
+    QCOMPARE(form_->Timer1().Interval(), 250);
+    QVERIFY(form_->IntervalProblem()->isHidden());
+
+    form_->Start();
+    QVERIFY(form_->Timer2().Enabled());
+    QCOMPARE(form_->Sequencer().Count(), 4);
+    form_->Toggle();
+    QVERIFY(!form_->Busy());
+    QCOMPARE(form_->Command1()->text(), QStringLiteral("Start"));
+    form_->Toggle();
+    QVERIFY(form_->Busy());
+    form_->Stop();
+    QVERIFY(!form_->Busy());
+
+    form_->StopEverything();
+    form_->Start();
+    form_->Toggle();
+    QVERIFY(!form_->Busy());
+    QVERIFY(!form_->Timer2().Enabled());
+    QVERIFY(!form_->SetIntervalText("300").empty());
+    QCOMPARE(form_->txtInterval()->text(), QStringLiteral("250"));
+  }
+
   // A notice stays while refused entries come and go, and the two never
   // overlap or fall outside the window.
   void aNoticeAndARefusedEntryStackBelowTheControls() {

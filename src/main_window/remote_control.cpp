@@ -1,0 +1,132 @@
+#include "main_window/remote_control.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusReply>
+
+#include "main_window/form1.h"
+#include "main_window/session_bus.h"
+#include "main_window/trace.h"
+
+namespace tollmere::main_window {
+
+namespace {
+
+// A running Tollmere answers at once; one that does not within this is stuck
+// (say, behind its error dialog), and the caller is better told so.
+constexpr int kCallTimeoutMs = 5000;
+// An owner may quit between our question and our call, and another may take
+// the name meanwhile: ask again this many times at most.
+constexpr int kAttempts = 3;
+
+const char* MethodFor(RemoteRequest::Action action) {
+  switch (action) {
+    case RemoteRequest::Action::kStart: return "Start";
+    case RemoteRequest::Action::kStop: return "Stop";
+    case RemoteRequest::Action::kToggle: return "Toggle";
+    case RemoteRequest::Action::kNone: break;
+  }
+  return nullptr;
+}
+
+// Called on the owner's unique name, so every call of one request reaches
+// the same process, or fails if it is gone.
+QDBusMessage Call(QDBusConnection& bus, const QString& owner, const char* method,
+                  const QVariantList& args = {}) {
+  QDBusMessage call = QDBusMessage::createMethodCall(
+      owner, QLatin1String(kObjectPath), QLatin1String(kInterfaceName), QLatin1String(method));
+  call.setArguments(args);
+  Trace(std::string("remote-call ") + method);
+  return bus.call(call, QDBus::Block, kCallTimeoutMs);
+}
+
+std::string Described(const QDBusMessage& error) {
+  return (error.errorName() + QStringLiteral(": ") + error.errorMessage()).toStdString();
+}
+
+}  // namespace
+
+HandOver HandOverToRunning(const RemoteRequest& request) {
+  using Outcome = HandOver::Outcome;
+  QDBusConnection bus = SessionBus();
+  if (!bus.isConnected()) return {Outcome::kNoBus, bus.lastError().message().toStdString()};
+  QString tried;
+  std::string failure;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    const QDBusReply<QString> owner = bus.interface()->serviceOwner(QLatin1String(kBusName));
+    if (!owner.isValid()) {
+      if (owner.error().name() == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner"))
+        return {Outcome::kNoOwner, {}};
+      return {Outcome::kFailed, owner.error().message().toStdString()};
+    }
+    // The same owner again after a failed call: it is there but not answering.
+    if (owner.value() == tried) break;
+    tried = owner.value();
+    if (request.interval) {
+      const QDBusMessage reply =
+          Call(bus, tried, "SetInterval", {QString::fromStdString(*request.interval)});
+      if (reply.type() != QDBusMessage::ReplyMessage) {
+        failure = Described(reply);
+        continue;
+      }
+      const QString problem = reply.arguments().value(0).toString();
+      if (!problem.isEmpty()) return {Outcome::kRefused, problem.toStdString()};
+    }
+    if (const char* method = MethodFor(request.action)) {
+      const QDBusMessage reply = Call(bus, tried, method);
+      if (reply.type() != QDBusMessage::ReplyMessage) {
+        failure = Described(reply);
+        continue;
+      }
+    }
+    return {Outcome::kDone, {}};
+  }
+  return {Outcome::kFailed, failure};
+}
+
+bool OfferOnSessionBus(Form1& form) {
+  QDBusConnection bus = SessionBus();
+  if (!bus.isConnected()) return false;
+  auto* control = new RemoteControl(form, &form);
+  if (!bus.registerObject(QLatin1String(kObjectPath), control,
+                          QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties)) {
+    return false;
+  }
+  // Not queued: a second window stays unnamed rather than inheriting the
+  // name later, when a script may no longer expect it.
+  const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply =
+      bus.interface()->registerService(QLatin1String(kBusName),
+                                       QDBusConnectionInterface::DontQueueService,
+                                       QDBusConnectionInterface::DontAllowReplacement);
+  return reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceRegistered;
+}
+
+std::string ApplyRequest(Form1& form, const RemoteRequest& request) {
+  if (request.interval) {
+    // A refused interval ends the request: starting on the old one would
+    // not be what was asked.
+    if (std::string problem = form.SetIntervalText(*request.interval); !problem.empty()) {
+      return problem;
+    }
+  }
+  switch (request.action) {
+    case RemoteRequest::Action::kStart: form.Start(); break;
+    case RemoteRequest::Action::kStop: form.Stop(); break;
+    case RemoteRequest::Action::kToggle: form.Toggle(); break;
+    case RemoteRequest::Action::kNone: break;
+  }
+  return {};
+}
+
+RemoteControl::RemoteControl(Form1& form, QObject* parent) : QObject(parent), form_(form) {}
+
+bool RemoteControl::Busy() const { return form_.Busy(); }
+void RemoteControl::Start() { form_.Start(); }
+void RemoteControl::Stop() { form_.Stop(); }
+void RemoteControl::Toggle() { form_.Toggle(); }
+
+QString RemoteControl::SetInterval(const QString& text) {
+  return QString::fromStdString(form_.SetIntervalText(text.toStdString()));
+}
+
+}  // namespace tollmere::main_window

@@ -1,0 +1,132 @@
+// The command options from a second process, over a private session bus:
+// they reach the running Tollmere and act at once, or start one that acts.
+#include <signal.h>
+
+#include "e2e_fixture.h"
+#include "harness/session_bus.h"
+
+namespace tollmere::e2e {
+namespace {
+
+constexpr int kLongInterval = 5000;
+
+class CommandLine : public TollmereOnXvfb {
+ protected:
+  void SetUp() override {
+    TollmereOnXvfb::SetUp();
+    bus_ = std::make_unique<SessionBusDaemon>();
+  }
+  // The program leaves the bus before the bus goes.
+  void TearDown() override { app_.reset(); }
+
+  std::vector<EnvChange> AppEnvironment() const override {
+    std::vector<EnvChange> env = TollmereOnXvfb::AppEnvironment();
+    for (auto& [name, value] : env) {
+      if (name == "DBUS_SESSION_BUS_ADDRESS") value = bus_->address();
+    }
+    return env;
+  }
+
+  // Runs `tollmere OPTIONS` to its end; its exit status and stderr.
+  std::pair<ExitStatus, std::string> Run(std::vector<std::string> options) {
+    AppProcess helper(TOLLMERE_BINARY, AppEnvironment(), std::move(options));
+    const ExitStatus status = helper.WaitForExit(10s);
+    return {status, helper.Stderr()};
+  }
+
+  static bool ExitedWith(const ExitStatus& status, int code) {
+    return status.Exited() && status.Code() == code;
+  }
+
+  std::unique_ptr<SessionBusDaemon> bus_;
+};
+
+TEST_F(CommandLine, StopDuringAHoldReleasesTheKeyAtOnce) {
+  std::size_t mark = 0;
+  StartCycle(std::to_string(kLongInterval), kLongInterval, mark);
+  ASSERT_FALSE(HasFatalFailure());
+  ASSERT_TRUE(probe_->WaitForKeys(1, 4s + 3s, kSpaceKeysym, mark)) << "the hold never began";
+
+  const auto [status, err] = Run({"--stop"});
+  EXPECT_TRUE(ExitedWith(status, 0)) << status.Describe() << "\n" << err;
+  ASSERT_TRUE(probe_->WaitForKeys(2, 2s, kSpaceKeysym, mark)) << "no release; stderr:\n"
+                                                              << app_->Stderr();
+  ASSERT_TRUE(app_->WaitForTrace("caption", "Start", 2s));
+  probe_->Collect(300ms);
+  const auto keys = probe_->Transitions(kSpaceKeysym, mark);
+  ASSERT_EQ(keys.size(), 2u);
+  EXPECT_TRUE(keys[0].press && !keys[1].press);
+  EXPECT_LT(ServerSpan(keys[0].server_ms, keys[1].server_ms), 2 * kLongInterval - 3000)
+      << "released by the timer, not by --stop";
+  EXPECT_TRUE(app_->Running()) << "the window should stay open";
+  ExpectNoKeyDown("after --stop");
+}
+
+// Each option in a process of its own; a refused interval changes nothing.
+TEST_F(CommandLine, IntervalThenStartFromOtherProcessesGiveThatHold) {
+  Launch();
+  ASSERT_FALSE(HasFatalFailure());
+  const std::size_t mark = probe_->events().size();
+
+  const auto [refused, refusal] = Run({"--interval=-3"});
+  EXPECT_TRUE(ExitedWith(refused, 1)) << refused.Describe();
+  EXPECT_NE(refusal.find("negative"), std::string::npos) << refusal;
+  const auto [taken, taken_err] = Run({"--interval=250"});
+  EXPECT_TRUE(ExitedWith(taken, 0)) << taken.Describe() << "\n" << taken_err;
+  const auto [started, started_err] = Run({"--start"});
+  EXPECT_TRUE(ExitedWith(started, 0)) << started.Describe() << "\n" << started_err;
+
+  ASSERT_TRUE(probe_->WaitForKeys(2, 4s + 500ms + 3s, kSpaceKeysym, mark)) << "no hold; stderr:\n"
+                                                                           << app_->Stderr();
+  const auto keys = probe_->Transitions(kSpaceKeysym, mark);
+  ASSERT_TRUE(keys[0].press && !keys[1].press);
+  EXPECT_NEAR(ServerSpan(keys[0].server_ms, keys[1].server_ms), 500, kToleranceMs);
+  ExpectNoKeyDown("after the hold");
+}
+
+// --stop alone starts nothing; --start opens a window that owns the name and
+// acts only after its start-up keystroke.
+TEST_F(CommandLine, WithNothingRunning) {
+  const auto [stopped, stop_err] = Run({"--stop"});
+  EXPECT_TRUE(ExitedWith(stopped, 0)) << stopped.Describe();
+  EXPECT_NE(stop_err.find("no Tollmere was running"), std::string::npos) << stop_err;
+
+  app_ = std::make_unique<AppProcess>(
+      TOLLMERE_BINARY, AppEnvironment(),
+      std::vector<std::string>{"--trace", "--interval=200", "--start"});
+  ASSERT_TRUE(app_->WaitForTrace("caption", "Starting in 3", 10s)) << app_->Stderr();
+  const std::vector<std::string> expected = {"key-down 32", "key-up 32", "caption Starting in 3"};
+  EXPECT_EQ(TracedSteps(), expected);
+  ASSERT_TRUE(app_->WaitForTrace("interval", "200", 0s));
+
+  const auto [status, err] = Run({"--stop"});
+  EXPECT_TRUE(ExitedWith(status, 0)) << status.Describe() << "\n" << err;
+  ASSERT_TRUE(app_->WaitForTrace("caption", "Start", 2s)) << "the new window did not stop";
+  probe_->Collect(1s);
+  EXPECT_EQ(probe_->Transitions(kSpaceKeysym).size(), 2u) << "a key after the start-up one";
+}
+
+// A request sent to a Tollmere that then dies unanswered is not lost: the
+// sender starts as the new owner and acts.
+TEST_F(CommandLine, OwnerDyingMidRequestIsReplacedBySender) {
+  Launch();
+  ASSERT_FALSE(HasFatalFailure());
+  app_->Signal(SIGSTOP);
+  auto sender = std::make_unique<AppProcess>(
+      TOLLMERE_BINARY, AppEnvironment(),
+      std::vector<std::string>{"--trace", "--interval=200", "--start"});
+  ASSERT_TRUE(sender->WaitForTrace("remote-call", std::nullopt, 5s)) << sender->Stderr();
+  app_->Signal(SIGKILL);
+  app_->WaitForExit(5s);
+  app_ = std::move(sender);
+
+  ASSERT_TRUE(app_->WaitForTrace("caption", "Starting in 3", 10s))
+      << "the sender did not act; stderr:\n"
+      << app_->Stderr();
+  const auto [status, err] = Run({"--stop"});
+  EXPECT_TRUE(ExitedWith(status, 0)) << status.Describe() << "\n" << err;
+  EXPECT_TRUE(app_->WaitForTrace("caption", "Start", 2s)) << "the sender does not own the name";
+}
+
+}  // namespace
+}  // namespace tollmere::e2e
