@@ -57,11 +57,15 @@ void HoldSequencer::Stop() {
   controls_.SetCommand1Caption(kIdleCaption);
 }
 
+void HoldSequencer::Start() {
+  if (!Busy()) Command1_Click();
+}
+
 void HoldSequencer::Toggle() {
   if (Busy()) {
     Stop();
   } else {
-    Command1_Click();
+    Start();
   }
 }
 

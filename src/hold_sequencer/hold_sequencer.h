@@ -26,10 +26,13 @@ class HoldSequencer {
   void Timer1_Timer();
   void txtInterval_Change();
 
-  // Requests from outside the window (a hotkey, another process). Stop ends
-  // a countdown, or a hold at once with the key-up first, and shows "Start";
-  // idle, it does nothing. Toggle starts as a click does when idle, else
-  // stops. Neither changes what the handlers above do.
+  // Requests from outside the window (a hotkey, another process). Start does
+  // what a click does when idle and nothing otherwise: unlike a click, a
+  // request to start never starts a countdown or a hold over. Stop ends a
+  // countdown, or a hold at once with the key-up first, and shows "Start";
+  // idle, it does nothing. Toggle starts when idle, else stops. None of them
+  // changes what the handlers above do.
+  void Start();
   void Stop();
   void Toggle();
   // Counting down or holding (also a hold whose Timer1 has interval 0).

@@ -124,7 +124,7 @@ void Form1::StopEverything() {
 }
 
 void Form1::Start() {
-  if (isEnabled()) rt::RunHandler([this] { sequencer_.Command1_Click(); });
+  if (isEnabled()) rt::RunHandler([this] { sequencer_.Start(); });
 }
 
 void Form1::Stop() {

@@ -38,9 +38,9 @@ class Form1 final : public QWidget,
   void ShowNotice(const std::string& message);
 
   // Requests from outside the window (another process, a hotkey), run as the
-  // handlers are. Start does what a click on Command1 does; Stop and Toggle
-  // are the sequencer's. Ignored once StopEverything has run: the program is
-  // on its way out and has let go of its key.
+  // handlers are: the sequencer's Start, Stop and Toggle. Ignored once
+  // StopEverything has run: the program is on its way out and has let go of
+  // its key.
   void Start();
   void Stop();
   void Toggle();

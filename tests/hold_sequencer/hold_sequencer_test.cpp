@@ -146,6 +146,8 @@ TEST(StopAndToggle, EndTheCountdownOrTheHoldAtOnceAndDoNothingWhenIdle) {
 
   form.seq.Toggle();         // idle: a click
   form.clock.Advance(4300);  // holding since 4000
+  form.seq.Start();          // busy: unlike a click, no second countdown
+  EXPECT_FALSE(form.timer2.Enabled());
   const std::int64_t down = form.clock.Now() - 300;
   form.seq.Toggle();  // busy: a stop
   EXPECT_EQ(form.keys, (std::vector<KeyEvent>{{down, true}, {down + 300, false}}));

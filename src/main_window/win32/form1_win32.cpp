@@ -210,11 +210,7 @@ void Form1::Show(int show_command) {
 
 void Form1::Start() {
   if (stopped_) return;
-  rt::RunHandler([this] {
-    // A click during a countdown or a hold starts it over; a request to
-    // start does not.
-    if (!sequencer_.Busy()) sequencer_.Command1_Click();
-  });
+  rt::RunHandler([this] { sequencer_.Start(); });
 }
 
 void Form1::Stop() {
