@@ -117,6 +117,10 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
   return QWidget::eventFilter(watched, event);
 }
 
+void Form1::Toggle() {
+  rt::RunHandler([this] { sequencer_.Toggle(); });
+}
+
 void Form1::StopEverything() {
   timer1_.SetEnabled(false);
   timer2_.SetEnabled(false);

@@ -30,11 +30,16 @@ class Form1 final : public QWidget,
   // before the user does anything.
   void Form_Load();
 
+  // As a click when idle, else stops at once: for requests from outside
+  // the window.
+  void Toggle();
+
   // On the way out after an error: no more ticks, no more input.
   void StopEverything();
 
   // A lasting word about how the program works here (say, that keystrokes
-  // reach only some programs), shown below the controls.
+  // reach only some programs), shown below the controls, after any earlier
+  // one. An empty message takes them all away.
   void ShowNotice(const std::string& message);
 
   QLineEdit* txtInterval() const { return txt_interval_; }

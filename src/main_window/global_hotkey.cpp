@@ -1,0 +1,54 @@
+#include "main_window/global_hotkey.h"
+
+#include <QGuiApplication>
+#include <QSocketNotifier>
+#include <cstdlib>
+
+#include "main_window/portal_hotkey.h"
+#include "main_window/trace.h"
+#include "main_window/x11_hotkey.h"
+
+namespace tollmere::main_window {
+
+GlobalHotkey::GlobalHotkey(const Hotkey& hotkey, std::function<void()> on_press,
+                           std::function<void(const std::string&)> notice)
+    : hotkey_(hotkey), on_press_(std::move(on_press)), notice_(std::move(notice)) {
+  const std::string name = HotkeyName(hotkey_);
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  const bool x11_window = QGuiApplication::platformName() == QStringLiteral("xcb");
+  if (wayland == nullptr || *wayland == '\0') {
+    std::string problem;
+    if (!GrabOnX11(problem)) notice_(problem);
+    return;
+  }
+  portal_ = std::make_unique<PortalHotkey>(
+      hotkey_, [this] { on_press_(); },
+      [this, name, x11_window](bool absent, const std::string& why) {
+        std::string message =
+            (absent ? "The desktop offers no global shortcuts to programs, so " + name +
+                          " is not bound"
+                    : "The desktop did not bind " + name + " (" + why + ")") +
+            ": bind it in the desktop's keyboard settings to the command \"tollmere --toggle\" "
+            "(see man tollmere).";
+        // Xwayland shows a grab only the keys typed into X11 programs.
+        std::string problem;
+        if (x11_window && GrabOnX11(problem)) {
+          message += " Until then " + name + " works only while an X11 program has the focus.";
+        }
+        notice_(message);
+      });
+}
+
+GlobalHotkey::~GlobalHotkey() = default;
+
+bool GlobalHotkey::GrabOnX11(std::string& problem) {
+  x11_ = X11Hotkey::Grab(hotkey_, problem);
+  if (!x11_) return false;
+  x11_events_ = std::make_unique<QSocketNotifier>(x11_->Fd(), QSocketNotifier::Read);
+  QObject::connect(x11_events_.get(), &QSocketNotifier::activated,
+                   [this] { x11_->HandleEvents(on_press_); });
+  Trace("hotkey-grabbed " + Quoted(HotkeyName(hotkey_)));
+  return true;
+}
+
+}  // namespace tollmere::main_window
