@@ -11,8 +11,12 @@
 namespace tollmere::main_window {
 
 GlobalHotkey::GlobalHotkey(const Hotkey& hotkey, std::function<void()> on_press,
+                           std::function<bool()> sends_key,
                            std::function<void(const std::string&)> notice)
-    : hotkey_(hotkey), on_press_(std::move(on_press)), notice_(std::move(notice)) {
+    : hotkey_(hotkey),
+      on_press_(std::move(on_press)),
+      sends_key_(std::move(sends_key)),
+      notice_(std::move(notice)) {
   const std::string name = HotkeyName(hotkey_);
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
   const bool x11_window = QGuiApplication::platformName() == QStringLiteral("xcb");
@@ -22,7 +26,11 @@ GlobalHotkey::GlobalHotkey(const Hotkey& hotkey, std::function<void()> on_press,
     return;
   }
   portal_ = std::make_unique<PortalHotkey>(
-      hotkey_, [this] { on_press_(); },
+      hotkey_,
+      [this] {
+        Trace("hotkey");
+        on_press_();
+      },
       [this, name, x11_window](bool absent, const std::string& why) {
         std::string message =
             (absent ? "The desktop offers no global shortcuts to programs, so " + name +
@@ -46,7 +54,7 @@ bool GlobalHotkey::GrabOnX11(std::string& problem) {
   if (!x11_) return false;
   x11_events_ = std::make_unique<QSocketNotifier>(x11_->Fd(), QSocketNotifier::Read);
   QObject::connect(x11_events_.get(), &QSocketNotifier::activated,
-                   [this] { x11_->HandleEvents(on_press_); });
+                   [this] { x11_->HandleEvents(on_press_, sends_key_); });
   Trace("hotkey-grabbed " + Quoted(HotkeyName(hotkey_)));
   return true;
 }

@@ -18,10 +18,11 @@ class X11Hotkey;
 // bind the desktop's own shortcut instead. Lasts as long as the object.
 class GlobalHotkey {
  public:
-  // `on_press` for each press; `notice` for what the user should know (the
-  // key is taken, the desktop offers no shortcuts).
+  // `on_press` for each press; `sends_key` whether the next press will send
+  // a keystroke at once (it ends a hold); `notice` for what the user should
+  // know (the key is taken, the desktop offers no shortcuts).
   GlobalHotkey(const Hotkey& hotkey, std::function<void()> on_press,
-               std::function<void(const std::string&)> notice);
+               std::function<bool()> sends_key, std::function<void(const std::string&)> notice);
   ~GlobalHotkey();
   GlobalHotkey(const GlobalHotkey&) = delete;
   GlobalHotkey& operator=(const GlobalHotkey&) = delete;
@@ -32,6 +33,7 @@ class GlobalHotkey {
 
   Hotkey hotkey_;
   std::function<void()> on_press_;
+  std::function<bool()> sends_key_;
   std::function<void(const std::string&)> notice_;
   std::unique_ptr<X11Hotkey> x11_;
   std::unique_ptr<QSocketNotifier> x11_events_;

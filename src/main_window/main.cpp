@@ -167,12 +167,8 @@ int main(int argc, char** argv) {
   std::optional<mw::GlobalHotkey> global_hotkey;
   if (hotkey) {
     global_hotkey.emplace(
-        *hotkey,
-        [&form] {
-          mw::Trace("hotkey");
-          form.Toggle();
-        },
-        Notify);
+        *hotkey, [&form] { form.Toggle(); },
+        [] { return ki::TheModule1().IsHeld(tollmere::hold_sequencer::kSpaceKey); }, Notify);
   }
 
   form.show();

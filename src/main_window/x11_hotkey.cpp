@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "main_window/trace.h"
+
 namespace tollmere::main_window {
 
 struct X11Hotkey::Connection {
@@ -125,30 +127,47 @@ std::unique_ptr<X11Hotkey> X11Hotkey::Grab(const Hotkey& hotkey, std::string& pr
 
 int X11Hotkey::Fd() const { return ConnectionNumber(x_->display); }
 
-void X11Hotkey::HandleEvents(const std::function<void()>& on_press) {
+void X11Hotkey::HandleEvents(const std::function<void()>& on_press,
+                             const std::function<bool()>& sends_key) {
   Display* d = x_->display;
   while (XPending(d) > 0) {
     XEvent event;
     XNextEvent(d, &event);
     if (event.type == KeyRelease && event.xkey.keycode == x_->keycode) {
-      if (x_->down) XUngrabKeyboard(d, event.xkey.time);
+      if (x_->down) XUngrabKeyboard(d, CurrentTime);
       x_->down = false;
       continue;
     }
     if (event.type != KeyPress || event.xkey.keycode != x_->keycode || x_->down) continue;
+    x_->down = true;
+    if (!sends_key()) {
+      // The press's own grab ends when the key comes up.
+      on_press();
+      Trace("hotkey");
+      continue;
+    }
     // The press made the server hand us the whole keyboard until the key
-    // comes up; a key-up sent now (a hold ended) would come to us instead
-    // of the focused window. So let go first, and wait until the server has.
-    XUngrabKeyboard(d, event.xkey.time);
+    // comes up, so the key-up that ends a hold would come to us instead of
+    // the focused window: let go first, and wait until the server has.
+    XUngrabKeyboard(d, CurrentTime);
     XSync(d, False);
     on_press();
-    // Take the keyboard back while the key is still down, so that its
-    // release, too, stays away from the focused window.
-    char keys[32];
-    XQueryKeymap(d, keys);
-    x_->down = (keys[x_->keycode / 8] & (1 << (x_->keycode % 8))) != 0 &&
-               XGrabKeyboard(d, DefaultRootWindow(d), False, GrabModeAsync, GrabModeAsync,
-                             CurrentTime) == GrabSuccess;
+    // Take the keyboard back so that the hotkey's own release, too, stays
+    // away from the focused window. Grab first, then look: a key already up
+    // would leave a grab that no release ends.
+    if (XGrabKeyboard(d, DefaultRootWindow(d), False, GrabModeAsync, GrabModeAsync, CurrentTime) ==
+        GrabSuccess) {
+      char keys[32];
+      XQueryKeymap(d, keys);
+      if ((keys[x_->keycode / 8] & (1 << (x_->keycode % 8))) == 0) {
+        XUngrabKeyboard(d, CurrentTime);
+        x_->down = false;
+      }
+    } else {
+      x_->down = false;
+    }
+    XFlush(d);
+    Trace("hotkey");
   }
 }
 

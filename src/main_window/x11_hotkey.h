@@ -23,8 +23,10 @@ class X11Hotkey {
   // The connection's socket, readable when events are waiting.
   int Fd() const;
   // Reads what has arrived and calls `on_press` for each new press of the
-  // hotkey; a key held down counts once.
-  void HandleEvents(const std::function<void()>& on_press);
+  // hotkey; a key held down counts once. `sends_key` says whether the press
+  // will send a keystroke at once (it ends a hold), which must not come
+  // to this grab.
+  void HandleEvents(const std::function<void()>& on_press, const std::function<bool()>& sends_key);
 
  private:
   struct Connection;
