@@ -32,10 +32,11 @@ class TollmereOnXvfb : public ::testing::Test {
   }
 
   // Starts the program and waits until its window is up and the start-up
-  // keystroke has reached the probe.
-  void Launch(std::vector<std::string> args = {"--trace"}) {
-    app_ = std::make_unique<AppProcess>(TOLLMERE_BINARY, AppProcess::XEnvironment(xvfb_->name()),
-                                        std::move(args));
+  // keystroke has reached the probe. `env` changes the X environment.
+  void Launch(std::vector<std::string> args = {"--trace"}, const std::vector<EnvChange>& env = {}) {
+    std::vector<EnvChange> environment = AppProcess::XEnvironment(xvfb_->name());
+    environment.insert(environment.end(), env.begin(), env.end());
+    app_ = std::make_unique<AppProcess>(TOLLMERE_BINARY, std::move(environment), std::move(args));
     window_ = driver_->WaitForWindow("Tollmere", 15s);
     ASSERT_NE(window_, 0u) << "no Tollmere window; stderr:\n" << app_->Stderr();
     ASSERT_TRUE(probe_->WaitForKeys(2, 5s)) << "start-up keystroke did not arrive";

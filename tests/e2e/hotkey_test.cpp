@@ -1,9 +1,74 @@
 // --hotkey: a global key that starts the countdown and stops a hold, grabbed
 // so that the focused window never sees it.
+#include <signal.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <thread>
+
 #include "e2e_fixture.h"
+#include "harness/child_process.h"
 
 namespace tollmere::e2e {
 namespace {
+
+pid_t Run(std::vector<std::string> argv, std::vector<EnvChange> env = {}, int stderr_fd = -1) {
+  SpawnOptions options;
+  options.argv = std::move(argv);
+  options.env = std::move(env);
+  options.stderr_fd = stderr_fd;
+  return Spawn(options);
+}
+
+// A private session bus with a stand-in for the desktop's shortcuts portal,
+// which binds only `trigger`.
+class PortalBus {
+ public:
+  explicit PortalBus(const std::string& trigger) {
+    char dir[] = "/tmp/tollmere-bus-XXXXXX";
+    if (mkdtemp(dir) == nullptr) throw std::runtime_error("mkdtemp failed");
+    dir_ = dir;
+    address_ = "unix:path=" + dir_ + "/bus";
+    daemon_ = Run({"dbus-daemon", "--session", "--nofork", "--address=" + address_});
+    portal_ = Run({FAKE_PORTAL, trigger}, {{"DBUS_SESSION_BUS_ADDRESS", address_}}, STDERR_FILENO);
+    for (int i = 0; i < 250 && !Call("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                     "org.freedesktop.DBus.GetNameOwner",
+                                     "string:org.freedesktop.portal.Desktop");
+         ++i) {
+      std::this_thread::sleep_for(20ms);
+    }
+  }
+  ~PortalBus() {
+    for (pid_t pid : {portal_, daemon_}) {
+      kill(pid, SIGTERM);
+      WaitForPid(pid, 5s);
+    }
+    std::filesystem::remove_all(dir_);
+  }
+
+  const std::string& address() const { return address_; }
+
+  // The portal says the shortcut was pressed.
+  bool Activate() {
+    return Call("org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop",
+                "org.tollmere.Test.Activate");
+  }
+
+ private:
+  bool Call(const std::string& to, const std::string& path, const std::string& method,
+            const std::string& argument = "") {
+    std::vector<std::string> argv = {
+        "dbus-send", "--bus=" + address_, "--print-reply", "--dest=" + to, path, method};
+    if (!argument.empty()) argv.push_back(argument);
+    const auto status = WaitForPid(Run(argv), 5s);
+    return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
+  }
+
+  std::string dir_;
+  std::string address_;
+  pid_t daemon_ = -1;
+  pid_t portal_ = -1;
+};
 
 constexpr unsigned long kF8 = 0xffc5;       // XK_F8
 constexpr unsigned long kNumLock = 0xff7f;  // XK_Num_Lock
@@ -52,6 +117,26 @@ TEST_F(Hotkey, StartsAndStopsAHoldUnseenByTheFocusedWindowWithNumLockOffAndOn) {
   ASSERT_TRUE(driver_->LockOn(kNumLock));
   ExpectCycle(2);
   ASSERT_FALSE(HasFatalFailure());
+  CloseAndExpectCleanExit();
+}
+
+// A Wayland session (the window on Xwayland here): the shortcut goes
+// through the desktop's portal in its own format, and its presses toggle.
+TEST_F(Hotkey, OnWaylandIsBoundThroughTheDesktopPortal) {
+  PortalBus bus("CTRL+ALT+h");
+  Launch({"--trace", "--hotkey=ctrl+alt+H", "--backend=xtest"},
+         {{"WAYLAND_DISPLAY", "wayland-tollmere-none"},
+          {"QT_QPA_PLATFORM", "xcb"},
+          {"DBUS_SESSION_BUS_ADDRESS", bus.address()}});
+  ASSERT_FALSE(HasFatalFailure());
+  ASSERT_TRUE(app_->WaitForTrace("portal-bound", std::nullopt, 5s)) << app_->Stderr();
+
+  const std::size_t mark = probe_->events().size();
+  ASSERT_TRUE(bus.Activate());
+  ASSERT_TRUE(probe_->WaitForKeys(1, 4s + 5s, kSpaceKeysym, mark)) << app_->Stderr();
+  ASSERT_TRUE(bus.Activate());
+  ASSERT_TRUE(probe_->WaitForKeys(2, 2s, kSpaceKeysym, mark)) << app_->Stderr();
+  ExpectNoKeyDown("after the portal's hold");
   CloseAndExpectCleanExit();
 }
 
