@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <thread>
 
@@ -76,9 +77,10 @@ constexpr unsigned long kNumLock = 0xff7f;  // XK_Num_Lock
 class Hotkey : public TollmereOnXvfb {
  protected:
   // With the box empty the hold lasts until it is stopped. Taps F8 to
-  // start, then presses it again once the space is down and lets go when
-  // the program is done: the space's release must reach the probe though
-  // F8 is still down. `nth` counts the hotkey's cycles in this run.
+  // start, then presses it again once the space is down and holds it past
+  // the server's autorepeat delay: the space's release must reach the probe
+  // though F8 is still down, and the repeats must not toggle again. `nth`
+  // counts the hotkey's cycles in this run.
   void ExpectCycle(int nth) {
     const std::size_t mark = probe_->events().size();
     driver_->PressKey(kF8);
@@ -88,6 +90,7 @@ class Hotkey : public TollmereOnXvfb {
         << app_->Stderr();
     driver_->PressKey(kF8);
     const bool handled = app_->WaitForTrace("hotkey", std::nullopt, 5s, 2 * nth).has_value();
+    probe_->Collect(1s);
     driver_->ReleaseKey(kF8);
     ASSERT_TRUE(handled) << "the second press was not taken; stderr:\n" << app_->Stderr();
     ASSERT_TRUE(probe_->WaitForKeys(2, 2s, kSpaceKeysym, mark))
@@ -96,6 +99,11 @@ class Hotkey : public TollmereOnXvfb {
     ASSERT_TRUE(app_->WaitForTrace("caption", "Start", 2s, nth));
 
     probe_->Collect(300ms);
+    const auto traced = app_->Trace();
+    EXPECT_EQ(std::count_if(traced.begin(), traced.end(),
+                            [](const TraceEvent& e) { return e.event == "hotkey"; }),
+              2 * nth)
+        << "a held hotkey toggled more than once";
     const auto keys = probe_->Transitions(kSpaceKeysym, mark);
     ASSERT_EQ(keys.size(), 2u);
     EXPECT_TRUE(keys[0].press && !keys[1].press);
