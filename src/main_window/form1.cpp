@@ -183,7 +183,8 @@ void Form1::ShowNotice(const std::string& message) {
   // Notices come from different places (the keystrokes, the hotkey), and
   // the first must not be lost to the second.
   QString text = QString::fromStdString(message);
-  if (!message.empty() && !notice_->text().isEmpty()) text = notice_->text() + u'\n' + text;
+  if (!message.empty() && !notice_->text().isEmpty())
+    text = notice_->text() + QStringLiteral("\n\n") + text;
   notice_->setText(text);
   notice_->setVisible(!message.empty());
   LayOutMessages();

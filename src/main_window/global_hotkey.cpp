@@ -32,17 +32,19 @@ GlobalHotkey::GlobalHotkey(const Hotkey& hotkey, std::function<void()> on_press,
         on_press_();
       },
       [this, name, x11_window](bool absent, const std::string& why) {
-        std::string message =
-            (absent ? "The desktop offers no global shortcuts to programs, so " + name +
-                          " is not bound"
-                    : "The desktop did not bind " + name + " (" + why + ")") +
-            ": bind it in the desktop's keyboard settings to the command \"tollmere --toggle\" "
-            "(see man tollmere).";
+        std::string message = absent ? "This desktop offers programs no global shortcuts"
+                                     : "The desktop did not bind " + name + " (" + why + ")";
         // Xwayland shows a grab only the keys typed into X11 programs.
         std::string problem;
         if (x11_window && GrabOnX11(problem)) {
-          message += " Until then " + name + " works only while an X11 program has the focus.";
+          message += ", so " + name + " works only while an X11 program has the focus. " +
+                     "For every program, bind it";
+        } else {
+          message += ". Bind " + name;
         }
+        // The command on a line of its own, where the narrow window cannot
+        // break it.
+        message += " in the desktop's keyboard settings to the command:\ntollmere --toggle";
         notice_(message);
       });
 }

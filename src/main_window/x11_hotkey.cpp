@@ -120,7 +120,6 @@ std::unique_ptr<X11Hotkey> X11Hotkey::Grab(const Hotkey& hotkey, std::string& pr
   // first press alone toggles.
   Bool supported = False;
   XkbSetDetectableAutoRepeat(d, True, &supported);
-  XSelectInput(d, root, 0);
   XFlush(d);
   return std::unique_ptr<X11Hotkey>(new X11Hotkey(std::move(x)));
 }
