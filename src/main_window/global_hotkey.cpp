@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QSocketNotifier>
 #include <cstdlib>
+#include <utility>
 
 #include "main_window/portal_hotkey.h"
 #include "main_window/trace.h"

@@ -82,7 +82,8 @@ PortalHotkey::PortalHotkey(const Hotkey& hotkey, std::function<void()> on_activa
   });
 }
 
-void PortalHotkey::Request(const QString& method, QList<QVariant> arguments, const QString& token) {
+void PortalHotkey::Request(const QString& method, const QList<QVariant>& arguments,
+                           const QString& token) {
   QDBusConnection bus = QDBusConnection::sessionBus();
   QString sender = bus.baseService().mid(1);
   sender.replace(QLatin1Char('.'), QLatin1Char('_'));
@@ -130,7 +131,11 @@ void PortalHotkey::OnResponse(uint response, const QVariantMap& results) {
     return;
   }
   if (session_.isEmpty()) {
-    BindShortcuts(results.value(QStringLiteral("session_handle")).toString());
+    // A string in the portal's documentation; some send an object path.
+    const QVariant handle = results.value(QStringLiteral("session_handle"));
+    BindShortcuts(handle.metaType() == QMetaType::fromType<QDBusObjectPath>()
+                      ? handle.value<QDBusObjectPath>().path()
+                      : handle.toString());
   } else {
     bound_ = true;
     Trace("portal-bound");

@@ -35,7 +35,7 @@ class PortalHotkey final : public QObject {
   void BindShortcuts(const QString& session);
   // Calls a portal method whose answer comes later as a Response signal on
   // a request object named after `token`; listens for that first.
-  void Request(const QString& method, QList<QVariant> arguments, const QString& token);
+  void Request(const QString& method, const QList<QVariant>& arguments, const QString& token);
   void Fail(bool absent, const std::string& why);
 
   Hotkey hotkey_;
