@@ -115,6 +115,30 @@ void Driver::Chord(unsigned long modifier, unsigned long keysym) {
   Key(mod, false);
 }
 
+bool Driver::LockOn(unsigned long keysym) {
+  Display* d = x_->get();
+  const KeyCode code = XKeysymToKeycode(d, keysym);
+  XModifierKeymap* map = XGetModifierMapping(d);
+  unsigned mask = 0;
+  for (int i = 0; i < 8 * map->max_keypermod; ++i) {
+    if (code != 0 && map->modifiermap[i] == code) mask |= 1u << (i / map->max_keypermod);
+  }
+  XFreeModifiermap(map);
+  if (mask == 0) throw std::runtime_error("LockOn: the key is no modifier");
+  XkbStateRec state{};
+  XkbGetState(d, XkbUseCoreKbd, &state);
+  return (state.locked_mods & mask) != 0;
+}
+
+void Driver::GrabKey(unsigned long keysym) {
+  Display* d = x_->get();
+  XGrabKey(d, XKeysymToKeycode(d, keysym), AnyModifier, DefaultRootWindow(d), False, GrabModeAsync,
+           GrabModeAsync);
+  if (const int error = x_->SyncAndTakeError(); error != 0) {
+    throw std::runtime_error("XGrabKey failed, error " + std::to_string(error));
+  }
+}
+
 void Driver::Type(std::string_view text) {
   Display* d = x_->get();
   const KeyCode shift = XKeysymToKeycode(d, XK_Shift_L);

@@ -37,6 +37,13 @@ class Driver {
   // `keysym` pressed and released while `modifier` is held: Control+a.
   void Chord(unsigned long modifier, unsigned long keysym);
 
+  // Whether the lock key with this keysym (Num_Lock, Caps_Lock) is on.
+  bool LockOn(unsigned long keysym);
+
+  // Grabs a key on the root window with any modifiers, as another program's
+  // hotkey would; held until the driver goes.
+  void GrabKey(unsigned long keysym);
+
   // Button 1 down and up at (x, y) in `window`'s coordinates. Returns once
   // the server has processed both.
   void Click(unsigned long window, int x, int y);

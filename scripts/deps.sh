@@ -17,6 +17,8 @@ run=(
 test=(
   googletest libgtest-dev
   x11-utils xdotool time
+  # A private session bus for the hotkey's portal test.
+  dbus-daemon dbus-bin
   desktop-file-utils appstream dpkg-dev file man-db
   clang libclang-rt-14-dev clang-format
   g++-mingw-w64-x86-64-posix wine wine64

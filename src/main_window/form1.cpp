@@ -33,6 +33,23 @@ Form1::Form1(double logical_dpi)
   command1_->setObjectName(QStringLiteral("Command1"));
   command1_->setGeometry(button.x, button.y, button.width, button.height);
   setTabOrder(txt_interval_, command1_);
+
+  // What a first-time user, and a screen reader, needs to know: the box
+  // stays empty (interval 0) until something is typed.
+  txt_interval_->setPlaceholderText(QStringLiteral("interval, ms"));
+  txt_interval_->setToolTip(
+      QStringLiteral("How long each half of the hold lasts, in milliseconds; the space bar is "
+                     "held for two of them"));
+  txt_interval_->setAccessibleName(QStringLiteral("Interval in milliseconds"));
+  txt_interval_->setAccessibleDescription(
+      QStringLiteral("Half the time the space bar is held, in milliseconds"));
+  command1_->setToolTip(
+      QStringLiteral("Count down 4 seconds, then hold the space bar in the window that has the "
+                     "keyboard focus"));
+  command1_->setAccessibleName(QStringLiteral("Start"));
+  command1_->setAccessibleDescription(
+      QStringLiteral("Counts down 4 seconds, then holds the space bar in the focused window for "
+                     "two intervals"));
   command1_->installEventFilter(this);
   txt_interval_->installEventFilter(this);
 
@@ -179,7 +196,12 @@ void Form1::ShowIntervalProblem(const std::string& message) {
 }
 
 void Form1::ShowNotice(const std::string& message) {
-  notice_->setText(QString::fromStdString(message));
+  // Notices come from different places (the keystrokes, the hotkey), and
+  // the first must not be lost to the second.
+  QString text = QString::fromStdString(message);
+  if (!message.empty() && !notice_->text().isEmpty())
+    text = notice_->text() + QStringLiteral("\n\n") + text;
+  notice_->setText(text);
   notice_->setVisible(!message.empty());
   LayOutMessages();
 }

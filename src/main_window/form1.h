@@ -34,7 +34,8 @@ class Form1 final : public QWidget,
   void StopEverything();
 
   // A lasting word about how the program works here (say, that keystrokes
-  // reach only some programs), shown below the controls.
+  // reach only some programs), shown below the controls, after any earlier
+  // one. An empty message takes them all away.
   void ShowNotice(const std::string& message);
 
   // Requests from outside the window (another process, a hotkey), run as the

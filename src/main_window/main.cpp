@@ -15,6 +15,8 @@
 #include "main_window/exit_guard.h"
 #include "main_window/fatal_dialog.h"
 #include "main_window/form1.h"
+#include "main_window/global_hotkey.h"
+#include "main_window/hotkey_text.h"
 #include "main_window/remote_control.h"
 #include "main_window/trace.h"
 #include "runtime/fatal.h"
@@ -33,19 +35,27 @@ namespace ki = tollmere::key_injection;
 namespace rt = tollmere::runtime;
 
 std::string Usage() {
-  std::string usage = "Usage: tollmere [--trace] [--backend=" + ki::BackendNames() +
+  std::string usage = "Usage: tollmere [--trace] [--hotkey=KEY] [--backend=" + ki::BackendNames() +
                       "]\n                [--interval=MS] [--start | --stop | --toggle]\n";
   usage +=
       "Holds the space bar for you: type an interval in milliseconds, click Start;\n"
       "after a countdown of 4 seconds the space bar is held for two intervals.\n"
       "\n"
       "  --trace     write captions and keystrokes, with times, to standard error\n"
+      "  --hotkey=KEY\n"
+      "              a global hotkey that starts the countdown, or stops at once when\n"
+      "              counting down or holding: F8, Ctrl+Alt+H, Super+F8, Shift+F12\n"
+      "              (Ctrl, Alt, Shift, Super; F1-F24, A-Z, 0-9, Pause, Insert, Home,\n"
+      "              End, ...). It works with NumLock and CapsLock on. X11: grabbed\n"
+      "              from every program. Wayland: through the desktop's global\n"
+      "              shortcuts portal (KDE); where there is none (sway, GNOME), bind\n"
+      "              the desktop's own shortcut to 'tollmere --toggle' instead.\n"
       "  --backend=NAME\n"
       "              send keystrokes this way instead of choosing by the session:\n";
   usage += ki::BackendHelp("                ");
   usage +=
       "  --interval=MS  put MS in the interval box of the running Tollmere\n"
-      "  --start     start its countdown, as a click on Start does\n"
+      "  --start     start its countdown if it is idle\n"
       "  --stop      end its countdown or hold now\n"
       "  --toggle    start it when idle, else stop it\n"
       "              With no Tollmere running, these open one that then acts\n"
@@ -88,14 +98,24 @@ std::optional<int> HandOver(const mw::RemoteRequest& request, bool& no_owner) {
   return std::nullopt;
 }
 
+// Something the desktop user should know: standard error is not enough.
+mw::Form1* notice_window = nullptr;
+void Notify(const std::string& notice) {
+  std::fprintf(stderr, "tollmere: %s\n", notice.c_str());
+  mw::Trace("notice " + mw::Quoted(notice));
+  if (notice_window != nullptr) notice_window->ShowNotice(notice);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   bool trace = false;
   ki::BackendRequest backend = ki::BackendRequest::kAuto;
+  std::optional<mw::Hotkey> hotkey;
   constexpr std::string_view kBackendOption = "--backend=";
   mw::RemoteRequest request;
   constexpr std::string_view kIntervalOption = "--interval=";
+  constexpr std::string_view kHotkeyOption = "--hotkey=";
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -118,6 +138,15 @@ int main(int argc, char** argv) {
         return 2;
       }
       backend = *named;
+      continue;
+    }
+    if (arg.starts_with(kHotkeyOption)) {
+      const mw::HotkeyParse parsed = mw::ParseHotkey(arg.substr(kHotkeyOption.size()));
+      if (!parsed.hotkey) {
+        std::fprintf(stderr, "tollmere: --hotkey: %s\n", parsed.error.c_str());
+        return 2;
+      }
+      hotkey = parsed.hotkey;
       continue;
     }
     if (arg.starts_with(kIntervalOption)) {
@@ -169,12 +198,7 @@ int main(int argc, char** argv) {
 
   // The back end is bound in Form_Load, once the window exists to carry
   // a notice; the desktop user does not see standard error.
-  mw::Form1* notice_window = nullptr;
-  ki::InstallModule1(ki::DefaultBinder(backend, [&notice_window](const std::string& notice) {
-    std::fprintf(stderr, "tollmere: %s\n", notice.c_str());
-    mw::Trace("notice " + mw::Quoted(notice));
-    if (notice_window != nullptr) notice_window->ShowNotice(notice);
-  }));
+  ki::InstallModule1(ki::DefaultBinder(backend, Notify));
   mw::Form1 form(LogicalDpi());
   notice_window = &form;
   // Another Tollmere may have taken the name since we asked: it gets the
@@ -201,6 +225,13 @@ int main(int argc, char** argv) {
 
   rt::RunHandler([&form] { form.Form_Load(); });
   if (fatal_status != 0) return fatal_status;
+
+  std::optional<mw::GlobalHotkey> global_hotkey;
+  if (hotkey) {
+    global_hotkey.emplace(
+        *hotkey, [&form] { form.Toggle(); },
+        [] { return ki::TheModule1().IsHeld(tollmere::hold_sequencer::kSpaceKey); }, Notify);
+  }
 
   form.show();
   if (request.Any()) {

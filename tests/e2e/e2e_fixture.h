@@ -36,9 +36,11 @@ class TollmereOnXvfb : public ::testing::Test {
   }
 
   // Starts the program and waits until its window is up and the start-up
-  // keystroke has reached the probe.
-  void Launch() {
-    app_ = std::make_unique<AppProcess>(TOLLMERE_BINARY, AppEnvironment());
+  // keystroke has reached the probe. `env` changes the program's environment.
+  void Launch(std::vector<std::string> args = {"--trace"}, const std::vector<EnvChange>& env = {}) {
+    std::vector<EnvChange> environment = AppEnvironment();
+    environment.insert(environment.end(), env.begin(), env.end());
+    app_ = std::make_unique<AppProcess>(TOLLMERE_BINARY, std::move(environment), std::move(args));
     window_ = driver_->WaitForWindow("Tollmere", 15s);
     ASSERT_NE(window_, 0u) << "no Tollmere window; stderr:\n" << app_->Stderr();
     ASSERT_TRUE(probe_->WaitForKeys(2, 5s)) << "start-up keystroke did not arrive";

@@ -53,6 +53,20 @@ class Form1Test : public QObject {
     QCOMPARE(form_->txtInterval()->nextInFocusChain(), form_->Command1());
   }
 
+  // A first-time user sees what to type and what the button does, and a
+  // screen reader has a name and a description for both.
+  void controlsExplainThemselves() {
+    QCOMPARE(form_->txtInterval()->placeholderText(), QStringLiteral("interval, ms"));
+    QVERIFY(form_->txtInterval()->text().isEmpty());
+    QVERIFY(form_->txtInterval()->toolTip().contains(QStringLiteral("milliseconds")));
+    QVERIFY(form_->Command1()->toolTip().contains(QStringLiteral("space bar")));
+    for (QWidget* control :
+         {static_cast<QWidget*>(form_->txtInterval()), static_cast<QWidget*>(form_->Command1())}) {
+      QVERIFY(!control->accessibleName().isEmpty());
+      QVERIFY(!control->accessibleDescription().isEmpty());
+    }
+  }
+
   void timersStartWithTheirStoredState() {
     QVERIFY(!form_->Timer2().Enabled());
     QCOMPARE(form_->Timer2().Interval(), 1000);
