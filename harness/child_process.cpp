@@ -25,8 +25,13 @@ std::vector<std::string> ChildEnvironment(const std::vector<EnvChange>& changes)
     for (const auto& [changed, value] : changes) replaced = replaced || changed == name;
     if (!replaced) env.push_back(entry);
   }
-  for (const auto& [name, value] : changes) {
-    if (value) env.push_back(name + "=" + *value);
+  // A later change to the same name wins, so callers can add to a base set.
+  for (std::size_t i = 0; i < changes.size(); ++i) {
+    const auto& [name, value] = changes[i];
+    bool overridden = false;
+    for (std::size_t j = i + 1; j < changes.size(); ++j)
+      overridden = overridden || changes[j].first == name;
+    if (value && !overridden) env.push_back(name + "=" + *value);
   }
   return env;
 }
