@@ -1,6 +1,7 @@
 #include "harness/child_process.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -107,6 +108,25 @@ std::optional<int> WaitForPid(pid_t pid, std::chrono::milliseconds timeout) {
     if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+}
+
+std::optional<std::string> ReadFirstLine(int fd, std::chrono::milliseconds timeout) {
+  std::string text;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (text.find('\n') == std::string::npos) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    pollfd pfd{fd, POLLIN, 0};
+    if (left.count() <= 0 || poll(&pfd, 1, static_cast<int>(left.count())) == 0) break;
+    char buf[256];
+    const ssize_t n = read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    text.append(buf, static_cast<std::size_t>(n));
+  }
+  const std::size_t end = text.find('\n');
+  if (end == std::string::npos) return std::nullopt;
+  return text.substr(0, end);
 }
 
 std::string DescribeWaitStatus(int status) {

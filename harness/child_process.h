@@ -31,6 +31,11 @@ pid_t Spawn(const SpawnOptions& options);
 // it is still running.
 std::optional<int> WaitForPid(pid_t pid, std::chrono::milliseconds timeout);
 
+// The first line a starting server writes to `fd` (without its newline), read
+// for at most `timeout`; nullopt if none came. Servers say they are ready
+// that way (Xvfb's -displayfd, dbus-daemon's --print-address).
+std::optional<std::string> ReadFirstLine(int fd, std::chrono::milliseconds timeout);
+
 // "exited with status 1", "killed by signal 15 (Terminated)".
 std::string DescribeWaitStatus(int status);
 

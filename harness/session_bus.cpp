@@ -1,11 +1,9 @@
 #include "harness/session_bus.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <stdexcept>
 
 #include "harness/child_process.h"
@@ -13,7 +11,6 @@
 namespace tollmere::e2e {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
 
 SessionBusDaemon::SessionBusDaemon(std::chrono::milliseconds startup_timeout) {
   int out[2];
@@ -31,27 +28,14 @@ SessionBusDaemon::SessionBusDaemon(std::chrono::milliseconds startup_timeout) {
   close(out[1]);
 
   // The address comes once the daemon listens.
-  std::string text;
-  const auto deadline = Clock::now() + startup_timeout;
-  while (text.find('\n') == std::string::npos) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    pollfd pfd{out[0], POLLIN, 0};
-    if (left.count() <= 0 || poll(&pfd, 1, static_cast<int>(left.count())) == 0) break;
-    char buf[256];
-    const ssize_t n = read(out[0], buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    text.append(buf, static_cast<std::size_t>(n));
-  }
+  const std::optional<std::string> line = ReadFirstLine(out[0], startup_timeout);
   close(out[0]);
-  const std::size_t end = text.find('\n');
-  if (end == std::string::npos || end == 0) {
+  if (!line || line->empty()) {
     kill(pid_, SIGKILL);
     WaitForPid(pid_, 3s);
     throw std::runtime_error("dbus-daemon did not start (is the dbus-daemon package installed?)");
   }
-  address_ = text.substr(0, end);
+  address_ = *line;
 }
 
 SessionBusDaemon::~SessionBusDaemon() {

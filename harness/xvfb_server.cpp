@@ -2,11 +2,9 @@
 
 #include <X11/Xlib.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
 #include <stdexcept>
 #include <thread>
@@ -16,7 +14,6 @@
 namespace tollmere::e2e {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
 
 XvfbServer::XvfbServer(std::chrono::milliseconds startup_timeout) {
   int ready[2];
@@ -40,26 +37,14 @@ XvfbServer::XvfbServer(std::chrono::milliseconds startup_timeout) {
   close(ready[1]);
 
   // Xvfb writes the display number once it accepts connections.
-  std::string text;
-  const auto deadline = Clock::now() + startup_timeout;
-  while (text.find('\n') == std::string::npos) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    pollfd pfd{ready[0], POLLIN, 0};
-    if (left.count() <= 0 || poll(&pfd, 1, static_cast<int>(left.count())) == 0) break;
-    char buf[32];
-    const ssize_t n = read(ready[0], buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    text.append(buf, static_cast<std::size_t>(n));
-  }
+  const std::optional<std::string> line = ReadFirstLine(ready[0], startup_timeout);
   close(ready[0]);
-  if (text.find('\n') == std::string::npos) {
+  if (!line || line->empty()) {
     const std::string tail = LogTail();
     Kill();
     throw std::runtime_error("Xvfb did not start: " + tail);
   }
-  number_ = std::stoi(text);
+  number_ = std::stoi(*line);
 
   // Belt and braces: a first connection must succeed.
   Display* probe = XOpenDisplay(name().c_str());
