@@ -28,8 +28,18 @@ for lib in libqt6widgets6 libqt6gui6 libqt6core6 libxtst6 libx11-6 qt6-qpa-plugi
 done
 [[ $(dpkg-deb -f "$deb" Recommends) == *qt6-wayland* ]] || { echo "qt6-wayland not recommended"; exit 1; }
 
-trap 'dpkg -r tollmere >/dev/null' EXIT
-dpkg -i "$deb" >/dev/null
+# Another apt or dpkg run on the machine holds the lock for a while: wait for it.
+dpkg_waiting() {
+  for _ in $(seq 120); do
+    out=$(dpkg "$@" 2>&1) && return 0
+    [[ $out == *"frontend lock"* ]] || { echo "$out" >&2; return 1; }
+    sleep 1
+  done
+  echo "$out" >&2
+  return 1
+}
+trap 'dpkg_waiting -r tollmere >/dev/null' EXIT
+dpkg_waiting -i "$deb" >/dev/null
 
 [[ $(dpkg-deb -f "$deb" Version) == "$version" ]] || { echo "package version is not $version"; exit 1; }
 [[ $(/usr/bin/tollmere --version) == "tollmere $version" ]] || { echo "wrong --version"; exit 1; }
