@@ -174,7 +174,13 @@ int main(int argc, char** argv) {
   // Before any window: a request for a running Tollmere needs no display.
   bool no_owner = false;
   if (request.Any()) {
-    if (const auto status = HandOver(request, no_owner)) return *status;
+    if (const auto status = HandOver(request, no_owner)) {
+      // A hotkey belongs to the process that grabs it: not handed over.
+      if (hotkey && !no_owner) {
+        std::fputs("tollmere: --hotkey applies only to a window this command opens\n", stderr);
+      }
+      return *status;
+    }
   }
 
   mw::ChooseWindowSystem();
