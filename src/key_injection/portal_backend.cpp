@@ -108,8 +108,12 @@ class PortalBackend final : public QObject, protected QDBusContext, public Keyst
 
   void KeyDown(std::uint8_t vk) override {
     const std::uint16_t code = CodeFor(vk);
-    if (state_ == State::kGranted && !bus_.isConnected()) {
-      Stop("The connection to the session bus was lost, and with it the permission to type.");
+    if (!bus_.isConnected()) {
+      // Said once; asking again cannot work on a connection that is gone.
+      if (state_ != State::kIdle) {
+        Stop("The connection to the session bus was lost, and with it the permission to type.");
+      }
+      return;
     }
     switch (state_) {
       case State::kGranted:
