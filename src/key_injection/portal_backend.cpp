@@ -1,10 +1,7 @@
 #include "key_injection/portal_backend.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <QDBusConnectionInterface>
 #include <QDBusContext>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
@@ -18,6 +15,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <utility>
 
 #include "key_injection/evdev_keys.h"
@@ -151,11 +149,9 @@ class PortalBackend final : public QObject, protected QDBusContext, public Keyst
   // come as signals, while the window goes on working.
   void Ask() {
     state_ = State::kAsking;
-    if (notice_) {
-      notice_(
-          "Tollmere asked the desktop for permission to type into other windows: if a dialog "
-          "shows, allow it. Keys are not sent until then.");
-    }
+    Tell(
+        "Tollmere asked the desktop for permission to type into other windows: if a dialog "
+        "shows, allow it. Keys are not sent until then.");
     Request(Step::kCreateSession, QStringLiteral("CreateSession"), {},
             {{QStringLiteral("session_handle_token"), NextToken()}});
   }
@@ -297,7 +293,14 @@ class PortalBackend final : public QObject, protected QDBusContext, public Keyst
     sent_.reset();
     state_ = State::kIdle;
     ++serial_;  // answers still on their way are for the old session
-    if (notice_) notice_(ask_again ? why + std::string(kAskAgain) : why);
+    Tell(ask_again ? why + std::string(kAskAgain) : why);
+  }
+
+  // Each thing once: the window keeps every notice it is given, and a user
+  // who refuses at every Start needs to read it only once.
+  void Tell(const std::string& message) {
+    if (!notice_ || !told_.insert(message).second) return;
+    notice_(message);
   }
 
   QDBusConnection bus_;
@@ -311,6 +314,7 @@ class PortalBackend final : public QObject, protected QDBusContext, public Keyst
   QString session_;
   std::bitset<256> sent_;  // keys sent down and not yet up
   unsigned serial_ = 0;
+  std::set<std::string> told_;
 };
 
 // A property of the RemoteDesktop interface, read at once: it is quick, and
