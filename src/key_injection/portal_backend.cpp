@@ -68,7 +68,9 @@ void WriteToken(const std::string& file, const std::string& token) {
 }
 
 QString PathOf(const QVariant& value) {
-  if (value.canConvert<QDBusObjectPath>()) return value.value<QDBusObjectPath>().path();
+  // The portal documents a string; some send an object path.
+  if (value.userType() == qMetaTypeId<QDBusObjectPath>())
+    return value.value<QDBusObjectPath>().path();
   return value.toString();
 }
 
