@@ -14,6 +14,11 @@
 #if TOLLMERE_HAVE_UINPUT
 #include "key_injection/uinput_backend.h"
 #endif
+#if TOLLMERE_HAVE_PORTAL
+#include <QDBusConnection>
+
+#include "key_injection/portal_backend.h"
+#endif
 
 namespace tollmere::key_injection {
 namespace {
@@ -32,6 +37,8 @@ constexpr Known kKnown[] = {
      "the compositor's virtual keyboard (sway, Hyprland, river)"},
     {BackendRequest::kUinput, "uinput", "uinput (kernel virtual keyboard)",
      "a kernel virtual keyboard through /dev/uinput"},
+    {BackendRequest::kPortal, "portal", "RemoteDesktop portal (GNOME, KDE)",
+     "the desktop's remote-desktop portal, once the user allows it (GNOME, KDE Plasma)"},
 };
 
 const Known& KnownFor(BackendRequest request) {
@@ -45,6 +52,7 @@ const BackendBinder& OpenerFor(const BackendOpeners& openers, BackendRequest req
   switch (request) {
     case BackendRequest::kWayland: return openers.wayland;
     case BackendRequest::kUinput: return openers.uinput;
+    case BackendRequest::kPortal: return openers.portal;
     default: return openers.xtest;
   }
 }
@@ -82,6 +90,7 @@ std::unique_ptr<KeystrokeBackend> BindAutomatically(const SessionFacts& session,
   };
   if (auto backend = attempt(BackendRequest::kWayland)) return backend;
   if (auto backend = attempt(BackendRequest::kUinput)) return backend;
+  if (auto backend = attempt(BackendRequest::kPortal)) return backend;
   if (session.x11) {
     if (auto backend = attempt(BackendRequest::kXTest)) {
       if (notice) notice(std::string(kXwaylandNotice));
@@ -94,6 +103,7 @@ std::unique_ptr<KeystrokeBackend> BindAutomatically(const SessionFacts& session,
   std::string message = "No way to send keystrokes works in this Wayland session. Tried:";
   for (const std::string& reason : tried) message += "\n- " + reason;
   message += "\nUse a compositor that offers the virtual keyboard (sway, Hyprland, river), ";
+  if (openers.portal) message += "install your desktop's portal (GNOME, KDE Plasma), ";
   // The uinput line of the list carries the steps; a dialog has no "above".
   if (openers.uinput)
     message += "give this user access to /dev/uinput (the uinput line says how), ";
@@ -152,6 +162,11 @@ BackendBinder DefaultBinder(BackendRequest request, NoticeSink notice) {
 #endif
 #if TOLLMERE_HAVE_UINPUT
   openers.uinput = [] { return OpenUinputBackend(); };
+#endif
+#if TOLLMERE_HAVE_PORTAL
+  // The process's session bus, the same connection main_window's SessionBus()
+  // hands out; key_injection cannot reach up to that.
+  openers.portal = [notice] { return OpenPortalBackend(QDBusConnection::sessionBus(), notice); };
 #endif
   return ChooseBackend(request, SessionFromEnvironment(), std::move(openers), std::move(notice));
 }

@@ -10,12 +10,12 @@
 namespace tollmere::key_injection {
 
 // A back end the user may ask for by name (--backend=...), or kAuto.
-enum class BackendRequest { kAuto, kXTest, kWayland, kUinput };
+enum class BackendRequest { kAuto, kXTest, kWayland, kUinput, kPortal };
 
-// "xtest", "wayland" or "uinput"; nullopt for anything else.
+// "xtest", "wayland", "uinput" or "portal"; nullopt for anything else.
 std::optional<BackendRequest> ParseBackendName(std::string_view name);
 
-// Every name --backend takes, as "xtest|wayland|uinput", for messages. A build
+// Every name --backend takes, as "xtest|wayland|uinput|portal", for messages. A build
 // without one of them still takes its name, and binding it says so.
 std::string BackendNames();
 
@@ -34,15 +34,18 @@ struct BackendOpeners {
   BackendBinder xtest;
   BackendBinder wayland;
   BackendBinder uinput;
+  BackendBinder portal;
 };
 
-// Told once, when keystrokes can reach only part of the desktop.
+// Told when keystrokes can reach only part of the desktop, and what the
+// desktop's portal decides about them.
 using NoticeSink = std::function<void(const std::string&)>;
 
 // The binder Module1 calls on the first keystroke. Automatic choice: on
 // Wayland the virtual keyboard where the compositor offers it, else uinput
-// where it can be opened, else XTest through Xwayland (with a notice that only
-// X11 programs get the keys); on X11, XTest. A request binds that back end or
+// where it can be opened, else the desktop's RemoteDesktop portal, else XTest
+// through Xwayland (with a notice that only X11 programs get the keys); on
+// X11, XTest. A request binds that back end or
 // fails with its own reason. When nothing fits, the error lists each attempt
 // with its reason and what the user can do.
 BackendBinder ChooseBackend(BackendRequest request, SessionFacts session, BackendOpeners openers,

@@ -54,7 +54,9 @@ class ChoiceTest : public ::testing::Test {
     ADD_FAILURE() << "bound";
     return {};
   }
-  BackendOpeners AllOpen() { return {Opens("xtest"), Opens("wayland"), Opens("uinput")}; }
+  BackendOpeners AllOpen() {
+    return {Opens("xtest"), Opens("wayland"), Opens("uinput"), Opens("portal")};
+  }
 
   std::vector<std::string> tried;
   std::vector<std::string> notices;
@@ -72,23 +74,34 @@ TEST_F(ChoiceTest, AutomaticOrderFollowsTheSession) {
   EXPECT_EQ(Bind(BackendRequest::kAuto, kWaylandWithXwayland, AllOpen()), "wayland");
 
   tried.clear();
-  EXPECT_EQ(Bind(BackendRequest::kAuto, kWaylandWithXwayland,
-                 {Opens("xtest"), Fails("wayland", "no protocol"), Opens("uinput")}),
-            "uinput");
+  EXPECT_EQ(
+      Bind(BackendRequest::kAuto, kWaylandWithXwayland,
+           {Opens("xtest"), Fails("wayland", "no protocol"), Opens("uinput"), Opens("portal")}),
+      "uinput");
   EXPECT_EQ(tried, (std::vector<std::string>{"wayland", "uinput"}));
-  EXPECT_TRUE(notices.empty()) << "uinput reaches every program: nothing to warn about";
+
+  tried.clear();
+  EXPECT_EQ(Bind(BackendRequest::kAuto, kWaylandWithXwayland,
+                 {Opens("xtest"), Fails("wayland", "no protocol"), Fails("uinput", "denied"),
+                  Opens("portal")}),
+            "portal");
+  EXPECT_EQ(tried, (std::vector<std::string>{"wayland", "uinput", "portal"}));
+  EXPECT_TRUE(notices.empty())
+      << "uinput and the portal reach every program: nothing to warn about";
 }
 
 TEST_F(ChoiceTest, XwaylandFallbackWarnsOnce) {
   EXPECT_EQ(Bind(BackendRequest::kAuto, kWaylandWithXwayland,
-                 {Opens("xtest"), Fails("wayland", "no protocol"), Fails("uinput", "denied")}),
+                 {Opens("xtest"), Fails("wayland", "no protocol"), Fails("uinput", "denied"),
+                  Fails("portal", "no portal")}),
             "xtest");
   ASSERT_EQ(notices.size(), 1u);
   EXPECT_NE(notices[0].find("Only X11 programs"), std::string::npos) << notices[0];
 
   // A build without the Wayland back ends falls through the same way.
   notices.clear();
-  EXPECT_EQ(Bind(BackendRequest::kAuto, kWaylandWithXwayland, {Opens("xtest"), {}, {}}), "xtest");
+  EXPECT_EQ(Bind(BackendRequest::kAuto, kWaylandWithXwayland, {Opens("xtest"), {}, {}, {}}),
+            "xtest");
   EXPECT_EQ(notices.size(), 1u);
 }
 
@@ -96,10 +109,12 @@ TEST_F(ChoiceTest, NothingFitsListsEveryAttemptAndTheWayOut) {
   const std::string message =
       BindError(BackendRequest::kAuto, kWayland,
                 {Opens("xtest"), Fails("wayland", "offers no virtual keyboard"),
-                 Fails("uinput", "permission denied")});
-  EXPECT_EQ(tried, (std::vector<std::string>{"wayland", "uinput"}));  // no DISPLAY: XTest not tried
+                 Fails("uinput", "permission denied"), Fails("portal", "no portal runs")});
+  // No DISPLAY: XTest not tried.
+  EXPECT_EQ(tried, (std::vector<std::string>{"wayland", "uinput", "portal"}));
   for (const char* part : {"Wayland virtual keyboard: offers no virtual keyboard",
                            "uinput (kernel virtual keyboard): permission denied",
+                           "RemoteDesktop portal (GNOME, KDE): no portal runs",
                            "XTest (X11): no Xwayland", "sway", "/dev/uinput", "enable Xwayland"}) {
     EXPECT_NE(message.find(part), std::string::npos) << part << " missing from:\n" << message;
   }
@@ -116,16 +131,18 @@ TEST_F(ChoiceTest, ARequestBindsThatBackEndOrSaysWhyNot) {
   EXPECT_EQ(Bind(BackendRequest::kWayland, kX11, AllOpen()), "wayland");
   EXPECT_EQ(Bind(BackendRequest::kUinput, kX11, AllOpen()), "uinput");
   EXPECT_EQ(Bind(BackendRequest::kXTest, kWaylandWithXwayland, AllOpen()), "xtest");
+  EXPECT_EQ(Bind(BackendRequest::kPortal, kX11, AllOpen()), "portal");
   EXPECT_TRUE(notices.empty());
 
   // Its own reason, not a fallback.
   tried.clear();
-  EXPECT_EQ(BindError(BackendRequest::kWayland, kWaylandWithXwayland,
-                      {Opens("xtest"), Fails("wayland", "refused"), Opens("uinput")}),
-            "refused");
+  EXPECT_EQ(
+      BindError(BackendRequest::kWayland, kWaylandWithXwayland,
+                {Opens("xtest"), Fails("wayland", "refused"), Opens("uinput"), Opens("portal")}),
+      "refused");
   EXPECT_EQ(tried, (std::vector<std::string>{"wayland"}));
 
-  EXPECT_NE(BindError(BackendRequest::kUinput, kX11, {Opens("xtest"), {}, {}})
+  EXPECT_NE(BindError(BackendRequest::kUinput, kX11, {Opens("xtest"), {}, {}, {}})
                 .find("has no uinput (kernel virtual keyboard) back end"),
             std::string::npos);
 }
@@ -134,10 +151,11 @@ TEST(BackendNames, ParseOnlyExactNames) {
   EXPECT_EQ(ParseBackendName("xtest"), BackendRequest::kXTest);
   EXPECT_EQ(ParseBackendName("wayland"), BackendRequest::kWayland);
   EXPECT_EQ(ParseBackendName("uinput"), BackendRequest::kUinput);
+  EXPECT_EQ(ParseBackendName("portal"), BackendRequest::kPortal);
   for (const char* bad : {"", "XTest", "x11", "wayland ", "auto"}) {
     EXPECT_FALSE(ParseBackendName(bad).has_value()) << bad;
   }
-  EXPECT_EQ(BackendNames(), "xtest|wayland|uinput");
+  EXPECT_EQ(BackendNames(), "xtest|wayland|uinput|portal");
 }
 
 }  // namespace

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "key_injection/keystroke_backend.h"
+
+namespace tollmere::key_injection {
+
+// Where the desktop's permission to type is kept between runs, for desktops
+// whose portal can remember it: $XDG_STATE_HOME/tollmere/portal-restore-token
+// (~/.local/state when unset).
+std::string DefaultRestoreTokenFile();
+
+// Keystrokes through the desktop portal's RemoteDesktop interface on `bus`
+// (the session bus; key_injection sits below the window, so the caller hands
+// in the connection). Throws runtime::Error at once, with the reason, when no
+// portal answers or it offers no keyboard. Otherwise it returns at once, with
+// the desktop's permission dialog still open: keys pressed before the user
+// allows it are not sent, and `notice` (NoticeSink) is told of that, of a
+// refusal and of a session the desktop ends later; the next key asks again.
+// Needs a running Qt event loop for the answers. `token_file` keeps the
+// permission between runs where the portal offers that (version 2).
+std::unique_ptr<KeystrokeBackend> OpenPortalBackend(
+    QDBusConnection bus, std::function<void(const std::string&)> notice,
+    std::string token_file = DefaultRestoreTokenFile());
+
+}  // namespace tollmere::key_injection
