@@ -137,7 +137,7 @@ TEST_F(Hotkey, OnWaylandIsBoundThroughTheDesktopPortal) {
           {"QT_QPA_PLATFORM", "xcb"},
           {"DBUS_SESSION_BUS_ADDRESS", bus.address()}});
   ASSERT_FALSE(HasFatalFailure());
-  ASSERT_TRUE(app_->WaitForTrace("portal-bound", std::nullopt, 5s)) << app_->Stderr();
+  ASSERT_TRUE(app_->WaitForTrace("portal-bound", std::nullopt, 15s)) << app_->Stderr();
 
   const std::size_t mark = probe_->events().size();
   ASSERT_TRUE(bus.Activate());
