@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <thread>
 
 namespace tollmere::e2e {
@@ -269,5 +270,63 @@ bool HeadlessGnome::PressKeys(const std::vector<std::string>& keys) const {
 }
 
 std::string HeadlessGnome::Log() const { return log_fd_ >= 0 ? ReadAll(log_fd_, 8192) : ""; }
+
+PortalKeyCalls::PortalKeyCalls(const HeadlessGnome& gnome) {
+  out_fd_ = TempFile();
+  SpawnOptions options;
+  options.argv = {"dbus-monitor", "--address", gnome.bus_address(),
+                  "type='method_call',interface='org.freedesktop.portal.RemoteDesktop',"
+                  "member='NotifyKeyboardKeycode'"};
+  options.stdout_fd = out_fd_;
+  options.stderr_fd = out_fd_;
+  try {
+    pid_ = Spawn(options);
+  } catch (...) {
+    close(out_fd_);
+    throw;
+  }
+  // It says so (its own name's signals) once the bus has made it a monitor.
+  const auto deadline = Clock::now() + 5s;
+  while (ReadAll(out_fd_, 4096).find("NameLost") == std::string::npos) {
+    if (Clock::now() > deadline || WaitForPid(pid_, 0ms)) {
+      const std::string output = ReadAll(out_fd_, 4096);
+      kill(pid_, SIGKILL);
+      WaitForPid(pid_, 5s);
+      close(out_fd_);
+      throw std::runtime_error("dbus-monitor did not start: " + output);
+    }
+    std::this_thread::sleep_for(10ms);
+  }
+}
+
+PortalKeyCalls::~PortalKeyCalls() {
+  End(pid_);
+  close(out_fd_);
+}
+
+std::vector<PortalKeyCalls::Call> PortalKeyCalls::Calls() const {
+  // Each call's arguments follow its header line: the session, the
+  // options, then `int32 <keycode>` and `uint32 <state>`.
+  std::istringstream in(ReadAll(out_fd_, 1 << 24));
+  std::vector<Call> calls;
+  std::string line;
+  bool in_call = false;
+  while (std::getline(in, line)) {
+    if (line.starts_with("method call")) {
+      in_call = line.find("member=NotifyKeyboardKeycode") != std::string::npos;
+      if (in_call) calls.push_back({});
+    } else if (in_call) {
+      std::istringstream words(line);
+      std::string type;
+      long value = 0;
+      if (!(words >> type >> value)) continue;
+      if (type == "int32") calls.back().keycode = static_cast<int>(value);
+      if (type == "uint32") calls.back().press = value != 0;
+    } else if (!line.empty() && line[0] != ' ') {
+      in_call = false;
+    }
+  }
+  return calls;
+}
 
 }  // namespace tollmere::e2e

@@ -74,4 +74,28 @@ class HeadlessGnome {
   int log_fd_ = -1;
 };
 
+// The keyboard calls made to the portal on a session's bus, as dbus-monitor
+// sees them: what a client asked for, told apart from what the desktop did
+// on its own (it releases the keys of a session that ends).
+class PortalKeyCalls {
+ public:
+  struct Call {
+    int keycode = 0;
+    bool press = false;
+  };
+
+  // Watching when the constructor returns; throws if dbus-monitor cannot.
+  explicit PortalKeyCalls(const HeadlessGnome& gnome);
+  ~PortalKeyCalls();
+  PortalKeyCalls(const PortalKeyCalls&) = delete;
+  PortalKeyCalls& operator=(const PortalKeyCalls&) = delete;
+
+  // NotifyKeyboardKeycode calls so far, in order.
+  std::vector<Call> Calls() const;
+
+ private:
+  pid_t pid_ = -1;
+  int out_fd_ = -1;
+};
+
 }  // namespace tollmere::e2e

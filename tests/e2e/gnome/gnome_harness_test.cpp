@@ -23,6 +23,7 @@ class GnomeHarness : public TollmereOnGnome {
 };
 
 TEST_F(GnomeHarness, ApprovedSessionsKeyReachesTheProbeOnce) {
+  const PortalKeyCalls calls(*gnome_);
   AppProcess& client = StartClient({"press:57", "wait:300", "release:57"});
   Approve();
   ASSERT_FALSE(HasFatalFailure());
@@ -41,6 +42,10 @@ TEST_F(GnomeHarness, ApprovedSessionsKeyReachesTheProbeOnce) {
   EXPECT_FALSE(probe_->KeyDownNow(KEY_SPACE));
   // The dialog's own keys went to the dialog.
   EXPECT_EQ(probe_->Transitions(KEY_S).size(), 0u);
+  const auto sent = calls.Calls();
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_TRUE(sent[0].keycode == KEY_SPACE && sent[0].press);
+  EXPECT_TRUE(sent[1].keycode == KEY_SPACE && !sent[1].press);
 }
 
 TEST_F(GnomeHarness, RefusedSessionGetsNoKeyboard) {
@@ -54,9 +59,10 @@ TEST_F(GnomeHarness, RefusedSessionGetsNoKeyboard) {
   EXPECT_TRUE(probe_->Transitions(KEY_SPACE).empty());
 }
 
-// What a program killed during a hold leaves behind: the compositor ends
-// the session with the client's bus connection.
+// What a program killed during a hold leaves behind: the desktop ends the
+// session with the client's bus connection, and releases its keys.
 TEST_F(GnomeHarness, SessionKilledDuringAHoldReleasesTheKey) {
+  const PortalKeyCalls calls(*gnome_);
   AppProcess& client = StartClient({"press:57", "hang"});
   Approve();
   ASSERT_FALSE(HasFatalFailure());
@@ -69,6 +75,10 @@ TEST_F(GnomeHarness, SessionKilledDuringAHoldReleasesTheKey) {
   ASSERT_TRUE(probe_->WaitForKeys(2, 3s)) << "the key was left down";
   EXPECT_FALSE(probe_->Transitions(KEY_SPACE)[1].press);
   EXPECT_FALSE(probe_->KeyDownNow(KEY_SPACE)) << probe_->KeysDownText();
+  // The release was the desktop's: the client only ever pressed.
+  const auto sent = calls.Calls();
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_TRUE(sent[0].keycode == KEY_SPACE && sent[0].press);
 }
 
 }  // namespace
