@@ -23,6 +23,9 @@ test=(
   clang libclang-rt-14-dev clang-format
   g++-mingw-w64-x86-64-posix wine wine64
   wayland-protocols sway grim
+  # A private headless GNOME: mutter, the desktop portal with its GNOME back
+  # end (started by the session bus), and the bus's session configuration.
+  mutter xdg-desktop-portal xdg-desktop-portal-gnome dbus-user-session
   qemu-system-x86 busybox-static xz-utils
   # A private session bus for the command-line tests.
   dbus-daemon

@@ -138,7 +138,7 @@ struct WaylandProbeCallbacks {
     wl.height = height;
   }
   static void ToplevelClose(void* data, xdg_toplevel*) {
-    P(data).wl_->failure = "sway asked the probe window to close";
+    P(data).wl_->failure = "the compositor asked the probe window to close";
   }
   static constexpr xdg_toplevel_listener kToplevel{ToplevelConfigure, ToplevelClose, nullptr,
                                                    nullptr};
@@ -232,13 +232,17 @@ std::uint32_t KeyFor(char c) {
 }  // namespace
 
 WaylandProbe::WaylandProbe(const HeadlessSway& sway, std::string name)
+    : WaylandProbe(sway.socket_path(), std::move(name)) {
+  if (!CanType()) throw std::runtime_error("sway gave the probe no virtual keyboard");
+}
+
+WaylandProbe::WaylandProbe(const std::string& socket_path, std::string name)
     : name_(std::move(name)), wl_(std::make_unique<Wayland>()) {
   using C = WaylandProbeCallbacks;
   // A full path: the process environment stays out of it.
-  wl_->display = wl_display_connect(sway.socket_path().c_str());
+  wl_->display = wl_display_connect(socket_path.c_str());
   if (wl_->display == nullptr) {
-    throw std::runtime_error("cannot connect to " + sway.socket_path() + ": " +
-                             std::strerror(errno));
+    throw std::runtime_error("cannot connect to " + socket_path + ": " + std::strerror(errno));
   }
   wl_->registry = wl_display_get_registry(wl_->display);
   wl_registry_add_listener(wl_->registry, &C::kRegistry, this);
@@ -248,13 +252,14 @@ WaylandProbe::WaylandProbe(const HeadlessSway& sway, std::string name)
   if (wl_->shm == nullptr) missing += " wl_shm";
   if (wl_->wm_base == nullptr) missing += " xdg_wm_base";
   if (wl_->seat == nullptr) missing += " wl_seat";
-  if (wl_->keyboard_manager == nullptr) missing += " zwp_virtual_keyboard_manager_v1";
   if (!missing.empty()) throw std::runtime_error("the compositor lacks" + missing);
 
-  wl_->virtual_keyboard =
-      zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(wl_->keyboard_manager, wl_->seat);
-  SendKeymap(wl_->virtual_keyboard);
-  Roundtrip();
+  if (wl_->keyboard_manager != nullptr) {
+    wl_->virtual_keyboard =
+        zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(wl_->keyboard_manager, wl_->seat);
+    SendKeymap(wl_->virtual_keyboard);
+    Roundtrip();
+  }
 
   wl_->surface = wl_compositor_create_surface(wl_->compositor);
   wl_->window = xdg_wm_base_get_xdg_surface(wl_->wm_base, wl_->surface);
@@ -265,7 +270,11 @@ WaylandProbe::WaylandProbe(const HeadlessSway& sway, std::string name)
   xdg_toplevel_set_app_id(wl_->toplevel, name_.c_str());
   wl_surface_commit(wl_->surface);
 
-  if (!PumpUntil([&] { return wl_->configured && wl_->keyboard != nullptr; }, 5s)) {
+  // Without a keyboard of our own, the seat may have none until someone
+  // else (a remote-desktop session) adds one.
+  const bool need_keyboard = CanType();
+  if (!PumpUntil([&] { return wl_->configured && (wl_->keyboard != nullptr || !need_keyboard); },
+                 5s)) {
     throw std::runtime_error(std::string("probe not ready after 5 s: ") +
                              (wl_->configured ? "" : "window never configured; ") +
                              (wl_->keyboard ? "" : "the seat never got a keyboard"));
@@ -391,7 +400,10 @@ std::string WaylandProbe::KeysDownText() const {
   return text;
 }
 
+bool WaylandProbe::CanType() const { return wl_->virtual_keyboard != nullptr; }
+
 void WaylandProbe::Type(std::uint32_t key, bool down) {
+  if (!CanType()) throw std::logic_error("the compositor gave the probe no virtual keyboard");
   zwp_virtual_keyboard_v1_key(
       wl_->virtual_keyboard, static_cast<std::uint32_t>(MonotonicMs()), key,
       down ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);

@@ -33,15 +33,19 @@ struct WaylandFocusEvent {
 };
 
 // A Wayland client of its own with a window (title and app_id `name`) that
-// records the key events reaching it, and a virtual keyboard to type with.
-// The virtual keyboard comes first: on a sway without input devices the seat
-// has no keyboard until one exists. The constructor returns once the window
-// is configured and the seat's keyboard is bound; sway focuses new windows,
-// but WaitForFocus() says when. Not thread-safe; events are handled only
-// inside the calls below. Protocol errors throw std::runtime_error.
+// records the key events reaching it, and a virtual keyboard to type with
+// where the compositor has them (sway; not mutter). The virtual keyboard
+// comes first: on a sway without input devices the seat has no keyboard
+// until one exists. The constructor returns once the window is configured
+// and, with a virtual keyboard, the seat's keyboard is bound; without one the
+// keyboard is bound whenever the seat gets one. Compositors focus new
+// windows, but WaitForFocus() says when. Not thread-safe; events are handled
+// only inside the calls below. Protocol errors throw std::runtime_error.
 class WaylandProbe {
  public:
   explicit WaylandProbe(const HeadlessSway& sway, std::string name = "tollmere-probe");
+  // On any compositor, by its socket's full path.
+  explicit WaylandProbe(const std::string& socket_path, std::string name = "tollmere-probe");
   ~WaylandProbe();
   WaylandProbe(const WaylandProbe&) = delete;
   WaylandProbe& operator=(const WaylandProbe&) = delete;
@@ -72,8 +76,10 @@ class WaylandProbe {
   bool KeyDownNow(std::uint32_t key) const { return keys_down_.contains(key); }
   std::string KeysDownText() const;  // e.g. "57 30", for failure messages
 
+  // Whether Type() can work: the compositor gave the probe a virtual keyboard.
+  bool CanType() const;
   // Through the probe's own virtual keyboard, to whichever window has the
-  // focus; returns once sway has handled it.
+  // focus; returns once the compositor has handled it. Throws without one.
   void Type(std::uint32_t key, bool down);
   // Presses and releases each character in turn: digits, ' ', '\n' (Enter)
   // and '\b' (BackSpace).
