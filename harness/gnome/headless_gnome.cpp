@@ -247,7 +247,7 @@ bool HeadlessGnome::RunMutterKeys(std::vector<std::string> args) const {
   options.stdout_fd = log_fd_;
   options.stderr_fd = log_fd_;
   const pid_t pid = Spawn(options);
-  const auto status = WaitForPid(pid, 20s);
+  const auto status = WaitForPid(pid, 60s);
   if (!status) {
     kill(pid, SIGKILL);
     WaitForPid(pid, 10s);

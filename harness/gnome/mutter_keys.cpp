@@ -98,8 +98,8 @@ int main(int argc, char** argv) {
     combos.append(syms);
   }
 
-  if (dialog && !WaitFor(true, 10000)) {
-    std::fprintf(stderr, "mutter_keys: no dialog within 10 s\n");
+  if (dialog && !WaitFor(true, 20000)) {
+    std::fprintf(stderr, "mutter_keys: no dialog within 20 s\n");
     return 2;
   }
   const QDBusMessage created = Call(kMutter, QStringLiteral("/org/gnome/Mutter/RemoteDesktop"),
@@ -114,24 +114,31 @@ int main(int argc, char** argv) {
                  "NotifyKeyboardKeysym");
   };
   // The session's keyboard joins the seat with its first key, and that key
-  // can be lost: a Shift on its own is one nobody minds losing. Then time
-  // for the dialog, if it had none, to take the new keyboard's focus.
+  // can be lost: a Shift on its own is one nobody minds losing.
   if (!send(XKB_KEY_Shift_L, true) || !send(XKB_KEY_Shift_L, false)) return 1;
-  QThread::msleep(dialog ? 500 : 100);
-  for (const QList<uint>& syms : combos) {
-    for (uint sym : syms) {
-      if (!send(sym, true)) return 1;
+  // The request comes before the dialog's window is mapped and focused, the
+  // more so on a busy or cold machine: keys sent too early are lost, so a
+  // dialog still open afterwards is tried again, each time after a longer
+  // wait. The switch only turns on from the keys that reach the dialog.
+  const int attempts = dialog ? 3 : 1;
+  for (int attempt = 1; attempt <= attempts; ++attempt) {
+    QThread::msleep(dialog ? 1000 * attempt : 100);
+    for (const QList<uint>& syms : combos) {
+      for (uint sym : syms) {
+        if (!send(sym, true)) return 1;
+      }
+      for (auto it = syms.crbegin(); it != syms.crend(); ++it) {
+        if (!send(*it, false)) return 1;
+      }
+      // GTK's switch changes state only at the end of its animation, so the
+      // next key, say the button that the switch makes clickable, must wait.
+      QThread::msleep(500);
     }
-    for (auto it = syms.crbegin(); it != syms.crend(); ++it) {
-      if (!send(*it, false)) return 1;
+    if (!dialog || WaitFor(false, 3000)) break;
+    if (attempt == attempts) {
+      std::fprintf(stderr, "mutter_keys: the dialog is still open\n");
+      return 2;
     }
-    // GTK's switch changes state only at the end of its animation, so the
-    // next key, say the button that the switch makes clickable, must wait.
-    QThread::msleep(500);
-  }
-  if (dialog && !WaitFor(false, 3000)) {
-    std::fprintf(stderr, "mutter_keys: the dialog is still open\n");
-    return 2;
   }
   if (hold) {
     std::printf("ready\n");

@@ -12,17 +12,6 @@ namespace {
 
 class TollmereWithPortal : public TollmereOnGnome {
  protected:
-  void SetUp() override {
-    TollmereOnGnome::SetUp();
-    if (IsSkipped() || HasFatalFailure()) return;
-    // Shown as skipped, not passed, on a branch built before the back end.
-    auto check = Run(TOLLMERE_BINARY, {"--backend=portal", "--version"});
-    const ExitStatus status = check->WaitForExit(5s);
-    if (!status.Exited() || status.Code() != 0) {
-      GTEST_SKIP() << "this tollmere has no portal back end: " << check->Stderr();
-    }
-  }
-
   // Starts the program on the portal back end, answers its dialog, waits
   // for the window, then gives the focus to a fresh probe: mutter focuses
   // the newest window, and the program's keys go wherever the focus is.
