@@ -7,7 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 #include <thread>
@@ -127,6 +129,35 @@ std::optional<std::string> ReadFirstLine(int fd, std::chrono::milliseconds timeo
   const std::size_t end = text.find('\n');
   if (end == std::string::npos) return std::nullopt;
   return text.substr(0, end);
+}
+
+bool OnPath(const std::string& program) {
+  const char* path = std::getenv("PATH");
+  const std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
+  std::size_t start = 0;
+  while (start <= dirs.size()) {
+    const std::size_t end = std::min(dirs.find(':', start), dirs.size());
+    const std::string file = dirs.substr(start, end - start) + "/" + program;
+    if (access(file.c_str(), X_OK) == 0) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+int TempFile() {
+  const int fd = open("/tmp", O_TMPFILE | O_RDWR | O_APPEND | O_CLOEXEC, 0600);
+  if (fd < 0) throw std::runtime_error("cannot create a temporary file in /tmp");
+  return fd;
+}
+
+std::string ReadTail(int fd, std::size_t limit) {
+  const off_t size = lseek(fd, 0, SEEK_END);
+  if (size <= 0) return {};
+  const off_t from = size > static_cast<off_t>(limit) ? size - static_cast<off_t>(limit) : 0;
+  std::string text(static_cast<std::size_t>(size - from), '\0');
+  const ssize_t n = pread(fd, text.data(), text.size(), from);
+  text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  return text;
 }
 
 std::string DescribeWaitStatus(int status) {

@@ -36,6 +36,16 @@ std::optional<int> WaitForPid(pid_t pid, std::chrono::milliseconds timeout);
 // that way (Xvfb's -displayfd, dbus-daemon's --print-address).
 std::optional<std::string> ReadFirstLine(int fd, std::chrono::milliseconds timeout);
 
+// Whether `program` is an executable file in a directory of $PATH.
+bool OnPath(const std::string& program);
+
+// An anonymous file in /tmp, appended to, for a child's output or log.
+int TempFile();
+
+// The last `limit` bytes of what `fd` holds, read at offsets (the fd's own
+// position is left alone, so a child may go on writing).
+std::string ReadTail(int fd, std::size_t limit);
+
 // "exited with status 1", "killed by signal 15 (Terminated)".
 std::string DescribeWaitStatus(int status);
 

@@ -18,34 +18,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-bool OnPath(const std::string& program) {
-  const char* path = std::getenv("PATH");
-  std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
-  std::size_t start = 0;
-  while (start <= dirs.size()) {
-    const std::size_t end = std::min(dirs.find(':', start), dirs.size());
-    if (access((dirs.substr(start, end - start) + "/" + program).c_str(), X_OK) == 0) return true;
-    start = end + 1;
-  }
-  return false;
-}
-
-std::string ReadAll(int fd, std::size_t limit) {
-  const off_t size = lseek(fd, 0, SEEK_END);
-  if (size <= 0) return {};
-  const off_t from = size > static_cast<off_t>(limit) ? size - static_cast<off_t>(limit) : 0;
-  std::string text(static_cast<std::size_t>(size - from), '\0');
-  const ssize_t n = pread(fd, text.data(), text.size(), from);
-  text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-  return text;
-}
-
-int TempFile() {
-  const int fd = open("/tmp", O_TMPFILE | O_RDWR | O_APPEND | O_CLOEXEC, 0600);
-  if (fd < 0) throw std::runtime_error("cannot create a temporary file in /tmp");
-  return fd;
-}
-
 void End(pid_t pid) {
   kill(pid, SIGTERM);
   if (!WaitForPid(pid, 3s)) {
@@ -160,7 +132,7 @@ HeadlessGnome::HeadlessGnome(std::chrono::milliseconds startup_timeout) {
       try {
         const auto status = WaitForPid(Spawn(query), 10s);
         owned = status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0 &&
-                ReadAll(out, 4096).find("boolean true") != std::string::npos;
+                ReadTail(out, 4096).find("boolean true") != std::string::npos;
       } catch (...) {
         close(out);
         Stop();
@@ -269,7 +241,7 @@ bool HeadlessGnome::PressKeys(const std::vector<std::string>& keys) const {
   return RunMutterKeys(keys);
 }
 
-std::string HeadlessGnome::Log() const { return log_fd_ >= 0 ? ReadAll(log_fd_, 8192) : ""; }
+std::string HeadlessGnome::Log() const { return log_fd_ >= 0 ? ReadTail(log_fd_, 8192) : ""; }
 
 PortalKeyCalls::PortalKeyCalls(const HeadlessGnome& gnome) {
   out_fd_ = TempFile();
@@ -287,9 +259,9 @@ PortalKeyCalls::PortalKeyCalls(const HeadlessGnome& gnome) {
   }
   // It says so (its own name's signals) once the bus has made it a monitor.
   const auto deadline = Clock::now() + 5s;
-  while (ReadAll(out_fd_, 4096).find("NameLost") == std::string::npos) {
+  while (ReadTail(out_fd_, 4096).find("NameLost") == std::string::npos) {
     if (Clock::now() > deadline || WaitForPid(pid_, 0ms)) {
-      const std::string output = ReadAll(out_fd_, 4096);
+      const std::string output = ReadTail(out_fd_, 4096);
       kill(pid_, SIGKILL);
       WaitForPid(pid_, 5s);
       close(out_fd_);
@@ -307,7 +279,7 @@ PortalKeyCalls::~PortalKeyCalls() {
 std::vector<PortalKeyCalls::Call> PortalKeyCalls::Calls() const {
   // Each call's arguments follow its header line: the session, the
   // options, then `int32 <keycode>` and `uint32 <state>`.
-  std::istringstream in(ReadAll(out_fd_, 1 << 24));
+  std::istringstream in(ReadTail(out_fd_, 1 << 24));
   std::vector<Call> calls;
   std::string line;
   bool in_call = false;

@@ -22,35 +22,6 @@ namespace {
 constexpr uid_t kSwayUid = 65534;
 constexpr gid_t kSwayGid = 65534;
 
-bool OnPath(const std::string& program) {
-  const char* path = std::getenv("PATH");
-  std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
-  std::size_t start = 0;
-  while (start <= dirs.size()) {
-    const std::size_t end = std::min(dirs.find(':', start), dirs.size());
-    const std::string file = dirs.substr(start, end - start) + "/" + program;
-    if (access(file.c_str(), X_OK) == 0) return true;
-    start = end + 1;
-  }
-  return false;
-}
-
-std::string ReadAll(int fd, std::size_t limit) {
-  const off_t size = lseek(fd, 0, SEEK_END);
-  if (size <= 0) return {};
-  const off_t from = size > static_cast<off_t>(limit) ? size - static_cast<off_t>(limit) : 0;
-  std::string text(static_cast<std::size_t>(size - from), '\0');
-  const ssize_t n = pread(fd, text.data(), text.size(), from);
-  text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-  return text;
-}
-
-int TempFile() {
-  const int fd = open("/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  if (fd < 0) throw std::runtime_error("cannot create a temporary file in /tmp");
-  return fd;
-}
-
 // A JSON string as sway writes it in its tree: json-c escapes '/' too.
 std::string JsonString(const std::string& text) {
   std::string out = "\"";
@@ -222,7 +193,7 @@ SwayReply HeadlessSway::Run(std::vector<std::string> argv) const {
     close(out);
     throw;
   }
-  reply.output += ReadAll(out, 1 << 24);
+  reply.output += ReadTail(out, 1 << 24);
   close(out);
   return reply;
 }
@@ -250,6 +221,6 @@ void HeadlessSway::Screenshot(const std::string& path) const {
   if (!reply.ok) throw std::runtime_error("grim " + path + " failed: " + reply.output);
 }
 
-std::string HeadlessSway::Log() const { return log_fd_ >= 0 ? ReadAll(log_fd_, 4096) : ""; }
+std::string HeadlessSway::Log() const { return log_fd_ >= 0 ? ReadTail(log_fd_, 4096) : ""; }
 
 }  // namespace tollmere::e2e
