@@ -4,10 +4,10 @@
 // request from another process. Every key time is the X server's
 // own timestamp, read by an XInput 2 listener on the root window.
 //
-// holds.cpp and wayland_holds.cpp run the cycles, footprint.cpp the start-up,
-// memory and wake-up measures, stop_latency.cpp how soon `tollmere --stop`
-// ends a hold, report.cpp writes them up; this runs the parts asked for and
-// puts the report where it was asked to go.
+// holds.cpp, wayland_holds.cpp and gnome_holds.cpp run the cycles,
+// footprint.cpp the start-up, memory and wake-up measures, stop_latency.cpp
+// how soon `tollmere --stop` ends a hold, report.cpp writes them up; this runs the parts asked for
+// and puts the report where it was asked to go.
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -18,6 +18,7 @@
 
 #include "footprint.h"
 #include "format.h"
+#include "gnome_holds.h"
 #include "harness/monotonic.h"
 #include "holds.h"
 #include "machine.h"
@@ -55,6 +56,19 @@ int Run(const Options& options) {
       Progress("Wayland: intervals side by side on headless sway, " +
                std::to_string(options.wayland_holds) + " cycles each");
       results.wayland = RunWaylandHolds(options.binary, options.wayland_holds, options.intervals);
+    }
+  }
+  if (options.gnome) {
+    results.gnome_skipped = GnomeUnavailable();
+    if (results.gnome_skipped.empty()) {
+      WaitForQuietMachine();
+      Progress("GNOME: headless mutter, the RemoteDesktop portal, " +
+               std::to_string(options.gnome_holds) + " cycles per interval");
+      try {
+        results.gnome = RunGnomeHolds(options.binary, options.gnome_holds, options.gnome_intervals);
+      } catch (const GnomeNotMeasured& e) {
+        results.gnome_skipped = std::string("mutter could not start here: ") + e.what();
+      }
     }
   }
   results.when = Now();

@@ -14,10 +14,11 @@ namespace {
 constexpr const char* kUsage =
     "Usage: tollmere-bench [--tollmere PATH] [--doc PATH] [--readme PATH] [--holds N]\n"
     "                      [--anchors N] [--starts N] [--intervals L] [--serial] [--timelines]\n"
-    "                      [--only PART] [--wayland-holds N] [--stops N]\n"
+    "                      [--only PART] [--wayland-holds N] [--stops N] [--gnome-holds N]\n"
     "Measures Tollmere's hold and countdown timing (idle and with every core busy)\n"
     "against xdotool, its start-up time, peak memory and idle wake-ups, on private\n"
-    "Xvfb servers, and its timing on headless sway. Prints the results as Markdown.\n"
+    "Xvfb servers, and its timing on headless sway and on a headless GNOME through\n"
+    "the RemoteDesktop portal. Prints the results as Markdown.\n"
     "  --doc PATH   write them to that file, the whole of it\n"
     "  --readme PATH  put a summary (the goals and a link to the --doc file) in that\n"
     "               file's \"## Benchmark\" section\n"
@@ -29,8 +30,10 @@ constexpr const char* kUsage =
     "  --timelines  print each run's trace and server events on one time line\n"
     "  --wayland-holds N  hold cycles per interval on sway (default 30)\n"
     "  --stops N    holds ended by `tollmere --stop` (default 15)\n"
-    "  --only PART  run only this part: idle, loaded, footprint, wayland or stop\n"
-    "               (repeatable)\n";
+    "  --gnome-holds N  hold cycles per interval on GNOME, at 40 and 1000 ms\n"
+    "               (default 15)\n"
+    "  --only PART  run only this part: idle, loaded, footprint, wayland, gnome or\n"
+    "               stop (repeatable)\n";
 
 }  // namespace
 
@@ -77,19 +80,23 @@ Options ParseArgs(int argc, char** argv) {
       o.wayland_holds = count(i);
     } else if (arg == "--stops") {
       o.stops = count(i);
+    } else if (arg == "--gnome-holds") {
+      o.gnome_holds = count(i);
     } else if (arg == "--only" && i + 1 < argc) {
       const std::string_view part = argv[++i];
       if (part != "idle" && part != "loaded" && part != "footprint" && part != "wayland" &&
-          part != "stop") {
+          part != "gnome" && part != "stop") {
         throw std::invalid_argument(
-            std::string("--only takes idle, loaded, footprint, wayland or stop, not ") + argv[i]);
+            std::string("--only takes idle, loaded, footprint, wayland, gnome or stop, not ") +
+            argv[i]);
       }
-      if (!only_seen) o.idle = o.loaded = o.footprint = o.wayland = o.stop = false;
+      if (!only_seen) o.idle = o.loaded = o.footprint = o.wayland = o.gnome = o.stop = false;
       only_seen = true;
       (part == "idle"        ? o.idle
        : part == "loaded"    ? o.loaded
        : part == "footprint" ? o.footprint
        : part == "wayland"   ? o.wayland
+       : part == "gnome"     ? o.gnome
                              : o.stop) = true;
     } else {
       throw std::invalid_argument(std::string("unknown argument '") + argv[i] + "'\n" + kUsage);

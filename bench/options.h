@@ -19,8 +19,11 @@ struct Options {
   bool timelines = false;
   std::size_t wayland_holds = 30;
   std::size_t stops = 15;
+  std::size_t gnome_holds = 15;
+  // Short and long; one after another on one desktop, so few.
+  std::vector<int> gnome_intervals = {40, 1000};
   // Which parts to run.
-  bool idle = true, loaded = true, footprint = true, wayland = true, stop = true;
+  bool idle = true, loaded = true, footprint = true, wayland = true, stop = true, gnome = true;
 };
 
 // Throws on a bad argument or when there is no program at the path given;

@@ -326,6 +326,51 @@ std::string WaylandSection(const Results& results) {
   return md + "\n";
 }
 
+std::string GnomeSection(const Results& results) {
+  std::string md = "## GNOME: headless mutter, the RemoteDesktop portal (ms)\n\n";
+  if (!results.gnome_skipped.empty()) return md + "Not measured: " + results.gnome_skipped + "\n\n";
+  md +=
+      "One headless mutter with its own session bus and xdg-desktop-portal-gnome; Tollmere runs "
+      "with `--backend=portal`, its \"Remote desktop\" dialog answered once, and a probe window "
+      "has the focus. Each cycle is started by `tollmere --interval=I --start` from a second "
+      "process, and the probe's window receives the hold. \"At the probe\" times are the "
+      "probe's CLOCK_MONOTONIC at receipt; \"traced\" ones are Tollmere's own --trace times on "
+      "the same clock, taken as its press or release call to the portal returns. Idle machine; "
+      "intervals one after another.\n\n";
+  md += Row({"measure", "hold", "n", "min", "median", "p99", "max"});
+  md += "|---|---:|---:|---:|---:|---:|---:|\n";
+  const auto row = [&](const std::string& what, const std::string& hold,
+                       const std::vector<double>& v) {
+    std::vector<std::string> r = {what, hold};
+    if (const auto s = Summarize(v)) {
+      r.push_back(std::to_string(s->n));
+      for (const double x : {s->min, s->median, s->p99, s->max}) r.push_back(Format("%+.1f", x));
+    } else {
+      r.insert(r.end(), {"0", "", "", "", ""});
+    }
+    md += Row(r);
+  };
+  const auto append = [](std::vector<double>& to, const std::vector<double>& from) {
+    to.insert(to.end(), from.begin(), from.end());
+  };
+  std::vector<double> holds, traced, presses, releases;
+  for (const GnomeRun& run : results.gnome) {
+    append(holds, run.hold_errors);
+    append(traced, run.traced_hold_errors);
+    append(presses, run.press_delays);
+    append(releases, run.release_delays);
+    row("hold error at the probe", std::to_string(2 * run.interval_ms) + " ms", run.hold_errors);
+  }
+  row("**hold error at the probe**", "all", holds);
+  for (const GnomeRun& run : results.gnome) {
+    row("hold error traced", std::to_string(2 * run.interval_ms) + " ms", run.traced_hold_errors);
+  }
+  row("**hold error traced**", "all", traced);
+  row("key-down: probe − traced", "all", presses);
+  row("key-up: probe − traced", "all", releases);
+  return md + "\n";
+}
+
 std::string Notes(const Options& options, const Results& results) {
   std::string notes;
   for (const Phase& p : results.phases) {
@@ -366,6 +411,7 @@ std::string FullReport(const Options& options, const Results& results) {
   md += CountdownSection(results);
   if (results.footprint) md += FootprintSection(*results.footprint);
   if (options.wayland) md += WaylandSection(results);
+  if (options.gnome) md += GnomeSection(results);
   if (results.stop) md += StopSection(*results.stop);
   md += "## Goals\n\n" + GoalsTable(results) + "\n";
   md += Notes(options, results);

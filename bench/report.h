@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "footprint.h"
+#include "gnome_holds.h"
 #include "holds.h"
 #include "options.h"
 #include "stop_latency.h"
@@ -19,7 +20,9 @@ struct Results {
   std::optional<Footprint> footprint;
   std::vector<WaylandRun> wayland;
   std::optional<StopLatency> stop;
+  std::vector<GnomeRun> gnome;
   std::string wayland_skipped;  // why the Wayland part could not run, if it could not
+  std::string gnome_skipped;    // the same for the GNOME part
   std::string when;             // the run's date and time, UTC
   double minutes = 0;           // how long the whole run took
 };
