@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QStringList>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -43,8 +44,11 @@ class PortalTest : public ::testing::Test {
     bus_ = QDBusConnection::connectToBus(QString::fromStdString(daemon_.address()),
                                          QStringLiteral("portal-test"));
     ASSERT_TRUE(bus_.isConnected());
-    token_file_ = ::testing::TempDir() + "portal_backend_test/state/portal-restore-token";
-    std::filesystem::remove_all(std::filesystem::path(token_file_).parent_path());
+    // A directory of each case's own: CTest runs the cases side by side.
+    std::string dir = ::testing::TempDir() + "portal_backend_test.XXXXXX";
+    ASSERT_NE(mkdtemp(dir.data()), nullptr);
+    dir_ = dir;
+    token_file_ = dir_ + "/state/portal-restore-token";
   }
   void TearDown() override {
     if (portal_.state() != QProcess::NotRunning) {
@@ -52,6 +56,8 @@ class PortalTest : public ::testing::Test {
       portal_.waitForFinished();
     }
     QDBusConnection::disconnectFromBus(QStringLiteral("portal-test"));
+    std::error_code ignored;
+    if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
   }
 
   void StartPortal(const char* answer, int version) {
@@ -118,6 +124,7 @@ class PortalTest : public ::testing::Test {
   e2e::SessionBusDaemon daemon_;
   QDBusConnection bus_{QString()};
   QProcess portal_;
+  std::string dir_;
   std::string token_file_;
   std::vector<std::string> notices;
 };
