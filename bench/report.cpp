@@ -292,6 +292,19 @@ std::string StopSection(const StopLatency& stop) {
   return md + "\n";
 }
 
+// One row of a "measure | hold | n | min | median | p99 | max" table (ms).
+std::string MeasureRow(const std::string& what, const std::string& hold,
+                       const std::vector<double>& values) {
+  std::vector<std::string> r = {what, hold};
+  if (const auto s = Summarize(values)) {
+    r.push_back(std::to_string(s->n));
+    for (const double x : {s->min, s->median, s->p99, s->max}) r.push_back(Format("%+.1f", x));
+  } else {
+    r.insert(r.end(), {"0", "", "", "", ""});
+  }
+  return Row(r);
+}
+
 std::string WaylandSection(const Results& results) {
   std::string md = "## Wayland: headless sway, the virtual-keyboard back end (ms)\n\n";
   if (!results.wayland_skipped.empty())
@@ -305,16 +318,7 @@ std::string WaylandSection(const Results& results) {
   md += Row({"measure", "hold", "n", "min", "median", "p99", "max"});
   md += "|---|---:|---:|---:|---:|---:|---:|\n";
   const auto row = [&](const std::string& what, const std::string& hold,
-                       const std::vector<double>& v) {
-    std::vector<std::string> r = {what, hold};
-    if (const auto s = Summarize(v)) {
-      r.push_back(std::to_string(s->n));
-      for (const double x : {s->min, s->median, s->p99, s->max}) r.push_back(Format("%+.1f", x));
-    } else {
-      r.insert(r.end(), {"0", "", "", "", ""});
-    }
-    md += Row(r);
-  };
+                       const std::vector<double>& v) { md += MeasureRow(what, hold, v); };
   std::vector<double> holds, countdowns;
   for (const auto& run : results.wayland) {
     holds.insert(holds.end(), run.hold_errors.begin(), run.hold_errors.end());
@@ -340,16 +344,7 @@ std::string GnomeSection(const Results& results) {
   md += Row({"measure", "hold", "n", "min", "median", "p99", "max"});
   md += "|---|---:|---:|---:|---:|---:|---:|\n";
   const auto row = [&](const std::string& what, const std::string& hold,
-                       const std::vector<double>& v) {
-    std::vector<std::string> r = {what, hold};
-    if (const auto s = Summarize(v)) {
-      r.push_back(std::to_string(s->n));
-      for (const double x : {s->min, s->median, s->p99, s->max}) r.push_back(Format("%+.1f", x));
-    } else {
-      r.insert(r.end(), {"0", "", "", "", ""});
-    }
-    md += Row(r);
-  };
+                       const std::vector<double>& v) { md += MeasureRow(what, hold, v); };
   const auto append = [](std::vector<double>& to, const std::vector<double>& from) {
     to.insert(to.end(), from.begin(), from.end());
   };
