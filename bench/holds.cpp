@@ -1,9 +1,16 @@
 #include "holds.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <exception>
+#include <fstream>
+#include <iterator>
 #include <memory>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -23,6 +30,22 @@ namespace {
 
 using namespace std::chrono_literals;
 using namespace tollmere::e2e;
+
+// A process's processor time so far, user and system, from /proc.
+double CpuMs(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // The fields after the command's closing parenthesis; utime and stime are
+  // the 14th and 15th of the line.
+  const std::size_t paren = text.rfind(')');
+  if (paren == std::string::npos) return 0;
+  std::istringstream fields(text.substr(paren + 2));
+  std::string skip;
+  for (int i = 3; i < 14; ++i) fields >> skip;
+  double utime = 0, stime = 0;
+  fields >> utime >> stime;
+  return (utime + stime) * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
 
 // One Tollmere on an X server of its own, typed an interval and started with
 // a click on "Start". The focus stays on the button, so each release of the
@@ -57,7 +80,10 @@ class Instance {
 
   int interval_ms() const { return interval_ms_; }
 
-  void ClickStart() { driver_.Click(window_, StartButtonCentre()); }
+  void ClickStart() {
+    cpu_at_click_ms_ = CpuMs(app_->pid());
+    driver_.Click(window_, StartButtonCentre());
+  }
 
   std::size_t Releases() const {
     const auto click = ClickTime();
@@ -82,14 +108,27 @@ class Instance {
   }
 
   void Close() {
+    cpu_ms_ = CpuMs(app_->pid()) - cpu_at_click_ms_;
     driver_.RequestClose(window_);
     app_->WaitForExit(5s);
     trace_ = app_->Trace();
     app_.reset();
   }
 
-  Cycles Read(std::size_t holds) const {
-    return ReadCycles(listener_.SpaceTransitions(), ClickTime(), holds);
+  ProgramHolds Read(std::size_t holds) const {
+    const Cycles cycles = ReadCycles(listener_.SpaceTransitions(), ClickTime(), holds);
+    const auto traced = TracedHolds(trace_);
+    ProgramHolds run{"Tollmere", interval_ms_, {}, {}, {}, cycles.out_of_order, std::nullopt};
+    run.holds = SplitHolds(ServerHolds(cycles, traced.empty() ? MonotonicMs() : traced.back().up),
+                           traced, 2.0 * interval_ms_);
+    if (cycles.first_lead_in)
+      run.countdowns.push_back(static_cast<double>(*cycles.first_lead_in - kCountdownMs));
+    for (const std::int64_t lead_in : cycles.lead_ins)
+      run.countdowns.push_back(static_cast<double>(lead_in - kCountdownMs));
+    run.traced_countdowns = TracedCountdowns(trace_, kCountdownMs);
+    if (run.traced_countdowns.size() > holds) run.traced_countdowns.resize(holds);
+    if (!cycles.holds.empty()) run.cpu_ms_per_cycle = cpu_ms_ / static_cast<double>(holds);
+    return run;
   }
 
   // The program's trace and the server's key and button events on one time
@@ -138,8 +177,19 @@ class Instance {
   Driver driver_;
   std::unique_ptr<AppProcess> app_;
   std::vector<TraceEvent> trace_;  // once it has ended
+  double cpu_at_click_ms_ = 0;
+  double cpu_ms_ = 0;  // from the click to the request to close
   unsigned long window_ = 0;
 };
+
+std::string IntervalList(const std::vector<int>& intervals) {
+  std::string list;
+  for (int interval : intervals) {
+    if (!list.empty()) list += ", ";
+    list += std::to_string(interval);
+  }
+  return list;
+}
 
 std::optional<std::int64_t> Closest(const std::vector<std::vector<std::uint32_t>>& times) {
   std::optional<std::int64_t> best;
@@ -152,50 +202,29 @@ std::optional<std::int64_t> Closest(const std::vector<std::vector<std::uint32_t>
 }
 
 void RunTollmere(const Options& options, Phase& phase) {
-  std::vector<HoldRun>& runs = phase.runs;
-  const auto finish = [&](Instance& instance) {
+  const std::size_t n = options.intervals.size();
+  Progress("Tollmere, intervals " + IntervalList(options.intervals) + " ms " +
+           (phase.side_by_side ? "side by side" : "one after another") + ": " +
+           std::to_string(options.holds) + " cycles each");
+  std::vector<std::unique_ptr<Instance>> instances(n);
+  std::vector<ProgramHolds> runs(n);
+  std::vector<std::vector<std::uint32_t>> times(n);
+  ForEachInterval(n, phase.side_by_side, [&](std::size_t i) {
+    instances[i] = std::make_unique<Instance>(options, options.intervals[i]);
+    Instance& instance = *instances[i];
+    instance.ClickStart();
+    instance.WaitForHolds(options.holds);
+    times[i] = instance.KeyTimes();
     instance.Close();
-    runs.push_back({instance.interval_ms(), instance.Read(options.holds)});
+    runs[i] = instance.Read(options.holds);
     if (options.timelines) {
       std::fprintf(stderr, "--- interval %d ms\n%s", instance.interval_ms(),
                    instance.Timeline().c_str());
     }
-  };
-  if (options.serial) {
-    for (int interval : options.intervals) {
-      Progress("Tollmere, interval " + std::to_string(interval) +
-               " ms: " + std::to_string(options.holds) + " cycles");
-      Instance instance(options, interval);
-      instance.ClickStart();
-      instance.WaitForHolds(options.holds);
-      finish(instance);
-    }
-    return;
-  }
-  // Side by side, each on its own server, to keep the run short; started a
-  // third of a second apart so that the 500 and 1000 ms runs, whose events
-  // stay on a 1 s grid, never meet. The 20 ms run's cycle is 4.04 s, so it
-  // drifts past the others: the report says how often events came close.
-  std::string list;
-  for (int interval : options.intervals)
-    list += (list.empty() ? "" : ", ") + std::to_string(interval);
-  Progress("Tollmere, intervals " + list + " ms side by side: " + std::to_string(options.holds) +
-           " cycles each");
-  std::vector<std::unique_ptr<Instance>> instances;
-  for (int interval : options.intervals)
-    instances.push_back(std::make_unique<Instance>(options, interval));
-  const auto t0 = std::chrono::steady_clock::now();
-  for (std::size_t i = 0; i < instances.size(); ++i) {
-    std::this_thread::sleep_until(t0 + i * 333ms);
-    instances[i]->ClickStart();
-  }
-  for (auto& instance : instances) instance->WaitForHolds(options.holds);
-  std::vector<std::vector<std::uint32_t>> times;
-  for (auto& instance : instances) {
-    times.push_back(instance->KeyTimes());
-    finish(*instance);
-  }
-  instances.clear();
+    instances[i].reset();
+  });
+  phase.runs.insert(phase.runs.end(), runs.begin(), runs.end());
+  if (!phase.side_by_side) return;
   phase.closest_ms = Closest(times);
   for (std::size_t a = 0; a < times.size(); ++a) {
     for (const std::uint32_t t : times[a]) {
@@ -210,55 +239,151 @@ void RunTollmere(const Options& options, Phase& phase) {
   }
 }
 
-// `xdotool keydown space sleep S keyup space`, as a user of it would write
-// the same hold, on a server of its own.
-void RunAnchor(const Options& options, Phase& phase) {
-  if (options.anchors == 0) return;
-  Progress("xdotool: the same holds, " + std::to_string(options.anchors) + " each");
+// Waits until the listener has seen `count` changes of the space bar.
+void WaitForTransitions(RawListener& listener, std::size_t count) {
+  const std::uint32_t space = listener.space_keycode();
+  listener.WaitUntil(
+      [&](const std::vector<RawInput>& events) {
+        std::size_t n = 0;
+        for (const RawInput& in : events) {
+          n += in.detail == space &&
+               (in.kind == RawInput::kKeyPress || in.kind == RawInput::kKeyRelease);
+        }
+        return n >= count;
+      },
+      2s);
+}
+
+// The floor, all its holds in one process, on a server of its own.
+ProgramHolds RunFloor(const Options& options, int interval_ms) {
   XvfbServer xvfb;
   RawListener listener(xvfb.name());
-  for (std::size_t rep = 0; rep < options.anchors; ++rep) {
-    for (int interval : options.intervals) {
-      const int hold = 2 * interval;
-      const std::size_t before = listener.SpaceTransitions().size();
-      char seconds[32];
-      std::snprintf(seconds, sizeof seconds, "%.3f", hold / 1000.0);
-      SpawnOptions spawn;
-      spawn.argv = {"xdotool", "keydown", "space", "sleep", seconds, "keyup", "space"};
-      spawn.env = {{"DISPLAY", xvfb.name()}};
-      const pid_t pid = Spawn(spawn);
-      const auto status = WaitForPid(pid, std::chrono::milliseconds(hold) + 10s);
-      if (!status || *status != 0) {
-        throw std::runtime_error("xdotool failed: " +
-                                 (status ? DescribeWaitStatus(*status) : std::string("timed out")));
-      }
-      const std::uint32_t space = listener.space_keycode();
-      listener.WaitUntil(
-          [&](const std::vector<RawInput>& events) {
-            std::size_t n = 0;
-            for (const RawInput& in : events) {
-              n += in.detail == space &&
-                   (in.kind == RawInput::kKeyPress || in.kind == RawInput::kKeyRelease);
-            }
-            return n >= before + 2;
-          },
-          2s);
-      const auto all = listener.SpaceTransitions();
-      const std::vector<KeyTransition> mine(all.begin() + static_cast<std::ptrdiff_t>(before),
-                                            all.end());
-      const Cycles cycles = ReadCycles(mine, std::nullopt);
-      phase.anchor_out_of_order += cycles.out_of_order + (cycles.holds.size() == 1 ? 0 : 1);
-      if (cycles.holds.size() == 1)
-        phase.anchor_errors[hold].push_back(static_cast<double>(cycles.holds[0] - hold));
+  const auto traced =
+      FloorProcess("tollmere-floor-xtest", options, interval_ms, {{"DISPLAY", xvfb.name()}})
+          .Finish();
+  WaitForTransitions(listener, 2 * options.holds);
+  const Cycles cycles = ReadCycles(listener.SpaceTransitions(), std::nullopt);
+  ProgramHolds run{"floor", interval_ms, {}, {}, {}, cycles.out_of_order, std::nullopt};
+  run.holds = SplitHolds(ServerHolds(cycles, traced.empty() ? MonotonicMs() : traced.front().ms),
+                         TracedHolds(traced), 2.0 * interval_ms);
+  return run;
+}
+
+// `xdotool keydown space sleep S keyup space`, as a user of it would write
+// the same hold, on a server of its own.
+ProgramHolds RunXdotool(const Options& options, int interval_ms) {
+  XvfbServer xvfb;
+  RawListener listener(xvfb.name());
+  const int hold = 2 * interval_ms;
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.3f", hold / 1000.0);
+  for (std::size_t rep = 0; rep < options.holds; ++rep) {
+    SpawnOptions spawn;
+    spawn.argv = {"xdotool", "keydown", "space", "sleep", seconds, "keyup", "space"};
+    spawn.env = {{"DISPLAY", xvfb.name()}};
+    const pid_t pid = Spawn(spawn);
+    const auto status = WaitForPid(pid, std::chrono::milliseconds(hold) + 10s);
+    if (!status || *status != 0) {
+      throw std::runtime_error("xdotool failed: " +
+                               (status ? DescribeWaitStatus(*status) : std::string("timed out")));
     }
+  }
+  WaitForTransitions(listener, 2 * options.holds);
+  const Cycles cycles = ReadCycles(listener.SpaceTransitions(), std::nullopt);
+  ProgramHolds run{"xdotool", interval_ms, {}, {}, {}, cycles.out_of_order, std::nullopt};
+  for (const std::int64_t h : cycles.holds)
+    run.holds.push_back({static_cast<double>(h - hold), std::nullopt});
+  return run;
+}
+
+void RunOthers(const Options& options, Phase& phase) {
+  const std::size_t n = options.intervals.size();
+  const std::string how = phase.side_by_side ? " side by side" : " one after another";
+  for (const bool floor : {true, false}) {
+    if (!floor && !OnPath("xdotool")) continue;
+    Progress(std::string(floor ? "the floor" : "xdotool") + ": the same holds" + how + ", " +
+             std::to_string(options.holds) + " each");
+    std::vector<ProgramHolds> runs(n);
+    ForEachInterval(n, phase.side_by_side, [&](std::size_t i) {
+      runs[i] = floor ? RunFloor(options, options.intervals[i])
+                      : RunXdotool(options, options.intervals[i]);
+    });
+    phase.runs.insert(phase.runs.end(), runs.begin(), runs.end());
   }
 }
 
 }  // namespace
 
-Phase RunPhase(const Options& options, bool loaded) {
+FloorProcess::FloorProcess(const std::string& name, const Options& options, int interval_ms,
+                           std::vector<EnvChange> env)
+    : name_(name),
+      out_(TempFile()),
+      budget_((2 * interval_ms + kFloorGapMs + 100) * static_cast<int>(options.holds) + 10000) {
+  SpawnOptions spawn;
+  spawn.argv = {options.floor_dir + "/" + name, std::to_string(options.holds),
+                std::to_string(interval_ms), std::to_string(kFloorGapMs)};
+  spawn.env = std::move(env);
+  spawn.stdout_fd = out_;
+  pid_ = Spawn(spawn);
+}
+
+FloorProcess::~FloorProcess() {
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    WaitForPid(pid_, 5s);
+  }
+  close(out_);
+}
+
+std::vector<TraceEvent> FloorProcess::Finish() {
+  const auto status = WaitForPid(pid_, budget_);
+  if (status) pid_ = 0;
+  if (!status || *status != 0) {
+    throw std::runtime_error(
+        name_ + " failed: " + (status ? DescribeWaitStatus(*status) : std::string("timed out")));
+  }
+  const std::string text = ReadTail(out_, 1 << 20);
+  std::vector<TraceEvent> trace;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t eol = std::min(text.find('\n', at), text.size());
+    if (auto e = ParseTraceLine(std::string_view(text).substr(at, eol - at))) trace.push_back(*e);
+    at = eol + 1;
+  }
+  return trace;
+}
+
+void ForEachInterval(std::size_t count, bool side_by_side,
+                     const std::function<void(std::size_t)>& run) {
+  std::vector<std::exception_ptr> failures(count);
+  const auto guarded = [&](std::size_t i) {
+    try {
+      run(i);
+    } catch (...) {
+      failures[i] = std::current_exception();
+    }
+  };
+  if (side_by_side) {
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < count; ++i) {
+      threads.emplace_back([&, i] {
+        std::this_thread::sleep_for(i * 333ms);
+        guarded(i);
+      });
+    }
+    for (std::thread& t : threads) t.join();
+  } else {
+    for (std::size_t i = 0; i < count && !failures[i ? i - 1 : 0]; ++i) guarded(i);
+  }
+  for (const std::exception_ptr& failure : failures) {
+    if (failure) std::rethrow_exception(failure);
+  }
+}
+
+Phase RunPhase(const Options& options, bool loaded, bool side_by_side) {
   Phase phase;
+  phase.server = "X11";
   phase.loaded = loaded;
+  phase.side_by_side = side_by_side;
   WaitForQuietMachine();
   std::optional<CpuHog> hog;
   if (loaded) {
@@ -268,7 +393,7 @@ Phase RunPhase(const Options& options, bool loaded) {
   const auto cpu_before = CpuTimes::Now();
   phase.wake_late_ms = WakeLateness();
   RunTollmere(options, phase);
-  RunAnchor(options, phase);
+  RunOthers(options, phase);
   hog.reset();
   const auto cpu_after = CpuTimes::Now();
   const double total = std::max(1.0, cpu_after.total - cpu_before.total);

@@ -45,17 +45,21 @@ std::string DocLink(const Options& options) {
 int Run(const Options& options) {
   const double t0 = MonotonicMs();
   Results results;
-  if (options.idle) results.phases.push_back(RunPhase(options, false));
-  if (options.loaded) results.phases.push_back(RunPhase(options, true));
+  for (const bool loaded : {false, true}) {
+    if (!(loaded ? options.loaded : options.idle)) continue;
+    for (const bool side_by_side : {false, true}) {
+      if (side_by_side ? options.side_by_side : options.serial)
+        results.phases.push_back(RunPhase(options, loaded, side_by_side));
+    }
+  }
   if (options.footprint) results.footprint = RunFootprint(options);
   if (options.stop) results.stop = RunStopLatency(options);
   if (options.wayland) {
     results.wayland_skipped = WaylandUnavailable();
-    if (results.wayland_skipped.empty()) {
-      WaitForQuietMachine();
-      Progress("Wayland: intervals side by side on headless sway, " +
-               std::to_string(options.wayland_holds) + " cycles each");
-      results.wayland = RunWaylandHolds(options.binary, options.wayland_holds, options.intervals);
+    for (const bool side_by_side : {false, true}) {
+      if (!results.wayland_skipped.empty()) break;
+      if (side_by_side ? options.side_by_side : options.serial)
+        results.phases.push_back(RunWaylandPhase(options, side_by_side));
     }
   }
   if (options.gnome) {

@@ -76,6 +76,7 @@ Cycles ReadCycles(const std::vector<KeyTransition>& transitions, std::optional<s
       continue;
     }
     out.holds.push_back(ServerSpan(down_at, t.server_ms));
+    out.presses.push_back(down_at);
     if (have_lead_in && lead_in_from_start)
       out.first_lead_in = lead_in;
     else if (have_lead_in)
@@ -83,6 +84,63 @@ Cycles ReadCycles(const std::vector<KeyTransition>& transitions, std::optional<s
     down = false;
     have_up = true;
     up_at = t.server_ms;
+  }
+  return out;
+}
+
+std::vector<TimedHold> ServerHolds(const Cycles& cycles, double near_ms) {
+  std::vector<TimedHold> out;
+  const auto near = static_cast<std::uint32_t>(static_cast<std::int64_t>(near_ms));
+  for (std::size_t i = 0; i < cycles.holds.size(); ++i) {
+    const double down = near_ms + static_cast<double>(ServerSpan(near, cycles.presses[i]));
+    out.push_back({down, down + static_cast<double>(cycles.holds[i])});
+  }
+  return out;
+}
+
+std::vector<TimedHold> TracedHolds(const std::vector<e2e::TraceEvent>& trace) {
+  // NaN for none: g++ 12 sees std::optional<double> as maybe uninitialised.
+  std::vector<TimedHold> out;
+  double down = std::nan("");
+  for (const e2e::TraceEvent& e : trace) {
+    if (e.event == "key-down") {
+      down = e.ms;
+    } else if (e.event == "key-up" && !std::isnan(down)) {
+      out.push_back({down, e.ms});
+      down = std::nan("");
+    }
+  }
+  return out;
+}
+
+std::vector<double> TracedCountdowns(const std::vector<e2e::TraceEvent>& trace,
+                                     double countdown_ms) {
+  std::vector<double> out;
+  double click = std::nan("");
+  for (const e2e::TraceEvent& e : trace) {
+    if (e.event == "click") {
+      click = e.ms;
+    } else if (e.event == "key-down" && !std::isnan(click)) {
+      out.push_back(e.ms - click - countdown_ms);
+      click = std::nan("");
+    }
+  }
+  return out;
+}
+
+std::vector<HoldSplit> SplitHolds(const std::vector<TimedHold>& taken,
+                                  const std::vector<TimedHold>& traced, double hold_ms) {
+  std::vector<HoldSplit> out;
+  for (const TimedHold& h : taken) {
+    HoldSplit split{h.up - h.down - hold_ms, std::nullopt};
+    double best = kPairMs;
+    for (const TimedHold& t : traced) {
+      if (const double d = std::fabs(t.down - h.down); d <= best) {
+        best = d;
+        split.program = t.up - t.down - hold_ms;
+      }
+    }
+    out.push_back(split);
   }
   return out;
 }

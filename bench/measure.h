@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "harness/app_process.h"
 #include "harness/server_time.h"
 
 namespace tollmere::bench {
@@ -34,7 +35,8 @@ struct KeyTransition {
 // Hold cycles read off a key's transitions: each press paired with the
 // release after it, and the pause before each press.
 struct Cycles {
-  std::vector<std::int64_t> holds;  // release - press
+  std::vector<std::int64_t> holds;     // release - press
+  std::vector<std::uint32_t> presses;  // the press of each of those
   // press(1) - start, where a start time is given; then press(k) - release(k-1).
   std::vector<std::int64_t> lead_ins;
   std::optional<std::int64_t> first_lead_in;
@@ -47,6 +49,36 @@ struct Cycles {
 // it are ignored. At most `max_holds` cycles are taken.
 Cycles ReadCycles(const std::vector<KeyTransition>& transitions, std::optional<std::uint32_t> start,
                   std::size_t max_holds = SIZE_MAX);
+
+// One hold on one clock (CLOCK_MONOTONIC ms): as a server or a probe took it,
+// or as the sending program's calls returned.
+struct TimedHold {
+  double down = 0;
+  double up = 0;
+};
+
+// The cycles' holds on the monotonic clock. An X server stamps events with
+// that clock's milliseconds, cut to 32 bits: each is brought back next to
+// `near_ms`, a time of the same run.
+std::vector<TimedHold> ServerHolds(const Cycles& cycles, double near_ms);
+
+// Key-down/key-up pairs of a trace (the program's, or a floor's) and each
+// countdown in it: key-down − the click before it − `countdown_ms`.
+std::vector<TimedHold> TracedHolds(const std::vector<e2e::TraceEvent>& trace);
+std::vector<double> TracedCountdowns(const std::vector<e2e::TraceEvent>& trace,
+                                     double countdown_ms);
+
+// A hold's error, key-up − key-down − the hold asked for: end to end (where
+// it was taken) and on the program's side (between the deadline and the
+// sending call's return), which is missing where the trace has no hold with
+// a key-down within kPairMs of the one taken.
+struct HoldSplit {
+  double end_to_end = 0;
+  std::optional<double> program;
+};
+inline constexpr double kPairMs = 5;
+std::vector<HoldSplit> SplitHolds(const std::vector<TimedHold>& taken,
+                                  const std::vector<TimedHold>& traced, double hold_ms);
 
 // The smallest distance between a time in `a` and one in `b` (server ms);
 // nullopt when either is empty.

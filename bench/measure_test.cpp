@@ -80,6 +80,43 @@ TEST(ReadCycles, TheServerClockMayWrapDuringARun) {
   EXPECT_EQ(*c.first_lead_in, 4000);
 }
 
+TEST(SplitHolds, EachTakenHoldIsPairedWithTheTracedHoldThatStartedNearest) {
+  // A trace: the start-up keystroke, then two countdowns and their holds.
+  std::vector<e2e::TraceEvent> trace = {
+      {100.2, "key-down", "32"},  {100.4, "key-up", "32"},  {1000.0, "click", ""},
+      {5000.6, "key-down", "32"}, {5041.1, "key-up", "32"}, {5041.5, "click", ""},
+      {9042.0, "key-down", "32"}, {9082.5, "key-up", "32"},
+  };
+  const auto traced = TracedHolds(trace);
+  ASSERT_EQ(traced.size(), 3u);
+  const auto countdowns = TracedCountdowns(trace, 4000);
+  ASSERT_EQ(countdowns.size(), 2u);
+  EXPECT_NEAR(countdowns[0], 0.6, 1e-9);
+  EXPECT_NEAR(countdowns[1], 0.5, 1e-9);
+
+  // The server stamps in whole ms; the second hold has no traced match, as
+  // when a trace line was lost.
+  Cycles cycles;
+  cycles.presses = {5000, 7000, 9042};
+  cycles.holds = {42, 40, 41};
+  const auto taken = ServerHolds(cycles, 9000.0);
+  const auto split = SplitHolds(taken, traced, 40);
+  ASSERT_EQ(split.size(), 3u);
+  EXPECT_DOUBLE_EQ(split[0].end_to_end, 2);
+  ASSERT_TRUE(split[0].program);
+  EXPECT_NEAR(*split[0].program, 0.5, 1e-9);
+  EXPECT_FALSE(split[1].program);
+  EXPECT_NEAR(*split[2].program, 0.5, 1e-9);
+
+  // Server times are 32-bit: a press just past the wrap is read next to a
+  // monotonic time just before it.
+  Cycles wrapped;
+  wrapped.presses = {5};
+  wrapped.holds = {40};
+  const auto late = ServerHolds(wrapped, 4294967290.0);
+  EXPECT_DOUBLE_EQ(late[0].down, 4294967301.0);
+}
+
 TEST(ClosestApproach, FindsTheNearestPairEitherSide) {
   EXPECT_FALSE(ClosestApproach({}, {1}));
   EXPECT_EQ(*ClosestApproach({100, 5000}, {4990, 300, 9000}), 10);

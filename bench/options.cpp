@@ -13,22 +13,24 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: tollmere-bench [--tollmere PATH] [--doc PATH] [--readme PATH] [--holds N]\n"
-    "                      [--anchors N] [--starts N] [--intervals L] [--serial] [--timelines]\n"
-    "                      [--only PART] [--wayland-holds N] [--stops N] [--gnome-holds N]\n"
+    "                      [--starts N] [--intervals L] [--serial | --side-by-side]\n"
+    "                      [--timelines] [--only PART] [--wayland-holds N] [--stops N]\n"
+    "                      [--gnome-holds N]\n"
     "Measures Tollmere's hold and countdown timing (idle and with every core busy)\n"
-    "against xdotool, its start-up time, peak memory and idle wake-ups, on private\n"
-    "Xvfb servers, and its timing on headless sway and on a headless GNOME through\n"
-    "the RemoteDesktop portal. Prints the results as Markdown.\n"
+    "against the floor (a bare C loop sending the same keys at absolute deadlines)\n"
+    "and xdotool, its start-up time, peak memory and idle wake-ups, on private Xvfb\n"
+    "servers; its timing against the floor and wtype on headless sway; and on a\n"
+    "headless GNOME through the RemoteDesktop portal. Prints the results as Markdown.\n"
     "  --doc PATH   write them to that file, the whole of it\n"
     "  --readme PATH  put a summary (the goals and a link to the --doc file) in that\n"
     "               file's \"## Benchmark\" section\n"
-    "  --holds N    hold cycles per interval and condition (default 31)\n"
-    "  --anchors N  xdotool holds per length and condition (default 30)\n"
+    "  --holds N    holds per program, interval and condition (default 20)\n"
     "  --starts N   timed start-ups (default 15, after one untimed)\n"
-    "  --intervals L  comma-separated intervals in ms (default 20,500,1000)\n"
-    "  --serial     run the intervals one after another, not side by side\n"
+    "  --intervals L  comma-separated intervals in ms (default 20,1000)\n"
+    "  --serial     run the intervals only one after another\n"
+    "  --side-by-side  run them only side by side, each on a server of its own\n"
     "  --timelines  print each run's trace and server events on one time line\n"
-    "  --wayland-holds N  hold cycles per interval on sway (default 30)\n"
+    "  --wayland-holds N  holds per program and interval on sway (default 15)\n"
     "  --stops N    holds ended by `tollmere --stop` (default 15)\n"
     "  --gnome-holds N  hold cycles per interval on GNOME, at 40 and 1000 ms\n"
     "               (default 15)\n"
@@ -60,8 +62,6 @@ Options ParseArgs(int argc, char** argv) {
       o.doc = argv[++i];
     } else if (arg == "--holds") {
       o.holds = count(i);
-    } else if (arg == "--anchors") {
-      o.anchors = count(i, 0);
     } else if (arg == "--starts") {
       o.starts = count(i);
     } else if (arg == "--intervals" && i + 1 < argc) {
@@ -73,7 +73,9 @@ Options ParseArgs(int argc, char** argv) {
         o.intervals.push_back(v);
       }
     } else if (arg == "--serial") {
-      o.serial = true;
+      o.side_by_side = false;
+    } else if (arg == "--side-by-side") {
+      o.serial = false;
     } else if (arg == "--timelines") {
       o.timelines = true;
     } else if (arg == "--wayland-holds") {
@@ -102,6 +104,8 @@ Options ParseArgs(int argc, char** argv) {
       throw std::invalid_argument(std::string("unknown argument '") + argv[i] + "'\n" + kUsage);
     }
   }
+  if (!o.serial && !o.side_by_side)
+    throw std::invalid_argument("--serial and --side-by-side exclude each other");
   if (access(o.binary.c_str(), X_OK) != 0)
     throw std::runtime_error("no Tollmere program at " + o.binary);
   return o;

@@ -16,9 +16,8 @@
 namespace tollmere::bench {
 
 struct Results {
-  std::vector<Phase> phases;  // idle, loaded: those that ran
+  std::vector<Phase> phases;  // X11 idle and loaded, then sway: those that ran
   std::optional<Footprint> footprint;
-  std::vector<WaylandRun> wayland;
   std::optional<StopLatency> stop;
   std::vector<GnomeRun> gnome;
   std::string wayland_skipped;  // why the Wayland part could not run, if it could not

@@ -17,6 +17,8 @@ run=(
 test=(
   googletest libgtest-dev
   x11-utils xdotool time
+  # The benchmark's scripted Wayland hold, beside xdotool's on X11.
+  wtype
   # A private session bus for the hotkey's portal test.
   dbus-daemon dbus-bin
   desktop-file-utils appstream dpkg-dev file man-db
