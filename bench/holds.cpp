@@ -354,6 +354,10 @@ std::vector<TraceEvent> FloorProcess::Finish() {
 
 void ForEachInterval(std::size_t count, bool side_by_side,
                      const std::function<void(std::size_t)>& run) {
+  if (!side_by_side) {
+    for (std::size_t i = 0; i < count; ++i) run(i);
+    return;
+  }
   std::vector<std::exception_ptr> failures(count);
   const auto guarded = [&](std::size_t i) {
     try {
@@ -362,18 +366,14 @@ void ForEachInterval(std::size_t count, bool side_by_side,
       failures[i] = std::current_exception();
     }
   };
-  if (side_by_side) {
-    std::vector<std::thread> threads;
-    for (std::size_t i = 0; i < count; ++i) {
-      threads.emplace_back([&, i] {
-        std::this_thread::sleep_for(i * 333ms);
-        guarded(i);
-      });
-    }
-    for (std::thread& t : threads) t.join();
-  } else {
-    for (std::size_t i = 0; i < count && !failures[i ? i - 1 : 0]; ++i) guarded(i);
+  std::vector<std::thread> threads;
+  for (std::size_t i = 0; i < count; ++i) {
+    threads.emplace_back([&, i] {
+      std::this_thread::sleep_for(i * 333ms);
+      guarded(i);
+    });
   }
+  for (std::thread& t : threads) t.join();
   for (const std::exception_ptr& failure : failures) {
     if (failure) std::rethrow_exception(failure);
   }
@@ -395,11 +395,7 @@ Phase RunPhase(const Options& options, bool loaded, bool side_by_side) {
   RunTollmere(options, phase);
   RunOthers(options, phase);
   hog.reset();
-  const auto cpu_after = CpuTimes::Now();
-  const double total = std::max(1.0, cpu_after.total - cpu_before.total);
-  const double busy = cpu_after.busy - cpu_before.busy;
-  phase.busy_percent = 100.0 * busy / total;
-  phase.foreign_percent = 100.0 * std::max(0.0, busy - (cpu_after.own - cpu_before.own)) / total;
+  phase.busy = BusySince(cpu_before);
   return phase;
 }
 

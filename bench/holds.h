@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "harness/child_process.h"
+#include "machine.h"
 #include "measure.h"
 #include "options.h"
 
@@ -47,8 +48,7 @@ struct Phase {
   std::size_t key_events = 0;              // of all Tollmere's runs
   std::size_t near_events = 0;             // within kNearMs of another run's
   std::optional<Summary> wake_late_ms;     // of a plain timed sleep, the scheduler's floor
-  double busy_percent = 0;                 // of all cores over the phase
-  double foreign_percent = 0;              // of that, by processes not ours
+  Busy busy;                               // the machine over the phase
 };
 
 // Tollmere's cycles for each interval, then the floor's and xdotool's holds,

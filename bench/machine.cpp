@@ -75,4 +75,11 @@ std::optional<Summary> WakeLateness() {
   return Summarize(late);
 }
 
+Busy BusySince(const CpuTimes& before) {
+  const CpuTimes after = CpuTimes::Now();
+  const double total = std::max(1.0, after.total - before.total);
+  const double busy = after.busy - before.busy;
+  return {100.0 * busy / total, 100.0 * std::max(0.0, busy - (after.own - before.own)) / total};
+}
+
 }  // namespace tollmere::bench

@@ -15,6 +15,14 @@ struct CpuTimes {
   static CpuTimes Now();
 };
 
+// How busy all cores were since `before`, in percent: in all, and by
+// processes other than ours.
+struct Busy {
+  double percent = 0;
+  double foreign_percent = 0;
+};
+Busy BusySince(const CpuTimes& before);
+
 // Other work on the machine skews every figure here, so each part waits, up
 // to a limit, until other processes have left the processors nearly idle for
 // a few seconds. What they used during the part is reported all the same.

@@ -420,9 +420,9 @@ std::string Notes(const Results& results) {
   std::string notes;
   for (const Phase& p : results.phases) {
     notes += "- " + p.server + ", " + Condition(p) + ", " + How(p) + ": all cores " +
-             Format("%.0f", p.busy_percent) + " % busy, " + Format("%.0f", p.foreign_percent) +
+             Format("%.0f", p.busy.percent) + " % busy, " + Format("%.0f", p.busy.foreign_percent) +
              " % by other processes than the benchmark's" +
-             (p.foreign_percent >= 10 ? " (enough to disturb these figures)" : "");
+             (p.busy.foreign_percent >= 10 ? " (enough to disturb these figures)" : "");
     if (p.side_by_side && p.closest_ms) {
       notes += "; " + std::to_string(p.near_events) + " of Tollmere's " +
                std::to_string(p.key_events) + " key events came within " + std::to_string(kNearMs) +

@@ -162,11 +162,7 @@ Phase RunWaylandPhase(const Options& options, bool side_by_side) {
                     [&](std::size_t i) { runs[i] = runner(options, options.intervals[i]); });
     phase.runs.insert(phase.runs.end(), runs.begin(), runs.end());
   }
-  const auto cpu_after = CpuTimes::Now();
-  const double total = std::max(1.0, cpu_after.total - cpu_before.total);
-  const double busy = cpu_after.busy - cpu_before.busy;
-  phase.busy_percent = 100.0 * busy / total;
-  phase.foreign_percent = 100.0 * std::max(0.0, busy - (cpu_after.own - cpu_before.own)) / total;
+  phase.busy = BusySince(cpu_before);
   return phase;
 }
 
