@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -31,20 +32,19 @@ namespace {
 using namespace std::chrono_literals;
 using namespace tollmere::e2e;
 
-// A process's processor time so far, user and system, from /proc.
+// A process's processor time so far, in ms: the time on a processor of each
+// of its threads (schedstat counts in nanoseconds; /proc/PID/stat only in
+// clock ticks of 10 ms).
 double CpuMs(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  // The fields after the command's closing parenthesis; utime and stime are
-  // the 14th and 15th of the line.
-  const std::size_t paren = text.rfind(')');
-  if (paren == std::string::npos) return 0;
-  std::istringstream fields(text.substr(paren + 2));
-  std::string skip;
-  for (int i = 3; i < 14; ++i) fields >> skip;
-  double utime = 0, stime = 0;
-  fields >> utime >> stime;
-  return (utime + stime) * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
+  double ns = 0;
+  std::error_code error;
+  for (const auto& task :
+       std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+    std::ifstream in(task.path() / "schedstat");
+    double on_cpu = 0;
+    if (in >> on_cpu) ns += on_cpu;
+  }
+  return ns / 1e6;
 }
 
 // One Tollmere on an X server of its own, typed an interval and started with
