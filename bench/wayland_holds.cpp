@@ -153,7 +153,10 @@ Phase RunWaylandPhase(const Options& options, bool side_by_side) {
   using Runner = ProgramHolds (*)(const Options&, int);
   const std::pair<const char*, Runner> programs[] = {
       {"Tollmere", RunTollmere}, {"the floor", RunFloor}, {"wtype", RunWtype}};
-  for (const auto& [name, runner] : programs) {
+  // Not a structured binding: clang 14 cannot capture one in a lambda.
+  for (const auto& program : programs) {
+    const char* name = program.first;
+    const Runner runner = program.second;
     if (runner == RunWtype && !OnPath("wtype")) continue;
     Progress(std::string("sway, ") + name + ": intervals" + how + ", " +
              std::to_string(options.wayland_holds) + " holds each");
