@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <ctime>
 #include <fstream>
+#include <tuple>
 #include <utility>
 
 #include "format.h"
@@ -108,9 +109,10 @@ struct Goal {
 };
 
 // Tollmere's processor time for one whole cycle (countdown and hold), the
-// worst interval, before the timing work of December 2026 (4.6 ms); no
-// change may add to it beyond the noise of a shared machine.
-constexpr double kCpuPerCycleMs = 5;
+// worst interval (2 s holds, where the server's key repeat reaches the
+// button), measured the same way on the program as it was before the timing
+// work of December 2026: no change may add to it.
+constexpr double kCpuPerCycleMs = 18.3;
 
 std::string Ratio(double value, double floor) {
   return floor > 0 ? Format("%.2f×", value / floor) : "–";
@@ -119,15 +121,19 @@ std::string Ratio(double value, double floor) {
 std::vector<Goal> Goals(const Results& results) {
   std::vector<Goal> goals;
   const auto label = [](const Phase& p) { return p.server + ", " + How(p); };
+  // One measure's p99 for Tollmere and for the floor, and where it was taken.
+  const auto against_floor = [&](const Phase& p, std::vector<double> Split::*measure) {
+    return std::tuple{P99(SplitOf(RunsOf(p, "Tollmere")).*measure),
+                      P99(SplitOf(RunsOf(p, "floor")).*measure),
+                      Condition(p) + " (" + label(p) + ")"};
+  };
   for (const bool loaded : {false, true}) {
     const Phase* p = GoalPhase(results, "X11", loaded);
     if (!p) continue;
-    const auto t = P99(SplitOf(RunsOf(*p, "Tollmere")).program);
-    const auto f = P99(SplitOf(RunsOf(*p, "floor")).program);
+    const auto [t, f, where] = against_floor(*p, &Split::program);
     const double limit = loaded ? 1 : 0.5;
     if (t && f) {
-      goals.push_back({"hold, program side p99 ≤ " + Format("%.1f", limit) + " ms, " +
-                           (loaded ? "loaded" : "idle") + " (" + label(*p) + ")",
+      goals.push_back({"hold, program side p99 ≤ " + Format("%.1f", limit) + " ms, " + where,
                        Format("%.2f ms", *t), Format("%.2f ms", *f), Ratio(*t, *f), *t <= limit});
     }
   }
@@ -135,14 +141,12 @@ std::vector<Goal> Goals(const Results& results) {
     for (const bool loaded : {false, true}) {
       const Phase* p = GoalPhase(results, server, loaded);
       if (!p) continue;
-      const auto t = P99(SplitOf(RunsOf(*p, "Tollmere")).end_to_end);
-      const auto f = P99(SplitOf(RunsOf(*p, "floor")).end_to_end);
+      const auto [t, f, where] = against_floor(*p, &Split::end_to_end);
       const double margin = loaded ? 2 : 1;
       if (t && f) {
-        goals.push_back({"hold, end to end p99 ≤ floor's + " + Format("%.0f", margin) + " ms, " +
-                             (loaded ? "loaded" : "idle") + " (" + label(*p) + ")",
-                         Format("%.1f ms", *t), Format("%.1f ms", *f), Ratio(*t, *f),
-                         *t <= *f + margin});
+        goals.push_back(
+            {"hold, end to end p99 ≤ floor's + " + Format("%.0f", margin) + " ms, " + where,
+             Format("%.1f ms", *t), Format("%.1f ms", *f), Ratio(*t, *f), *t <= *f + margin});
       }
     }
   }
@@ -159,7 +163,7 @@ std::vector<Goal> Goals(const Results& results) {
       if (r->cpu_ms_per_cycle) cpu.push_back(*r->cpu_ms_per_cycle);
     }
     if (const auto s = Summarize(cpu)) {
-      goals.push_back({"processor time per cycle ≤ " + Format("%.0f", kCpuPerCycleMs) +
+      goals.push_back({"processor time per cycle ≤ " + Format("%.1f", kCpuPerCycleMs) +
                            " ms, idle (" + label(*p) + ", worst interval)",
                        Format("%.1f ms", s->max), "", "", s->max <= kCpuPerCycleMs});
     }
