@@ -16,6 +16,24 @@ double Rank(const std::vector<double>& sorted, double p) {
   return sorted[std::clamp<std::size_t>(rank, 1, sorted.size()) - 1];
 }
 
+// Each `second` event of a trace with the latest `first` before it, taken
+// once: key-down and its key-up, or a click and the key-down it led to.
+std::vector<TimedHold> TracedPairs(const std::vector<e2e::TraceEvent>& trace,
+                                   std::string_view first, std::string_view second) {
+  // NaN for none: g++ 12 sees std::optional<double> as maybe uninitialised.
+  std::vector<TimedHold> out;
+  double start = std::nan("");
+  for (const e2e::TraceEvent& e : trace) {
+    if (e.event == first) {
+      start = e.ms;
+    } else if (e.event == second && !std::isnan(start)) {
+      out.push_back({start, e.ms});
+      start = std::nan("");
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 std::optional<Summary> Summarize(std::vector<double> values) {
@@ -99,32 +117,14 @@ std::vector<TimedHold> ServerHolds(const Cycles& cycles, double near_ms) {
 }
 
 std::vector<TimedHold> TracedHolds(const std::vector<e2e::TraceEvent>& trace) {
-  // NaN for none: g++ 12 sees std::optional<double> as maybe uninitialised.
-  std::vector<TimedHold> out;
-  double down = std::nan("");
-  for (const e2e::TraceEvent& e : trace) {
-    if (e.event == "key-down") {
-      down = e.ms;
-    } else if (e.event == "key-up" && !std::isnan(down)) {
-      out.push_back({down, e.ms});
-      down = std::nan("");
-    }
-  }
-  return out;
+  return TracedPairs(trace, "key-down", "key-up");
 }
 
 std::vector<double> TracedCountdowns(const std::vector<e2e::TraceEvent>& trace,
                                      double countdown_ms) {
   std::vector<double> out;
-  double click = std::nan("");
-  for (const e2e::TraceEvent& e : trace) {
-    if (e.event == "click") {
-      click = e.ms;
-    } else if (e.event == "key-down" && !std::isnan(click)) {
-      out.push_back(e.ms - click - countdown_ms);
-      click = std::nan("");
-    }
-  }
+  for (const TimedHold& p : TracedPairs(trace, "click", "key-down"))
+    out.push_back(p.up - p.down - countdown_ms);
   return out;
 }
 
