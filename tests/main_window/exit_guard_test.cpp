@@ -1,8 +1,11 @@
 #include "main_window/exit_guard.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <thread>
@@ -24,20 +27,52 @@ void GuardedApp(int sig) {
   char name[] = "exit_guard_test";
   char* argv[] = {name, nullptr};
   QCoreApplication app(argc, argv);
-  InstallExitGuard([] { std::fputs("released\n", stderr); });
+  std::signal(sig, SIG_DFL);  // the death test ignores SIGPROF around its fork
+  InstallExitGuard([] { std::fputs("released\n", stderr); },
+                   [] { std::fputs("stopped\n", stderr); });
   std::raise(sig);
   Spin(app);
   std::fputs("still running\n", stderr);
   std::exit(0);
 }
 
-// A caught signal releases the keys first, then ends the program by that
-// signal, so the parent sees how it ended.
-TEST(ExitGuardDeathTest, ACaughtSignalReleasesThenEndsByIt) {
+// Every signal whose default ends the process, whatever its number: a
+// caught one releases the keys first, then ends the program by that signal,
+// so the parent sees how it ended.
+TEST(ExitGuardDeathTest, EverySignalThatEndsTheProgramReleasesThenEndsByIt) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+  constexpr int kNotEnding[] = {SIGKILL,  SIGSTOP, SIGCHLD, SIGCONT, SIGURG,
+                                SIGWINCH, SIGPIPE, SIGTSTP, SIGTTIN, SIGTTOU};
+  const std::vector<int> guarded = GuardedSignals();
+  for (int sig = 1; sig <= SIGRTMAX; ++sig) {
+    if (sig == 32 || sig == 33 || std::ranges::count(kNotEnding, sig) > 0) continue;
+    EXPECT_EQ(std::ranges::count(guarded, sig), 1) << sig;
     EXPECT_EXIT(GuardedApp(sig), ::testing::KilledBySignal(sig), "released") << sig;
   }
+  // A reader that went away is no reason to end.
+  EXPECT_EXIT(GuardedApp(SIGPIPE), ::testing::ExitedWithCode(0), "still running");
+}
+
+// Ctrl+Z: the hold ends and the key comes up before the program stops; it
+// goes on idle after SIGCONT.
+TEST(ExitGuard, AStopSignalEndsTheHoldThenStops) {
+  int err[2];
+  ASSERT_EQ(pipe(err), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    dup2(err[1], STDERR_FILENO);
+    GuardedApp(SIGTSTP);
+  }
+  close(err[1]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, WUNTRACED), child);
+  EXPECT_TRUE(WIFSTOPPED(status));
+  kill(child, SIGCONT);
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  char text[256] = {};
+  EXPECT_GT(read(err[0], text, sizeof text - 1), 0);
+  EXPECT_STREQ(text, "stopped\nreleased\nstill running\n");
 }
 
 // Started under nohup: the hangup must not end the program.
@@ -48,7 +83,7 @@ TEST(ExitGuard, ASignalIgnoredAtStartStaysIgnored) {
   QCoreApplication app(argc, argv);
   std::signal(SIGHUP, SIG_IGN);
   int released = 0;
-  InstallExitGuard([&released] { ++released; });
+  InstallExitGuard([&released] { ++released; }, [] {});
   std::raise(SIGHUP);
   Spin(app);
   EXPECT_EQ(released, 0);
