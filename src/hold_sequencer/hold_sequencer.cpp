@@ -12,6 +12,7 @@ HoldSequencer::HoldSequencer(FormControls& controls, KeyProcedures& keys)
     : controls_(controls), keys_(keys) {}
 
 void HoldSequencer::Command1_Click() {
+  if (key_down_) EndHold();
   // The caption keeps its text until the next countdown tick.
   SetTimer(TimerId::kTimer2, true);
   intCount = kCountdownStart;
@@ -29,13 +30,16 @@ void HoldSequencer::Timer2_Timer() {
 }
 
 void HoldSequencer::Timer1_Timer() {
-  if (intCount == 1) {
-    keys_.ReleaseKey(kSpaceKey);
-    key_down_ = false;
-    controls_.SetCommand1Caption(kIdleCaption);
-    SetTimer(TimerId::kTimer1, false);
-  }
+  if (intCount == 1) EndHold();
   rt::CheckedIncrement(intCount);
+}
+
+void HoldSequencer::EndHold() {
+  // The key first: a failure after it must not leave it down.
+  keys_.ReleaseKey(kSpaceKey);
+  key_down_ = false;
+  controls_.SetCommand1Caption(kIdleCaption);
+  SetTimer(TimerId::kTimer1, false);
 }
 
 void HoldSequencer::SetTimer(TimerId timer, bool enabled) {
@@ -57,16 +61,20 @@ void HoldSequencer::Stop() {
   controls_.SetCommand1Caption(kIdleCaption);
 }
 
-void HoldSequencer::Start() {
-  if (!Busy()) Command1_Click();
+std::string HoldSequencer::Start() {
+  if (Busy()) return {};
+  if (accepted_interval_ == 0) {
+    controls_.ShowIntervalProblem(kNoIntervalMessage);
+    return kNoIntervalMessage;
+  }
+  Command1_Click();
+  return {};
 }
 
-void HoldSequencer::Toggle() {
-  if (Busy()) {
-    Stop();
-  } else {
-    Start();
-  }
+std::string HoldSequencer::Toggle() {
+  if (!Busy()) return Start();
+  Stop();
+  return {};
 }
 
 void HoldSequencer::txtInterval_Change() {

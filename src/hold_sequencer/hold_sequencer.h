@@ -11,12 +11,17 @@ inline constexpr std::int32_t kSpaceKey = 32;
 inline constexpr std::int16_t kCountdownStart = 4;
 inline constexpr const char* kCountdownPrefix = "Starting in ";
 inline constexpr const char* kIdleCaption = "Start";
+// Why a start from outside the window is refused while the interval is 0:
+// nobody is looking at the box, and that hold would never end by itself.
+inline constexpr const char* kNoIntervalMessage =
+    "Not started: with an interval of 0 ms the space bar would stay down. Type an interval in "
+    "the box, or give one with --interval=MS.";
 
 // The counter and the handlers that turn a click on "Start" into a timed
 // keystroke: a countdown of four ticks of Timer2 shown on the button, a
-// key-down, two ticks of Timer1, the key-up. The state (idle, counting down,
-// holding) is not stored: it follows from the timers and intCount, and a
-// click is taken in every state.
+// key-down, two ticks of Timer1, the key-up. A click is taken in every
+// state: during a hold it lets the key up first, so that no second click
+// can keep the key down for good.
 class HoldSequencer {
  public:
   HoldSequencer(FormControls& controls, KeyProcedures& keys);
@@ -28,13 +33,15 @@ class HoldSequencer {
 
   // Requests from outside the window (a hotkey, another process). Start does
   // what a click does when idle and nothing otherwise: unlike a click, a
-  // request to start never starts a countdown or a hold over. Stop ends a
-  // countdown, or a hold at once with the key-up first, and shows "Start";
-  // idle, it does nothing. Toggle starts when idle, else stops. None of them
-  // changes what the handlers above do.
-  void Start();
+  // request to start never starts a countdown or a hold over. With an
+  // interval of 0 it is refused: it returns kNoIntervalMessage, also shown
+  // beside the box; otherwise "". Stop ends a countdown, or a hold at once
+  // with the key-up first, and shows "Start"; idle, it does nothing. Toggle
+  // starts when idle, else stops. None of them changes what the handlers
+  // above do.
+  std::string Start();
   void Stop();
-  void Toggle();
+  std::string Toggle();
   // Counting down or holding (also a hold whose Timer1 has interval 0).
   bool Busy() const noexcept { return timer1_on_ || timer2_on_ || key_down_; }
 
@@ -42,6 +49,8 @@ class HoldSequencer {
 
  private:
   void SetTimer(TimerId timer, bool enabled);
+  // The key-up that ends a hold, and the idle caption.
+  void EndHold();
 
   FormControls& controls_;
   KeyProcedures& keys_;

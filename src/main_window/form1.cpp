@@ -128,12 +128,20 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
   // a hold longer than the repeat delay would never end. The one real
   // release reaches the button after ReleaseKey, when the key is no longer
   // held.
-  if (watched == command1_ &&
-      (event->type() == QEvent::KeyRelease || event->type() == QEvent::KeyPress) &&
-      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space &&
-      key_injection::TheModule1().IsHeld(hs::kSpaceKey)) {
+  const bool space = watched == command1_ &&
+                     (event->type() == QEvent::KeyRelease || event->type() == QEvent::KeyPress) &&
+                     static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space;
+  if (space && key_injection::TheModule1().IsHeld(hs::kSpaceKey)) {
     return event->type() == QEvent::KeyRelease || command1_->isDown();
   }
+  // After a stop: the repeats still queued and the stop's own release.
+  if (space && swallow_space_) {
+    if (event->type() == QEvent::KeyRelease && !static_cast<QKeyEvent*>(event)->isAutoRepeat()) {
+      swallow_space_ = true;
+    }
+    return true;
+  }
+  if (watched == command1_ && event->type() == QEvent::FocusOut) swallow_space_ = false;
   return QWidget::eventFilter(watched, event);
 }
 
@@ -143,16 +151,33 @@ void Form1::StopEverything() {
   setEnabled(false);
 }
 
-void Form1::Start() {
-  if (isEnabled()) rt::RunHandler([this] { sequencer_.Start(); });
+std::string Form1::Start() {
+  std::string refusal;
+  if (isEnabled()) rt::RunHandler([this, &refusal] { refusal = sequencer_.Start(); });
+  return refusal;
 }
 
 void Form1::Stop() {
-  if (isEnabled()) rt::RunHandler([this] { sequencer_.Stop(); });
+  Ending([this] { sequencer_.Stop(); });
 }
 
-void Form1::Toggle() {
-  if (isEnabled()) rt::RunHandler([this] { sequencer_.Toggle(); });
+std::string Form1::Toggle() {
+  std::string refusal;
+  Ending([this, &refusal] { refusal = sequencer_.Toggle(); });
+  return refusal;
+}
+
+void Form1::Ending(const std::function<void()>& request) {
+  if (!isEnabled()) return;
+  const bool pressed_by_us =
+      command1_->isDown() && key_injection::TheModule1().IsHeld(hs::kSpaceKey);
+  rt::RunHandler(request);
+  // The release that a stop sends reaches the focused button like a typed
+  // space and would click it: a stop must stop.
+  if (pressed_by_us && !key_injection::TheModule1().IsHeld(hs::kSpaceKey)) {
+    swallow_space_ = true;
+    command1_->setDown(false);
+  }
 }
 
 std::string Form1::SetIntervalText(const std::string& text) {
@@ -230,6 +255,7 @@ void Form1::LayOutMessages() {
 }
 
 void Form1::PressKey(const std::int32_t& key_code) {
+  if (before_key_down_) before_key_down_();
   key_injection::PressKey(key_code);
   Trace("key-down " + std::to_string(key_code));
 }

@@ -2,6 +2,8 @@
 
 #include <QTimer>
 #include <QWidget>
+#include <functional>
+#include <string>
 
 #include "hold_sequencer/form_controls.h"
 #include "hold_sequencer/hold_sequencer.h"
@@ -39,13 +41,16 @@ class Form1 final : public QWidget,
   void ShowNotice(const std::string& message);
 
   // Requests from outside the window (another process, a hotkey), run as the
-  // handlers are: the sequencer's Start, Stop and Toggle. Ignored once
-  // StopEverything has run: the program is on its way out and has let go of
-  // its key.
-  void Start();
+  // handlers are: the sequencer's Start, Stop and Toggle, with its refusal
+  // or "". Ignored once StopEverything has run: the program is on its way
+  // out and has let go of its key.
+  std::string Start();
   void Stop();
-  void Toggle();
+  std::string Toggle();
   bool Busy() const { return sequencer_.Busy(); }
+  // Runs just before each key-down: whoever holds the keyboard (the
+  // hotkey's grab) lets go of it, or the key would go to them.
+  void SetBeforeKeyDown(std::function<void()> before) { before_key_down_ = std::move(before); }
   // Puts `text` in the interval box as if typed there, so the box's rules
   // decide; returns the refusal shown below the box, or "" if taken.
   std::string SetIntervalText(const std::string& text);
@@ -76,6 +81,9 @@ class Form1 final : public QWidget,
   // Stacks the visible messages below the controls and grows the window to
   // show them, or gives back what it grew by.
   void LayOutMessages();
+  // Runs a stop or toggle; when it let the key up while "Start" had been
+  // pressed by it, the coming release must not click the button again.
+  void Ending(const std::function<void()>& request);
 
   QLineEdit* txt_interval_;
   QPushButton* command1_;
@@ -87,6 +95,8 @@ class Form1 final : public QWidget,
   int client_height_;
   int grown_by_ = 0;
   bool painted_ = false;
+  bool swallow_space_ = false;
+  std::function<void()> before_key_down_;
   int caret_flash_ms_ = 0;
   QTimer caret_rest_;
 };

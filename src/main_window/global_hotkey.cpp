@@ -62,4 +62,8 @@ bool GlobalHotkey::GrabOnX11(std::string& problem) {
   return true;
 }
 
+void GlobalHotkey::LetGo() {
+  if (x11_) x11_->LetGo();
+}
+
 }  // namespace tollmere::main_window

@@ -27,6 +27,10 @@ class GlobalHotkey {
   GlobalHotkey(const GlobalHotkey&) = delete;
   GlobalHotkey& operator=(const GlobalHotkey&) = delete;
 
+  // Call before a key goes down: a hotkey held since it started the
+  // countdown must not take that key to itself.
+  void LetGo();
+
  private:
   // Returns whether the key was grabbed; says why not otherwise.
   bool GrabOnX11(std::string& problem);

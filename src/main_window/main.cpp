@@ -227,7 +227,7 @@ int main(int argc, char** argv) {
             QCoreApplication::exit(status);
           },
   });
-  mw::InstallExitGuard(ReleaseHeldKeys);
+  mw::InstallExitGuard(ReleaseHeldKeys, [&form] { form.Stop(); });
 
   rt::RunHandler([&form] { form.Form_Load(); });
   if (fatal_status != 0) return fatal_status;
@@ -235,8 +235,13 @@ int main(int argc, char** argv) {
   std::optional<mw::GlobalHotkey> global_hotkey;
   if (hotkey) {
     global_hotkey.emplace(
-        *hotkey, [&form] { form.Toggle(); },
+        *hotkey,
+        [&form] {
+          if (const std::string refusal = form.Toggle(); !refusal.empty())
+            std::fprintf(stderr, "tollmere: %s\n", refusal.c_str());
+        },
         [] { return ki::TheModule1().IsHeld(tollmere::hold_sequencer::kSpaceKey); }, Notify);
+    form.SetBeforeKeyDown([&global_hotkey] { global_hotkey->LetGo(); });
   }
 
   form.show();

@@ -170,4 +170,11 @@ void X11Hotkey::HandleEvents(const std::function<void()>& on_press,
   }
 }
 
+void X11Hotkey::LetGo() {
+  if (!x_->down) return;
+  XUngrabKeyboard(x_->display, CurrentTime);
+  XSync(x_->display, False);
+  x_->down = false;
+}
+
 }  // namespace tollmere::main_window

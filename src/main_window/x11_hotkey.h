@@ -27,6 +27,10 @@ class X11Hotkey {
   // will send a keystroke at once (it ends a hold), which must not come
   // to this grab.
   void HandleEvents(const std::function<void()>& on_press, const std::function<bool()>& sends_key);
+  // Ends the grab that a hotkey still held down keeps, so that a key-down
+  // sent now reaches the focused window; the hotkey's own release then goes
+  // there too.
+  void LetGo();
 
  private:
   struct Connection;

@@ -2,6 +2,11 @@
 // they reach the running Tollmere and act at once, or start one that acts.
 #include <signal.h>
 
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
 #include "e2e_fixture.h"
 #include "harness/session_bus.h"
 
@@ -126,6 +131,64 @@ TEST_F(CommandLine, OwnerDyingMidRequestIsReplacedBySender) {
   const auto [status, err] = Run({"--stop"});
   EXPECT_TRUE(ExitedWith(status, 0)) << status.Describe() << "\n" << err;
   EXPECT_TRUE(app_->WaitForTrace("caption", "Start", 2s)) << "the sender does not own the name";
+}
+
+bool WaitUntilStopped(pid_t pid) {
+  for (int i = 0; i < 200; ++i) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    const std::string text((std::istreambuf_iterator<char>(stat)), {});
+    const auto state = text.rfind(") ");
+    if (state != std::string::npos && text[state + 2] == 'T') return true;
+    std::this_thread::sleep_for(10ms);
+  }
+  return false;
+}
+
+// The ways a key used to stay down while the program went on: a start no
+// one can see with interval 0, a second click during the hold, a stop with
+// the focus on "Start" (whose release clicked it again), and Ctrl+Z.
+TEST_F(CommandLine, NoKeyLeftDownInTheWaysTheProgramGoesOn) {
+  Launch();
+  ASSERT_FALSE(HasFatalFailure());
+  const auto countdowns = [this] {
+    const auto steps = TracedSteps();
+    return std::count(steps.begin(), steps.end(), "caption Starting in 3");
+  };
+
+  const auto [refused, refusal] = Run({"--start"});
+  EXPECT_TRUE(ExitedWith(refused, 1)) << refused.Describe();
+  EXPECT_NE(refusal.find("Not started"), std::string::npos) << refusal;
+  ASSERT_TRUE(app_->WaitForTrace("interval-problem", std::nullopt, 5s)) << app_->Stderr();
+  probe_->Collect(1500ms);
+  EXPECT_EQ(countdowns(), 0) << "started with interval 0";
+
+  // The focus stays on "Start": the held space goes there.
+  EnterInterval("5000", 5000);
+  ASSERT_FALSE(HasFatalFailure());
+  ClickStart();
+  ASSERT_TRUE(app_->WaitForTrace("key-down", "32", 4s + 3s, 2)) << app_->Stderr();
+  ClickStart();
+  ASSERT_TRUE(app_->WaitForTrace("key-up", "32", 1s, 2)) << "a second click kept the key down";
+  ASSERT_TRUE(app_->WaitForTrace("key-down", "32", 4s + 3s, 3)) << app_->Stderr();
+  const auto [stopped, stop_err] = Run({"--stop"});
+  EXPECT_TRUE(ExitedWith(stopped, 0)) << stopped.Describe() << "\n" << stop_err;
+  ASSERT_TRUE(app_->WaitForTrace("key-up", "32", 2s, 3)) << "--stop did not stop the hold";
+  const auto after_stop = countdowns();
+  probe_->Collect(1500ms);
+  EXPECT_EQ(countdowns(), after_stop) << "the stop's release clicked Start again";
+  ExpectNoKeyDown("after the stop");
+
+  std::size_t mark = probe_->events().size();
+  ClickStart();
+  probe_->TakeFocus();
+  ASSERT_TRUE(probe_->WaitForKeys(1, 4s + 3s, kSpaceKeysym, mark)) << "the hold never began";
+  app_->Signal(SIGTSTP);
+  EXPECT_TRUE(probe_->WaitForKeys(2, 2s, kSpaceKeysym, mark)) << "stopped with the key down";
+  EXPECT_TRUE(WaitUntilStopped(app_->pid())) << "Ctrl+Z did not stop the program";
+  app_->Signal(SIGCONT);
+  ASSERT_TRUE(app_->Running()) << app_->Stderr();
+  ExpectNoKeyDown("after Ctrl+Z");
+  CloseAndExpectCleanExit();
 }
 
 }  // namespace

@@ -58,7 +58,8 @@ TEST_P(EndDuringHold, ReleasesTheSpaceBar) {
 
 INSTANTIATE_TEST_SUITE_P(WaysOut, EndDuringHold,
                          ::testing::Values(WayOut{"WindowClosed", 0}, WayOut{"Sigterm", SIGTERM},
-                                           WayOut{"Sigint", SIGINT}, WayOut{"Sighup", SIGHUP}),
+                                           WayOut{"Sigint", SIGINT}, WayOut{"Sighup", SIGHUP},
+                                           WayOut{"Sigquit", SIGQUIT}, WayOut{"Sigusr1", SIGUSR1}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 using EndDuringCountdown = TollmereOnXvfb;

@@ -274,7 +274,8 @@ TEST_F(Form1Win32Test, HotkeyTakenElsewhereIsSaidInTheWindowAndAFreeOneToggles) 
     UnregisterHotKey(nullptr, 7);
   }
 
-  // Typed, it toggles.
+  // Typed, it toggles; a start needs an interval.
+  ASSERT_TRUE(form.SetIntervalText("500"));
   for (const int key : {VK_CONTROL, VK_MENU, int{'H'}})
     keybd_event(static_cast<BYTE>(key), 0, 0, 0);
   for (const int key : {int{'H'}, VK_MENU, VK_CONTROL})

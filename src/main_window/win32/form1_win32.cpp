@@ -208,9 +208,10 @@ void Form1::Show(int show_command) {
   UpdateWindow(window_);
 }
 
-void Form1::Start() {
-  if (stopped_) return;
-  rt::RunHandler([this] { sequencer_.Start(); });
+bool Form1::Start() {
+  std::string refusal;
+  if (!stopped_) rt::RunHandler([this, &refusal] { refusal = sequencer_.Start(); });
+  return refusal.empty();
 }
 
 void Form1::Stop() {
@@ -218,9 +219,10 @@ void Form1::Stop() {
   rt::RunHandler([this] { sequencer_.Stop(); });
 }
 
-void Form1::Toggle() {
-  if (stopped_) return;
-  rt::RunHandler([this] { sequencer_.Toggle(); });
+bool Form1::Toggle() {
+  std::string refusal;
+  if (!stopped_) rt::RunHandler([this, &refusal] { refusal = sequencer_.Toggle(); });
+  return refusal.empty();
 }
 
 bool Form1::SetIntervalText(const std::string& text) {
@@ -255,9 +257,14 @@ bool Form1::SetHotkey(const std::string& name) {
 
 std::intptr_t Form1::Perform(const Request& request) {
   switch (request.kind) {
-    case Request::Kind::kStart: Start(); break;
+    // A refused start shows why beside the box.
+    case Request::Kind::kStart:
+      if (!Start()) return kRequestRefused;
+      break;
     case Request::Kind::kStop: Stop(); break;
-    case Request::Kind::kToggle: Toggle(); break;
+    case Request::Kind::kToggle:
+      if (!Toggle()) return kRequestRefused;
+      break;
     case Request::Kind::kInterval:
       return SetIntervalText(request.text) ? kRequestDone : kRequestRefused;
     case Request::Kind::kHotkey: return SetHotkey(request.text) ? kRequestDone : kRequestRefused;

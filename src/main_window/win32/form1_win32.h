@@ -44,10 +44,11 @@ class Form1 final : private hold_sequencer::FormControls, private hold_sequencer
 
   // Requests from outside the window (the command line, another Tollmere
   // process, the hotkey), run as the handlers are. Start is a click when
-  // idle and nothing otherwise; Stop and Toggle as the sequencer's.
-  void Start();
+  // idle and nothing otherwise; Stop and Toggle as the sequencer's. Start
+  // and Toggle return false when the sequencer refused to start.
+  bool Start();
   void Stop();
-  void Toggle();
+  bool Toggle();
   // Puts `text` into the box as typing would, so its rules and its refusal
   // message apply; false when the box refused it.
   bool SetIntervalText(const std::string& text);
