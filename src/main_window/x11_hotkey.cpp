@@ -65,6 +65,12 @@ unsigned ModifierOf(Display* display, KeySym keysym) {
   return mask;
 }
 
+bool KeyIsDown(Display* display, KeyCode keycode) {
+  char keys[32];
+  XQueryKeymap(display, keys);
+  return (keys[keycode / 8] & (1 << (keycode % 8))) != 0;
+}
+
 unsigned ModifierOr(Display* display, KeySym keysym, unsigned usual) {
   const unsigned mask = ModifierOf(display, keysym);
   return mask != 0 ? mask : usual;
@@ -145,6 +151,15 @@ void X11Hotkey::HandleEvents(const std::function<void()>& on_press,
       Trace("hotkey");
       continue;
     }
+    // A tap already over (a script's, at machine speed): the grab ended with
+    // its release, which is queued for us, so there is nothing to let go of,
+    // and letting go now could send a release still on its way to the
+    // focused window instead.
+    if (!KeyIsDown(d, x_->keycode)) {
+      on_press();
+      Trace("hotkey");
+      continue;
+    }
     // The press made the server hand us the whole keyboard until the key
     // comes up, so the key-up that ends a hold would come to us instead of
     // the focused window: let go first, and wait until the server has.
@@ -156,9 +171,7 @@ void X11Hotkey::HandleEvents(const std::function<void()>& on_press,
     // would leave a grab that no release ends.
     if (XGrabKeyboard(d, DefaultRootWindow(d), False, GrabModeAsync, GrabModeAsync, CurrentTime) ==
         GrabSuccess) {
-      char keys[32];
-      XQueryKeymap(d, keys);
-      if ((keys[x_->keycode / 8] & (1 << (x_->keycode % 8))) == 0) {
+      if (!KeyIsDown(d, x_->keycode)) {
         XUngrabKeyboard(d, CurrentTime);
         x_->down = false;
       }
