@@ -15,7 +15,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <set>
 #include <utility>
 
 #include "key_injection/evdev_keys.h"
@@ -197,6 +196,7 @@ class PortalBackend final : public QObject, protected QDBusContext, public Keyst
           if (!token.isEmpty()) WriteToken(token_file_, token.toStdString());
         }
         state_ = State::kGranted;
+        Tell({});  // what was said about asking no longer holds
         return;
     }
   }
@@ -298,11 +298,9 @@ class PortalBackend final : public QObject, protected QDBusContext, public Keyst
     Tell(ask_again ? why + std::string(kAskAgain) : why);
   }
 
-  // Each thing once: the window keeps every notice it is given, and a user
-  // who refuses at every Start needs to read it only once.
+  // Replaces what was said before; "" withdraws it.
   void Tell(const std::string& message) {
-    if (!notice_ || !told_.insert(message).second) return;
-    notice_(message);
+    if (notice_) notice_(message);
   }
 
   QDBusConnection bus_;
@@ -316,7 +314,6 @@ class PortalBackend final : public QObject, protected QDBusContext, public Keyst
   QString session_;
   std::bitset<256> sent_;  // keys sent down and not yet up
   unsigned serial_ = 0;
-  std::set<std::string> told_;
 };
 
 // A property of the RemoteDesktop interface, read at once: it is quick, and

@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -99,11 +100,18 @@ std::optional<int> HandOver(const mw::RemoteRequest& request, bool& no_owner) {
 }
 
 // Something the desktop user should know: standard error is not enough.
+// Each source keeps one notice; "" withdraws it once it no longer holds.
 mw::Form1* notice_window = nullptr;
-void Notify(const std::string& notice) {
-  std::fprintf(stderr, "tollmere: %s\n", notice.c_str());
-  mw::Trace("notice " + mw::Quoted(notice));
-  if (notice_window != nullptr) notice_window->ShowNotice(notice);
+std::function<void(const std::string&)> NoticesFrom(std::string source) {
+  return [source = std::move(source)](const std::string& notice) {
+    if (notice.empty()) {
+      mw::Trace("notice-gone " + source);
+    } else {
+      std::fprintf(stderr, "tollmere: %s\n", notice.c_str());
+      mw::Trace("notice " + mw::Quoted(notice));
+    }
+    if (notice_window != nullptr) notice_window->ShowNotice(source, notice);
+  };
 }
 
 }  // namespace
@@ -204,7 +212,7 @@ int main(int argc, char** argv) {
 
   // The back end is bound in Form_Load, once the window exists to carry
   // a notice; the desktop user does not see standard error.
-  ki::InstallModule1(ki::DefaultBinder(backend, Notify));
+  ki::InstallModule1(ki::DefaultBinder(backend, NoticesFrom("keys")));
   mw::Form1 form(LogicalDpi());
   notice_window = &form;
   // Another Tollmere may have taken the name since we asked: it gets the
@@ -236,7 +244,8 @@ int main(int argc, char** argv) {
   if (hotkey) {
     global_hotkey.emplace(
         *hotkey, [&form] { form.Toggle(); },
-        [] { return ki::TheModule1().IsHeld(tollmere::hold_sequencer::kSpaceKey); }, Notify);
+        [] { return ki::TheModule1().IsHeld(tollmere::hold_sequencer::kSpaceKey); },
+        NoticesFrom("hotkey"));
   }
 
   form.show();
