@@ -146,6 +146,12 @@ class PortalBackend final : public QObject, protected QDBusContext, public Keyst
 
   std::string_view Name() const override { return "RemoteDesktop portal"; }
 
+  // At the countdown's start, not at its key-down, so that the user has the
+  // countdown to answer the dialog.
+  void Prepare() override {
+    if (state_ == State::kIdle && bus_.isConnected()) Ask();
+  }
+
   // Starts asking the desktop for a session with a keyboard; the answers
   // come as signals, while the window goes on working.
   void Ask() {

@@ -241,4 +241,6 @@ void Form1::ReleaseKey(const std::int32_t& key_code) {
   Trace("key-up " + std::to_string(key_code));
 }
 
+void Form1::PrepareKeys() { key_injection::PrepareKeys(); }
+
 }  // namespace tollmere::main_window

@@ -73,6 +73,7 @@ class Form1 final : public QWidget,
   void ShowIntervalProblem(const std::string& message) override;
   void PressKey(const std::int32_t& key_code) override;
   void ReleaseKey(const std::int32_t& key_code) override;
+  void PrepareKeys() override;
 
   QtTimer& TimerFor(hold_sequencer::TimerId timer);
   void WakeCaret();
