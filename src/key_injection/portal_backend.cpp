@@ -30,6 +30,9 @@ const QString kPath = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString kRemoteDesktop = QStringLiteral("org.freedesktop.portal.RemoteDesktop");
 const QString kRequest = QStringLiteral("org.freedesktop.portal.Request");
 const QString kSession = QStringLiteral("org.freedesktop.portal.Session");
+// GNOME's back end of the portal. When it ends, the desktop ends the remote
+// session it made for us, but the portal (1.16) keeps ours and says nothing.
+const QString kGnomeBackEnd = QStringLiteral("org.freedesktop.impl.portal.desktop.gnome");
 constexpr uint kKeyboard = 1;
 constexpr uint kPersistUntilRevoked = 2;
 // For the calls we wait on (a key-up, closing); the portal answers those at
@@ -83,11 +86,21 @@ class PortalBackend final : public QObject, protected QDBusContext, public Keyst
         notice_(std::move(notice)),
         token_file_(std::move(token_file)),
         portal_watch_(kService, bus_, QDBusServiceWatcher::WatchForUnregistration) {
-    connect(&portal_watch_, &QDBusServiceWatcher::serviceUnregistered, this, [this] {
-      if (state_ == State::kIdle) return;
-      session_.clear();  // gone with the portal, and its keys with it
-      Stop("The desktop portal went away, and with it the permission to type.");
-    });
+    portal_watch_.addWatchedService(kGnomeBackEnd);
+    connect(&portal_watch_, &QDBusServiceWatcher::serviceUnregistered, this,
+            [this](const QString& service) {
+              if (state_ == State::kIdle) return;
+              if (service == kService) {
+                session_.clear();  // gone with the portal, and its keys with it
+                Stop("The desktop portal went away, and with it the permission to type.");
+                return;
+              }
+              // Our session stays open at the portal: closing it tidies up.
+              Stop(
+                  "The desktop's portal for GNOME (xdg-desktop-portal-gnome) stopped, and with "
+                  "it the permission to type.",
+                  true);
+            });
   }
 
   // Keys up first, waited for, and only then the session closed: the

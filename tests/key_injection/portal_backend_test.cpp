@@ -190,8 +190,19 @@ TEST_F(PortalTest, RefusalOrAnEndedSessionSendsNothingAndTheNextStartAsksAgain) 
   ASSERT_TRUE(WaitFor([&] { return Noticed("remote session was closed"); }));
   backend->KeyUp(kSpace);  // the desktop put it up with the session
   backend->KeyDown(kSpace);
-  EXPECT_TRUE(WaitFor([&] { return Log().filter(QStringLiteral("create")).size() == 2; }));
+  ASSERT_TRUE(WaitFor([&] { return Log().filter(QStringLiteral("start")).size() == 2; }));
   EXPECT_EQ(Keys(), QStringList{QStringLiteral("key 57 1")});
+
+  // Granted again, then GNOME's portal back end ends mid-hold, unannounced.
+  const QString gnome = QStringLiteral("org.freedesktop.impl.portal.desktop.gnome");
+  ASSERT_TRUE(bus_.registerService(gnome));
+  Settle();
+  const auto mark = Log().size();
+  backend->KeyDown(kSpace);
+  bus_.unregisterService(gnome);
+  ASSERT_TRUE(WaitFor([&] { return Noticed("xdg-desktop-portal-gnome"); }));
+  backend->KeyUp(kSpace);
+  EXPECT_EQ(Log().mid(mark), (QStringList{QStringLiteral("key 57 1"), QStringLiteral("close")}));
 }
 
 TEST_F(PortalTest, Version2RemembersThePermissionAndADamagedTokenAsksAgain) {
