@@ -204,6 +204,9 @@ int main(int argc, char** argv) {
   mw::EndWindowSystemWatch();
   QApplication::setApplicationName(QStringLiteral("Tollmere"));
   QApplication::setApplicationVersion(QStringLiteral(TOLLMERE_VERSION));
+  // The launcher's name as the window's Wayland app_id, so the desktop ties
+  // the running window to its launcher, icon and actions.
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.tollmere.Tollmere"));
   QIcon icon;
   icon.addPixmap(QPixmap(tollmere_32_2c));
   icon.addPixmap(QPixmap(tollmere_32_16c));
