@@ -16,6 +16,7 @@ void HoldSequencer::Command1_Click() {
   // The caption keeps its text until the next countdown tick.
   SetTimer(TimerId::kTimer2, true);
   intCount = kCountdownStart;
+  keys_.PrepareKeys();
 }
 
 void HoldSequencer::Timer2_Timer() {

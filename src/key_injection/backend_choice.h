@@ -38,7 +38,8 @@ struct BackendOpeners {
 };
 
 // Told when keystrokes can reach only part of the desktop, and what the
-// desktop's portal decides about them.
+// desktop's portal decides about them. It holds one notice at a time: each
+// message replaces the last, and "" withdraws it once it no longer holds.
 using NoticeSink = std::function<void(const std::string&)>;
 
 // The binder Module1 calls on the first keystroke. Automatic choice: on

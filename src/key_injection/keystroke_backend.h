@@ -19,6 +19,10 @@ class KeystrokeBackend {
   virtual void KeyDown(std::uint8_t vk) = 0;
   virtual void KeyUp(std::uint8_t vk) = 0;
   virtual std::string_view Name() const = 0;
+  // A key-down follows in a few seconds (a countdown has started). A back
+  // end that must first ask the desktop asks now, while the user can still
+  // answer in time; the others need nothing.
+  virtual void Prepare() {}
 };
 
 // What a back end raises for a virtual-key code no key of its keyboard has.

@@ -44,6 +44,10 @@ void Module1::ReleaseKey(const std::int32_t& key_code) {
   held_.reset(vk);
 }
 
+void Module1::PrepareKeys() {
+  if (backend_) backend_->Prepare();
+}
+
 void Module1::ReleaseHeldKeys() noexcept {
   if (!backend_) return;
   for (std::size_t vk = 0; vk < held_.size(); ++vk) {
@@ -70,5 +74,6 @@ Module1& TheModule1() { return Slot(); }
 
 void PressKey(const std::int32_t& key_code) { Slot().PressKey(key_code); }
 void ReleaseKey(const std::int32_t& key_code) { Slot().ReleaseKey(key_code); }
+void PrepareKeys() { Slot().PrepareKeys(); }
 
 }  // namespace tollmere::key_injection

@@ -31,6 +31,9 @@ class Module1 {
   // Binding failures are raised the same way, before anything is injected.
   void PressKey(const std::int32_t& key_code);
   void ReleaseKey(const std::int32_t& key_code);
+  // A key-down follows soon: the bound back end gets ready for it. Binds
+  // nothing; with no back end bound yet the key-down binds as usual.
+  void PrepareKeys();
 
   // Puts up every key this module holds down. Never throws; safe to call on
   // any way out, any number of times.
@@ -56,5 +59,6 @@ Module1& TheModule1();
 // The procedures as the handlers call them, on the process-wide module.
 void PressKey(const std::int32_t& key_code);
 void ReleaseKey(const std::int32_t& key_code);
+void PrepareKeys();
 
 }  // namespace tollmere::key_injection

@@ -15,7 +15,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <set>
 #include <utility>
 
 #include "key_injection/evdev_keys.h"
@@ -31,6 +30,9 @@ const QString kPath = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString kRemoteDesktop = QStringLiteral("org.freedesktop.portal.RemoteDesktop");
 const QString kRequest = QStringLiteral("org.freedesktop.portal.Request");
 const QString kSession = QStringLiteral("org.freedesktop.portal.Session");
+// GNOME's back end of the portal. When it ends, the desktop ends the remote
+// session it made for us, but the portal (1.16) keeps ours and says nothing.
+const QString kGnomeBackEnd = QStringLiteral("org.freedesktop.impl.portal.desktop.gnome");
 constexpr uint kKeyboard = 1;
 constexpr uint kPersistUntilRevoked = 2;
 // For the calls we wait on (a key-up, closing); the portal answers those at
@@ -84,11 +86,21 @@ class PortalBackend final : public QObject, protected QDBusContext, public Keyst
         notice_(std::move(notice)),
         token_file_(std::move(token_file)),
         portal_watch_(kService, bus_, QDBusServiceWatcher::WatchForUnregistration) {
-    connect(&portal_watch_, &QDBusServiceWatcher::serviceUnregistered, this, [this] {
-      if (state_ == State::kIdle) return;
-      session_.clear();  // gone with the portal, and its keys with it
-      Stop("The desktop portal went away, and with it the permission to type.");
-    });
+    portal_watch_.addWatchedService(kGnomeBackEnd);
+    connect(&portal_watch_, &QDBusServiceWatcher::serviceUnregistered, this,
+            [this](const QString& service) {
+              if (state_ == State::kIdle) return;
+              if (service == kService) {
+                session_.clear();  // gone with the portal, and its keys with it
+                Stop("The desktop portal went away, and with it the permission to type.");
+                return;
+              }
+              // Our session stays open at the portal: closing it tidies up.
+              Stop(
+                  "The desktop's portal for GNOME (xdg-desktop-portal-gnome) stopped, and with "
+                  "it the permission to type.",
+                  true);
+            });
   }
 
   // Keys up first, waited for, and only then the session closed: the
@@ -147,6 +159,12 @@ class PortalBackend final : public QObject, protected QDBusContext, public Keyst
 
   std::string_view Name() const override { return "RemoteDesktop portal"; }
 
+  // At the countdown's start, not at its key-down, so that the user has the
+  // countdown to answer the dialog.
+  void Prepare() override {
+    if (state_ == State::kIdle && bus_.isConnected()) Ask();
+  }
+
   // Starts asking the desktop for a session with a keyboard; the answers
   // come as signals, while the window goes on working.
   void Ask() {
@@ -197,6 +215,7 @@ class PortalBackend final : public QObject, protected QDBusContext, public Keyst
           if (!token.isEmpty()) WriteToken(token_file_, token.toStdString());
         }
         state_ = State::kGranted;
+        Tell({});  // what was said about asking no longer holds
         return;
     }
   }
@@ -298,11 +317,9 @@ class PortalBackend final : public QObject, protected QDBusContext, public Keyst
     Tell(ask_again ? why + std::string(kAskAgain) : why);
   }
 
-  // Each thing once: the window keeps every notice it is given, and a user
-  // who refuses at every Start needs to read it only once.
+  // Replaces what was said before; "" withdraws it.
   void Tell(const std::string& message) {
-    if (!notice_ || !told_.insert(message).second) return;
-    notice_(message);
+    if (notice_) notice_(message);
   }
 
   QDBusConnection bus_;
@@ -316,7 +333,6 @@ class PortalBackend final : public QObject, protected QDBusContext, public Keyst
   QString session_;
   std::bitset<256> sent_;  // keys sent down and not yet up
   unsigned serial_ = 0;
-  std::set<std::string> told_;
 };
 
 // A property of the RemoteDesktop interface, read at once: it is quick, and

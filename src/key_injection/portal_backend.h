@@ -20,8 +20,9 @@ std::string DefaultRestoreTokenFile();
 // portal answers or it offers no keyboard. Otherwise it returns at once, with
 // the desktop's permission dialog still open: keys pressed before the user
 // allows it are not sent, and `notice` (NoticeSink) is told of that, of a
-// refusal and of a session the desktop ends later; the next key asks again.
-// Needs a running Qt event loop for the answers. `token_file` keeps the
+// refusal and of a session the desktop ends later (or its portal back end
+// takes with it), and told "" once keys go through again. Prepare, or the
+// next key, asks again. Needs a running Qt event loop for the answers. `token_file` keeps the
 // permission between runs where the portal offers that (version 2).
 std::unique_ptr<KeystrokeBackend> OpenPortalBackend(
     QDBusConnection bus, std::function<void(const std::string&)> notice,

@@ -223,14 +223,16 @@ void Form1::ShowIntervalProblem(const std::string& message) {
   Trace("interval-problem " + Quoted(message));
 }
 
-void Form1::ShowNotice(const std::string& message) {
-  // Notices come from different places (the keystrokes, the hotkey), and
-  // the first must not be lost to the second.
-  QString text = QString::fromStdString(message);
-  if (!message.empty() && !notice_->text().isEmpty())
-    text = notice_->text() + QStringLiteral("\n\n") + text;
-  notice_->setText(text);
-  notice_->setVisible(!message.empty());
+void Form1::ShowNotice(const std::string& source, const std::string& message) {
+  if (message.empty()) {
+    notices_.erase(source);
+  } else {
+    notices_[source] = message;
+  }
+  QStringList texts;
+  for (const auto& notice : notices_) texts << QString::fromStdString(notice.second);
+  notice_->setText(texts.join(QStringLiteral("\n\n")));
+  notice_->setVisible(!notices_.empty());
   LayOutMessages();
 }
 
@@ -264,5 +266,7 @@ void Form1::ReleaseKey(const std::int32_t& key_code) {
   key_injection::ReleaseKey(key_code);
   Trace("key-up " + std::to_string(key_code));
 }
+
+void Form1::PrepareKeys() { key_injection::PrepareKeys(); }
 
 }  // namespace tollmere::main_window

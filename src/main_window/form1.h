@@ -3,6 +3,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <functional>
+#include <map>
 #include <string>
 
 #include "hold_sequencer/form_controls.h"
@@ -35,10 +36,11 @@ class Form1 final : public QWidget,
   // On the way out after an error: no more ticks, no more input.
   void StopEverything();
 
-  // A lasting word about how the program works here (say, that keystrokes
-  // reach only some programs), shown below the controls, after any earlier
-  // one. An empty message takes them all away.
-  void ShowNotice(const std::string& message);
+  // A word about how the program works here (say, that keystrokes reach
+  // only some programs), shown below the controls while it holds. Each
+  // `source` has one: a new message replaces its last, an empty one takes it
+  // away, and the other sources' stay.
+  void ShowNotice(const std::string& source, const std::string& message);
 
   // Requests from outside the window (another process, a hotkey), run as the
   // handlers are: the sequencer's Start, Stop and Toggle, with its refusal
@@ -75,6 +77,7 @@ class Form1 final : public QWidget,
   void ShowIntervalProblem(const std::string& message) override;
   void PressKey(const std::int32_t& key_code) override;
   void ReleaseKey(const std::int32_t& key_code) override;
+  void PrepareKeys() override;
 
   QtTimer& TimerFor(hold_sequencer::TimerId timer);
   void WakeCaret();
@@ -89,6 +92,7 @@ class Form1 final : public QWidget,
   QPushButton* command1_;
   QLabel* problem_;
   QLabel* notice_;
+  std::map<std::string, std::string> notices_;  // by source
   QtTimer timer2_{1000, false};
   QtTimer timer1_{0, false};
   hold_sequencer::HoldSequencer sequencer_;

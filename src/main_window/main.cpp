@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -99,11 +100,18 @@ std::optional<int> HandOver(const mw::RemoteRequest& request, bool& no_owner) {
 }
 
 // Something the desktop user should know: standard error is not enough.
+// Each source keeps one notice; "" withdraws it once it no longer holds.
 mw::Form1* notice_window = nullptr;
-void Notify(const std::string& notice) {
-  std::fprintf(stderr, "tollmere: %s\n", notice.c_str());
-  mw::Trace("notice " + mw::Quoted(notice));
-  if (notice_window != nullptr) notice_window->ShowNotice(notice);
+std::function<void(const std::string&)> NoticesFrom(std::string source) {
+  return [source = std::move(source)](const std::string& notice) {
+    if (notice.empty()) {
+      mw::Trace("notice-gone " + source);
+    } else {
+      std::fprintf(stderr, "tollmere: %s\n", notice.c_str());
+      mw::Trace("notice " + mw::Quoted(notice));
+    }
+    if (notice_window != nullptr) notice_window->ShowNotice(source, notice);
+  };
 }
 
 }  // namespace
@@ -196,6 +204,9 @@ int main(int argc, char** argv) {
   mw::EndWindowSystemWatch();
   QApplication::setApplicationName(QStringLiteral("Tollmere"));
   QApplication::setApplicationVersion(QStringLiteral(TOLLMERE_VERSION));
+  // The launcher's name as the window's Wayland app_id, so the desktop ties
+  // the running window to its launcher, icon and actions.
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.tollmere.Tollmere"));
   QIcon icon;
   icon.addPixmap(QPixmap(tollmere_32_2c));
   icon.addPixmap(QPixmap(tollmere_32_16c));
@@ -204,7 +215,7 @@ int main(int argc, char** argv) {
 
   // The back end is bound in Form_Load, once the window exists to carry
   // a notice; the desktop user does not see standard error.
-  ki::InstallModule1(ki::DefaultBinder(backend, Notify));
+  ki::InstallModule1(ki::DefaultBinder(backend, NoticesFrom("keys")));
   mw::Form1 form(LogicalDpi());
   notice_window = &form;
   // Another Tollmere may have taken the name since we asked: it gets the
@@ -240,7 +251,8 @@ int main(int argc, char** argv) {
           if (const std::string refusal = form.Toggle(); !refusal.empty())
             std::fprintf(stderr, "tollmere: %s\n", refusal.c_str());
         },
-        [] { return ki::TheModule1().IsHeld(tollmere::hold_sequencer::kSpaceKey); }, Notify);
+        [] { return ki::TheModule1().IsHeld(tollmere::hold_sequencer::kSpaceKey); },
+        NoticesFrom("hotkey"));
     form.SetBeforeKeyDown([&global_hotkey] { global_hotkey->LetGo(); });
   }
 

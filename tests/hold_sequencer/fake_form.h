@@ -64,6 +64,7 @@ class FakeForm : public hold_sequencer::FormControls, public hold_sequencer::Key
     EXPECT_EQ(code, 32);
     keys.push_back({clock.Now(), false});
   }
+  void PrepareKeys() override { prepared.push_back(clock.Now()); }
 
   FakeClock clock;
   FakeTimer timer2{clock, 1000, false};
@@ -74,6 +75,7 @@ class FakeForm : public hold_sequencer::FormControls, public hold_sequencer::Key
   std::string problem;
   std::string fatal;
   std::vector<KeyEvent> keys;
+  std::vector<std::int64_t> prepared;
 
  private:
   template <typename F>

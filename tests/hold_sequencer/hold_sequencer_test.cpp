@@ -44,6 +44,7 @@ TEST_P(Timeline, ClickCountsDownHoldsForTwoIntervalsAndReleases) {
     EXPECT_EQ(form.keys.size(), s.keys);
   }
   EXPECT_EQ(form.keys, (std::vector<KeyEvent>{{t0 + 4000, true}, {t0 + 4000 + 2 * i, false}}));
+  EXPECT_EQ(form.prepared, std::vector<std::int64_t>{t0}) << "told at the click, not at the key";
   form.clock.Advance(60000);  // and nothing more happens
   EXPECT_EQ(form.keys.size(), 2u);
   EXPECT_EQ(form.caption, "Start");

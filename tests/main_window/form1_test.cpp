@@ -150,11 +150,11 @@ class Form1Test : public QObject {
   }
 
   // A notice stays while refused entries come and go, and the two never
-  // overlap or fall outside the window.
+  // overlap or fall outside the window; one source's goes alone.
   void aNoticeAndARefusedEntryStackBelowTheControls() {
     form_->show();
     const int height = form_->height();
-    form_->ShowNotice("Keystrokes go through Xwayland, so only X11 programs receive them.");
+    form_->ShowNotice("keys", "Keystrokes go through Xwayland, so only X11 programs receive them.");
     QVERIFY(form_->Notice()->isVisible());
     QVERIFY(form_->height() > height);
     const int with_notice = form_->height();
@@ -167,7 +167,10 @@ class Form1Test : public QObject {
     form_->txtInterval()->setText(QStringLiteral("40"));
     QVERIFY(form_->Notice()->isVisible());
     QCOMPARE(form_->height(), with_notice);
-    form_->ShowNotice("");
+    form_->ShowNotice("hotkey", "F8 is taken.");
+    form_->ShowNotice("keys", "");
+    QCOMPARE(form_->Notice()->text(), QStringLiteral("F8 is taken."));
+    form_->ShowNotice("hotkey", "");
     QCOMPARE(form_->height(), height);
   }
 

@@ -43,6 +43,7 @@ TEST_F(TollmereWithPortal, AllowedHoldOfTwoIntervalsIsOnePressAndOneRelease) {
   ASSERT_TRUE(asked) << app_->Stderr();
   EXPECT_NE(asked->arg.find("allow it"), std::string::npos) << asked->arg;
   EXPECT_FALSE(app_->WaitForTrace("notice", std::nullopt, 0ms, 2)) << app_->Stderr();
+  EXPECT_TRUE(app_->WaitForTrace("notice-gone", "keys", 5s)) << "the notice stayed once allowed";
 
   StartCycle("500");
   ASSERT_FALSE(HasFatalFailure());

@@ -112,7 +112,8 @@ TEST_P(WayOutDuringHold, ReleasesTheKey) {
 
   const double ended = MonotonicMs();
   if (GetParam() == WayOut::kCloseWindow) {
-    const SwayReply reply = sway_->Msg("[title=\"^Tollmere$\"] kill");
+    // The app_id is the launcher's name, so the desktop ties the two.
+    const SwayReply reply = sway_->Msg("[app_id=\"^org\\.tollmere\\.Tollmere$\"] kill");
     ASSERT_TRUE(reply.ok) << reply.output;
     const ExitStatus status = app_->WaitForExit(5s);
     EXPECT_TRUE(status.Exited() && status.Code() == 0) << status.Describe() << "\n"
