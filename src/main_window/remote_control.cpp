@@ -48,6 +48,9 @@ std::string Described(const QDBusMessage& error) {
 
 HandOver HandOverToRunning(const RemoteRequest& request) {
   using Outcome = HandOver::Outcome;
+  if (const std::string& silence = SessionBusSilence(); !silence.empty()) {
+    return {Outcome::kSilentBus, silence};
+  }
   QDBusConnection bus = SessionBus();
   if (!bus.isConnected()) return {Outcome::kNoBus, bus.lastError().message().toStdString()};
   QString tried;

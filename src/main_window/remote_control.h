@@ -28,11 +28,12 @@ struct RemoteRequest {
 // How handing a request to the Tollmere that owns the bus name went.
 struct HandOver {
   enum class Outcome {
-    kDone,     // it took the request
-    kRefused,  // it refused the interval; `message` says why
-    kNoOwner,  // no Tollmere owns the name
-    kNoBus,    // no session bus; `message` says why
-    kFailed,   // it did not answer or the call failed; `message` says why
+    kDone,       // it took the request
+    kRefused,    // it refused the interval; `message` says why
+    kNoOwner,    // no Tollmere owns the name
+    kNoBus,      // no session bus; `message` says why
+    kSilentBus,  // the session bus did not answer; `message` says so
+    kFailed,     // it did not answer or the call failed; `message` says why
   };
   Outcome outcome;
   std::string message;

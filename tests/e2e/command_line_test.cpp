@@ -128,5 +128,15 @@ TEST_F(CommandLine, OwnerDyingMidRequestIsReplacedBySender) {
   EXPECT_TRUE(app_->WaitForTrace("caption", "Start", 2s)) << "the sender does not own the name";
 }
 
+// Whatever does not answer, a request ends within seconds and says so.
+TEST_F(CommandLine, UnansweredRequestsEndWithAReason) {
+  kill(bus_->pid(), SIGSTOP);
+  const auto [stopped, stop_err] = Run({"--stop"});
+  EXPECT_TRUE(ExitedWith(stopped, 1)) << stopped.Describe() << "\n" << stop_err;
+  EXPECT_NE(stop_err.find("session bus did not answer"), std::string::npos) << stop_err;
+  Launch();  // and the window opens, unreachable
+  kill(bus_->pid(), SIGCONT);
+}
+
 }  // namespace
 }  // namespace tollmere::e2e
