@@ -40,8 +40,15 @@ QDBusMessage Call(QDBusConnection& bus, const QString& owner, const char* method
   return bus.call(call, QDBus::Block, kCallTimeoutMs);
 }
 
+// For the user: what went wrong, without the error's D-Bus name.
 std::string Described(const QDBusMessage& error) {
-  return (error.errorName() + QStringLiteral(": ") + error.errorMessage()).toStdString();
+  // The call waits in the owner's queue, to be run if it wakes up.
+  const QDBusError::ErrorType type = QDBusError(error).type();
+  if (type == QDBusError::NoReply || type == QDBusError::Timeout) {
+    return "the running Tollmere did not answer within " + std::to_string(kCallTimeoutMs / 1000) +
+           " s; it may still act on the request later";
+  }
+  return error.errorMessage().toStdString();
 }
 
 }  // namespace

@@ -130,6 +130,15 @@ TEST_F(CommandLine, OwnerDyingMidRequestIsReplacedBySender) {
 
 // Whatever does not answer, a request ends within seconds and says so.
 TEST_F(CommandLine, UnansweredRequestsEndWithAReason) {
+  Launch();
+  ASSERT_FALSE(HasFatalFailure());
+  app_->Signal(SIGSTOP);
+  const auto [toggled, toggle_err] = Run({"--toggle"});
+  EXPECT_TRUE(ExitedWith(toggled, 1)) << toggled.Describe() << "\n" << toggle_err;
+  EXPECT_NE(toggle_err.find("did not answer"), std::string::npos) << toggle_err;
+  EXPECT_EQ(toggle_err.find("org.freedesktop"), std::string::npos) << toggle_err;
+  app_.reset();
+
   kill(bus_->pid(), SIGSTOP);
   const auto [stopped, stop_err] = Run({"--stop"});
   EXPECT_TRUE(ExitedWith(stopped, 1)) << stopped.Describe() << "\n" << stop_err;
