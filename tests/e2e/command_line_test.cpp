@@ -128,10 +128,17 @@ TEST_F(CommandLine, OwnerDyingMidRequestIsReplacedBySender) {
   EXPECT_TRUE(app_->WaitForTrace("caption", "Start", 2s)) << "the sender does not own the name";
 }
 
-// Whatever does not answer, a request ends within seconds and says so.
-TEST_F(CommandLine, UnansweredRequestsEndWithAReason) {
+// A request the box cannot hold, or that nothing answers, fails within
+// seconds and says why.
+TEST_F(CommandLine, RefusedOrUnansweredRequestsFailWithAReason) {
   Launch();
   ASSERT_FALSE(HasFatalFailure());
+  const auto [cut, cut_err] = Run({"--interval=" + std::string(32766, '0') + "250"});
+  EXPECT_TRUE(ExitedWith(cut, 1)) << cut.Describe() << "\n" << cut_err;
+  EXPECT_NE(cut_err.find("Too long"), std::string::npos) << cut_err;
+  ASSERT_TRUE(app_->WaitForTrace("interval-problem", std::nullopt, 5s)) << app_->Stderr();
+  EXPECT_FALSE(app_->WaitForTrace("interval", std::nullopt, 0s)) << "the text was cut and taken";
+
   app_->Signal(SIGSTOP);
   const auto [toggled, toggle_err] = Run({"--toggle"});
   EXPECT_TRUE(ExitedWith(toggled, 1)) << toggled.Describe() << "\n" << toggle_err;
