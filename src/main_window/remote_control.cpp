@@ -98,8 +98,9 @@ bool OfferOnSessionBus(Form1& form) {
   QDBusConnection bus = SessionBus();
   if (!bus.isConnected()) return false;
   auto* control = new RemoteControl(form, &form);
-  if (!bus.registerObject(QLatin1String(kObjectPath), control,
-                          QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties)) {
+  if (!bus.registerObject(
+          QLatin1String(kObjectPath), control,
+          QDBusConnection::ExportAllSlots | QDBusConnection::ExportScriptableProperties)) {
     return false;
   }
   // Not queued: a second window stays unnamed rather than inheriting the

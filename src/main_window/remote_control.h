@@ -70,6 +70,9 @@ class RemoteControl final : public QObject {
               "    </property>\n"
               "  </interface>\n")
   Q_PROPERTY(bool Busy READ Busy)
+  // Keeps QObject's own objectName off the bus: only scriptable properties
+  // are exported, and this one is found before QObject's.
+  Q_PROPERTY(QString objectName READ objectName SCRIPTABLE false)
 
  public:
   explicit RemoteControl(Form1& form, QObject* parent = nullptr);

@@ -1,6 +1,7 @@
 // The command options from a second process, over a private session bus:
 // they reach the running Tollmere and act at once, or start one that acts.
 #include <signal.h>
+#include <sys/wait.h>
 
 #include "e2e_fixture.h"
 #include "harness/session_bus.h"
@@ -32,6 +33,17 @@ class CommandLine : public TollmereOnXvfb {
     AppProcess helper(TOLLMERE_BINARY, AppEnvironment(), std::move(options));
     const ExitStatus status = helper.WaitForExit(10s);
     return {status, helper.Stderr()};
+  }
+
+  // `method` and its arguments sent with dbus-send to the object of the
+  // Tollmere that owns the name; whether it answered without an error.
+  bool Send(std::vector<std::string> method) {
+    SpawnOptions send;
+    send.argv = {"dbus-send", "--bus=" + bus_->address(), "--print-reply",
+                 "--dest=org.tollmere.Tollmere", "/org/tollmere/Tollmere"};
+    send.argv.insert(send.argv.end(), method.begin(), method.end());
+    const auto status = WaitForPid(Spawn(send), 5s);
+    return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
   }
 
   static bool ExitedWith(const ExitStatus& status, int code) {
@@ -138,6 +150,10 @@ TEST_F(CommandLine, RefusedOrUnansweredRequestsFailWithAReason) {
   EXPECT_NE(cut_err.find("Too long"), std::string::npos) << cut_err;
   ASSERT_TRUE(app_->WaitForTrace("interval-problem", std::nullopt, 5s)) << app_->Stderr();
   EXPECT_FALSE(app_->WaitForTrace("interval", std::nullopt, 0s)) << "the text was cut and taken";
+  // Of the properties, only what the interface declares.
+  const std::string get = "org.freedesktop.DBus.Properties.Get";
+  EXPECT_TRUE(Send({get, "string:org.tollmere.Tollmere1", "string:Busy"}));
+  EXPECT_FALSE(Send({get, "string:org.tollmere.Tollmere1", "string:objectName"}));
 
   app_->Signal(SIGSTOP);
   const auto [toggled, toggle_err] = Run({"--toggle"});
