@@ -20,6 +20,9 @@ namespace rt = tollmere::runtime;
 
 namespace {
 
+// Why a request is refused while the error dialog is up.
+constexpr const char* kClosing = "Tollmere is closing after an error.";
+
 // Refuses an edit (typing, a paste, a drop) that would leave the box longer
 // than it holds; the box then keeps its text. The box itself takes one
 // character more, so that a longer paste still arrives here too long
@@ -171,20 +174,18 @@ void Form1::StopEverything() {
   setEnabled(false);
 }
 
-void Form1::Start() {
-  if (isEnabled()) rt::RunHandler([this] { sequencer_.Start(); });
+std::string Form1::Request(void (hs::HoldSequencer::*action)()) {
+  if (!isEnabled()) return kClosing;
+  rt::RunHandler([this, action] { (sequencer_.*action)(); });
+  return {};
 }
 
-void Form1::Stop() {
-  if (isEnabled()) rt::RunHandler([this] { sequencer_.Stop(); });
-}
-
-void Form1::Toggle() {
-  if (isEnabled()) rt::RunHandler([this] { sequencer_.Toggle(); });
-}
+std::string Form1::Start() { return Request(&hs::HoldSequencer::Start); }
+std::string Form1::Stop() { return Request(&hs::HoldSequencer::Stop); }
+std::string Form1::Toggle() { return Request(&hs::HoldSequencer::Toggle); }
 
 std::string Form1::SetIntervalText(const std::string& text) {
-  if (!isEnabled()) return "Tollmere is closing after an error.";
+  if (!isEnabled()) return kClosing;
   const QString entry = QString::fromStdString(text);
   if (entry.size() > hs::kTxtIntervalMaxLength) {
     rt::RunHandler([this] { sequencer_.RefuseLongText(); });

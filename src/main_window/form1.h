@@ -39,12 +39,12 @@ class Form1 final : public QWidget,
   void ShowNotice(const std::string& message);
 
   // Requests from outside the window (another process, a hotkey), run as the
-  // handlers are: the sequencer's Start, Stop and Toggle. Ignored once
+  // handlers are: the sequencer's Start, Stop and Toggle. Refused once
   // StopEverything has run: the program is on its way out and has let go of
-  // its key.
-  void Start();
-  void Stop();
-  void Toggle();
+  // its key. The refusal, or "" when done.
+  std::string Start();
+  std::string Stop();
+  std::string Toggle();
   bool Busy() const { return sequencer_.Busy(); }
   // Puts `text` in the interval box as if typed there, so the box's rules
   // decide; returns the refusal shown below the box, or "" if taken.
@@ -71,6 +71,7 @@ class Form1 final : public QWidget,
   void PressKey(const std::int32_t& key_code) override;
   void ReleaseKey(const std::int32_t& key_code) override;
 
+  std::string Request(void (hold_sequencer::HoldSequencer::*action)());
   QtTimer& TimerFor(hold_sequencer::TimerId timer);
   void WakeCaret();
   // Stacks the visible messages below the controls and grows the window to

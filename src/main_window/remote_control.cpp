@@ -84,6 +84,9 @@ HandOver HandOverToRunning(const RemoteRequest& request) {
     }
     if (const char* method = MethodFor(request.action)) {
       const QDBusMessage reply = Call(bus, tried, method);
+      if (reply.errorName() == QLatin1String(kRefusedError)) {
+        return {Outcome::kRefused, reply.errorMessage().toStdString()};
+      }
       if (reply.type() != QDBusMessage::ReplyMessage) {
         failure = Described(reply);
         continue;
@@ -121,9 +124,9 @@ std::string ApplyRequest(Form1& form, const RemoteRequest& request) {
     }
   }
   switch (request.action) {
-    case RemoteRequest::Action::kStart: form.Start(); break;
-    case RemoteRequest::Action::kStop: form.Stop(); break;
-    case RemoteRequest::Action::kToggle: form.Toggle(); break;
+    case RemoteRequest::Action::kStart: return form.Start();
+    case RemoteRequest::Action::kStop: return form.Stop();
+    case RemoteRequest::Action::kToggle: return form.Toggle();
     case RemoteRequest::Action::kNone: break;
   }
   return {};
@@ -132,9 +135,15 @@ std::string ApplyRequest(Form1& form, const RemoteRequest& request) {
 RemoteControl::RemoteControl(Form1& form, QObject* parent) : QObject(parent), form_(form) {}
 
 bool RemoteControl::Busy() const { return form_.Busy(); }
-void RemoteControl::Start() { form_.Start(); }
-void RemoteControl::Stop() { form_.Stop(); }
-void RemoteControl::Toggle() { form_.Toggle(); }
+void RemoteControl::Start() { Answer(form_.Start()); }
+void RemoteControl::Stop() { Answer(form_.Stop()); }
+void RemoteControl::Toggle() { Answer(form_.Toggle()); }
+
+void RemoteControl::Answer(const std::string& refusal) {
+  if (!refusal.empty()) {
+    sendErrorReply(QLatin1String(kRefusedError), QString::fromStdString(refusal));
+  }
+}
 
 QString RemoteControl::SetInterval(const QString& text) {
   return QString::fromStdString(form_.SetIntervalText(text.toStdString()));

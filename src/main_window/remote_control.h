@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDBusContext>
 #include <QObject>
 #include <QString>
 #include <optional>
@@ -12,6 +13,8 @@ class Form1;
 inline constexpr const char* kBusName = "org.tollmere.Tollmere";
 inline constexpr const char* kObjectPath = "/org/tollmere/Tollmere";
 inline constexpr const char* kInterfaceName = "org.tollmere.Tollmere1";
+// The error with which Start, Stop or Toggle says it did nothing, and why.
+inline constexpr const char* kRefusedError = "org.tollmere.Tollmere1.Error.Refused";
 
 // What the command line asks of a Tollmere: an interval text for the box
 // first, then at most one action.
@@ -50,7 +53,7 @@ bool OfferOnSessionBus(Form1& form);
 std::string ApplyRequest(Form1& form, const RemoteRequest& request);
 
 // The object on the bus: thin, everything goes to Form1.
-class RemoteControl final : public QObject {
+class RemoteControl final : public QObject, protected QDBusContext {
   Q_OBJECT
   Q_CLASSINFO("D-Bus Interface", "org.tollmere.Tollmere1")
   // Written out to name SetInterval's answer and to say that Busy is read
@@ -86,6 +89,9 @@ class RemoteControl final : public QObject {
   QString SetInterval(const QString& text);
 
  private:
+  // Answers the call with kRefusedError if the window refused it.
+  void Answer(const std::string& refusal);
+
   Form1& form_;
 };
 

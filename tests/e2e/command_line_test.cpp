@@ -168,6 +168,14 @@ TEST_F(CommandLine, RefusedOrUnansweredRequestsFailWithAReason) {
   EXPECT_NE(stop_err.find("session bus did not answer"), std::string::npos) << stop_err;
   Launch();  // and the window opens, unreachable
   kill(bus_->pid(), SIGCONT);
+
+  // Behind the error dialog (no Wayland for this back end) nothing is done.
+  app_ = std::make_unique<AppProcess>(TOLLMERE_BINARY, AppEnvironment(),
+                                      std::vector<std::string>{"--backend=wayland"});
+  ASSERT_NE(driver_->WaitForWindow("Tollmere", 15s, window_), 0u) << app_->Stderr();
+  const auto [started, start_err] = Run({"--start"});
+  EXPECT_TRUE(ExitedWith(started, 1)) << started.Describe() << "\n" << start_err;
+  EXPECT_NE(start_err.find("closing after an error"), std::string::npos) << start_err;
 }
 
 }  // namespace

@@ -155,8 +155,8 @@ class Form1Test : public QObject {
     QVERIFY(!form_->Busy());
 
     form_->StopEverything();
-    form_->Start();
-    form_->Toggle();
+    QVERIFY(!form_->Start().empty());
+    QVERIFY(!form_->Toggle().empty());
     QVERIFY(!form_->Busy());
     QVERIFY(!form_->Timer2().Enabled());
     QVERIFY(!form_->SetIntervalText("300").empty());
