@@ -20,6 +20,7 @@ class SessionBusDaemon {
 
   // For DBUS_SESSION_BUS_ADDRESS.
   const std::string& address() const { return address_; }
+  pid_t pid() const { return pid_; }
 
  private:
   pid_t pid_ = -1;

@@ -93,11 +93,13 @@ void HoldSequencer::txtInterval_Change() {
       // Past the range on the negative side is a negative entry, whatever its
       // size; when even the number could not be read, its sign still tells.
       const bool negative = value < 0 || rt::ValHasMinus(text);
-      controls_.ShowIntervalProblem(IntervalProblemMessage(negative, accepted_interval_));
+      controls_.ShowIntervalProblem(IntervalProblemMessage(
+          negative ? IntervalProblem::kNegative : IntervalProblem::kTooLarge, accepted_interval_));
       return;
     }
     if (error.number() == rt::ErrorNumber::kInvalidPropertyValue) {
-      controls_.ShowIntervalProblem(IntervalProblemMessage(true, accepted_interval_));
+      controls_.ShowIntervalProblem(
+          IntervalProblemMessage(IntervalProblem::kNegative, accepted_interval_));
       return;
     }
     throw;
@@ -105,9 +107,21 @@ void HoldSequencer::txtInterval_Change() {
   controls_.ShowIntervalProblem("");
 }
 
-std::string IntervalProblemMessage(bool negative, std::int32_t still_ms) {
-  return std::string(negative ? "Can't be negative:" : "Too large:") +
-         " use 0 to 2147483647 ms. Keeping " + std::to_string(still_ms) + " ms.";
+void HoldSequencer::RefuseLongText() {
+  controls_.ShowIntervalProblem(
+      IntervalProblemMessage(IntervalProblem::kTooLong, accepted_interval_));
+}
+
+std::string IntervalProblemMessage(IntervalProblem problem, std::int32_t still_ms) {
+  std::string message;
+  switch (problem) {
+    case IntervalProblem::kTooLarge: message = "Too large: use 0 to 2147483647 ms."; break;
+    case IntervalProblem::kNegative: message = "Can't be negative: use 0 to 2147483647 ms."; break;
+    case IntervalProblem::kTooLong:
+      message = "Too long: the box holds " + std::to_string(kTxtIntervalMaxLength) + " characters.";
+      break;
+  }
+  return message + " Keeping " + std::to_string(still_ms) + " ms.";
 }
 
 }  // namespace tollmere::hold_sequencer

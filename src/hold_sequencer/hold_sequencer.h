@@ -16,6 +16,8 @@ inline constexpr const char* kIdleCaption = "Start";
 inline constexpr const char* kNoIntervalMessage =
     "Not started: with an interval of 0 ms the space bar would stay down. Type an interval in "
     "the box, or give one with --interval=MS.";
+// The most characters the interval box holds.
+inline constexpr int kTxtIntervalMaxLength = 32767;
 
 // The counter and the handlers that turn a click on "Start" into a timed
 // keystroke: a countdown of four ticks of Timer2 shown on the button, a
@@ -30,6 +32,9 @@ class HoldSequencer {
   void Timer2_Timer();
   void Timer1_Timer();
   void txtInterval_Change();
+  // A text longer than kTxtIntervalMaxLength, kept out of the box: cut, it
+  // would read as another number. Says so; the interval stays.
+  void RefuseLongText();
 
   // Requests from outside the window (a hotkey, another process). Start does
   // what a click does when idle and nothing otherwise: unlike a click, a
@@ -63,8 +68,10 @@ class HoldSequencer {
   std::int32_t accepted_interval_ = 0;
 };
 
-// What the user is told when an entry cannot become the interval: too large
-// for it, or negative; `still_ms` is the interval that stays in force.
-std::string IntervalProblemMessage(bool negative, std::int32_t still_ms);
+enum class IntervalProblem { kTooLarge, kNegative, kTooLong };
+
+// What the user is told when an entry cannot become the interval; `still_ms`
+// is the interval that stays in force.
+std::string IntervalProblemMessage(IntervalProblem problem, std::int32_t still_ms);
 
 }  // namespace tollmere::hold_sequencer

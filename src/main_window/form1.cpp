@@ -5,6 +5,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QValidator>
+#include <functional>
+#include <utility>
 
 #include "key_injection/module1.h"
 #include "main_window/trace.h"
@@ -14,6 +17,31 @@ namespace tollmere::main_window {
 
 namespace hs = tollmere::hold_sequencer;
 namespace rt = tollmere::runtime;
+
+namespace {
+
+// Why a request is refused while the error dialog is up.
+constexpr const char* kClosing = "Tollmere is closing after an error.";
+
+// Refuses an edit (typing, a paste, a drop) that would leave the box longer
+// than it holds; the box then keeps its text. The box itself takes one
+// character more, so that a longer paste still arrives here too long
+// instead of cut to fit without a word.
+class LengthLimit final : public QValidator {
+ public:
+  LengthLimit(QObject* parent, std::function<void()> refused)
+      : QValidator(parent), refused_(std::move(refused)) {}
+  State validate(QString& input, int& /*pos*/) const override {
+    if (input.size() <= hs::kTxtIntervalMaxLength) return Acceptable;
+    refused_();
+    return Invalid;
+  }
+
+ private:
+  std::function<void()> refused_;
+};
+
+}  // namespace
 
 Form1::Form1(double logical_dpi)
     : txt_interval_(new QLineEdit(this)),
@@ -72,6 +100,9 @@ Form1::Form1(double logical_dpi)
   problem_->setObjectName(QStringLiteral("lblIntervalProblem"));
   problem_->setStyleSheet(QStringLiteral("color: #b00020;"));
 
+  txt_interval_->setMaxLength(hs::kTxtIntervalMaxLength + 1);
+  txt_interval_->setValidator(new LengthLimit(
+      txt_interval_, [this] { rt::RunHandler([this] { sequencer_.RefuseLongText(); }); }));
   QObject::connect(txt_interval_, &QLineEdit::textChanged,
                    [this] { rt::RunHandler([this] { sequencer_.txtInterval_Change(); }); });
   QObject::connect(command1_, &QPushButton::clicked, [this] {
@@ -152,23 +183,24 @@ void Form1::StopEverything() {
 }
 
 std::string Form1::Start() {
+  if (!isEnabled()) return kClosing;
   std::string refusal;
-  if (isEnabled()) rt::RunHandler([this, &refusal] { refusal = sequencer_.Start(); });
+  rt::RunHandler([this, &refusal] { refusal = sequencer_.Start(); });
   return refusal;
 }
 
-void Form1::Stop() {
-  Ending([this] { sequencer_.Stop(); });
+std::string Form1::Stop() {
+  return Ending([this] { sequencer_.Stop(); });
 }
 
 std::string Form1::Toggle() {
   std::string refusal;
-  Ending([this, &refusal] { refusal = sequencer_.Toggle(); });
-  return refusal;
+  const std::string closing = Ending([this, &refusal] { refusal = sequencer_.Toggle(); });
+  return closing.empty() ? refusal : closing;
 }
 
-void Form1::Ending(const std::function<void()>& request) {
-  if (!isEnabled()) return;
+std::string Form1::Ending(const std::function<void()>& request) {
+  if (!isEnabled()) return kClosing;
   const bool pressed_by_us =
       command1_->isDown() && key_injection::TheModule1().IsHeld(hs::kSpaceKey);
   rt::RunHandler(request);
@@ -178,13 +210,19 @@ void Form1::Ending(const std::function<void()>& request) {
     swallow_space_ = true;
     command1_->setDown(false);
   }
+  return {};
 }
 
 std::string Form1::SetIntervalText(const std::string& text) {
-  if (!isEnabled()) return "Tollmere is closing after an error.";
-  // The change handler runs inside setText, as for typing; the same text
-  // again changes nothing and leaves the current message.
-  txt_interval_->setText(QString::fromStdString(text));
+  if (!isEnabled()) return kClosing;
+  const QString entry = QString::fromStdString(text);
+  if (entry.size() > hs::kTxtIntervalMaxLength) {
+    rt::RunHandler([this] { sequencer_.RefuseLongText(); });
+  } else {
+    // The change handler runs inside setText, as for typing; the same text
+    // again changes nothing and leaves the current message.
+    txt_interval_->setText(entry);
+  }
   return problem_->isHidden() ? std::string() : problem_->text().toStdString();
 }
 

@@ -43,11 +43,11 @@ class Form1 final : public QWidget,
   void ShowNotice(const std::string& source, const std::string& message);
 
   // Requests from outside the window (another process, a hotkey), run as the
-  // handlers are: the sequencer's Start, Stop and Toggle, with its refusal
-  // or "". Ignored once StopEverything has run: the program is on its way
-  // out and has let go of its key.
+  // handlers are: the sequencer's Start, Stop and Toggle. Refused once
+  // StopEverything has run: the program is on its way out and has let go of
+  // its key. The refusal (also the sequencer's), or "" when done.
   std::string Start();
-  void Stop();
+  std::string Stop();
   std::string Toggle();
   bool Busy() const { return sequencer_.Busy(); }
   // Runs just before each key-down: whoever holds the keyboard (the
@@ -86,7 +86,7 @@ class Form1 final : public QWidget,
   void LayOutMessages();
   // Runs a stop or toggle; when it let the key up while "Start" had been
   // pressed by it, the coming release must not click the button again.
-  void Ending(const std::function<void()>& request);
+  std::string Ending(const std::function<void()>& request);
 
   QLineEdit* txt_interval_;
   QPushButton* command1_;

@@ -19,6 +19,7 @@
 #include "main_window/global_hotkey.h"
 #include "main_window/hotkey_text.h"
 #include "main_window/remote_control.h"
+#include "main_window/session_bus.h"
 #include "main_window/trace.h"
 #include "runtime/fatal.h"
 #include "tollmere_version.h"
@@ -88,6 +89,7 @@ std::optional<int> HandOver(const mw::RemoteRequest& request, bool& no_owner) {
     case Outcome::kRefused:
     case Outcome::kFailed: std::fprintf(stderr, "tollmere: %s\n", result.message.c_str()); return 1;
     case Outcome::kNoBus:
+    case Outcome::kSilentBus:
       std::fprintf(stderr, "tollmere: no running Tollmere can be reached: %s\n",
                    result.message.c_str());
       break;
@@ -95,7 +97,8 @@ std::optional<int> HandOver(const mw::RemoteRequest& request, bool& no_owner) {
       if (request.OnlyStop()) std::fputs("tollmere: no Tollmere was running\n", stderr);
       break;
   }
-  if (request.OnlyStop()) return 0;
+  // Behind a silent bus a Tollmere may be holding the key: not stopped.
+  if (request.OnlyStop()) return result.outcome == Outcome::kSilentBus ? 1 : 0;
   return std::nullopt;
 }
 
@@ -178,6 +181,12 @@ int main(int argc, char** argv) {
     return 2;
   }
   mw::EnableTrace(trace);
+
+  // Before anything here, Qt included, connects to the session bus.
+  if (const std::string silence = mw::AvoidSilentSessionBus(); !silence.empty() && !request.Any()) {
+    std::fprintf(stderr, "tollmere: %s: other commands cannot reach this window\n",
+                 silence.c_str());
+  }
 
   // Before any window: a request for a running Tollmere needs no display.
   bool no_owner = false;

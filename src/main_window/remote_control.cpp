@@ -40,14 +40,24 @@ QDBusMessage Call(QDBusConnection& bus, const QString& owner, const char* method
   return bus.call(call, QDBus::Block, kCallTimeoutMs);
 }
 
+// For the user: what went wrong, without the error's D-Bus name.
 std::string Described(const QDBusMessage& error) {
-  return (error.errorName() + QStringLiteral(": ") + error.errorMessage()).toStdString();
+  // The call waits in the owner's queue, to be run if it wakes up.
+  const QDBusError::ErrorType type = QDBusError(error).type();
+  if (type == QDBusError::NoReply || type == QDBusError::Timeout) {
+    return "the running Tollmere did not answer within " + std::to_string(kCallTimeoutMs / 1000) +
+           " s; it may still act on the request later";
+  }
+  return error.errorMessage().toStdString();
 }
 
 }  // namespace
 
 HandOver HandOverToRunning(const RemoteRequest& request) {
   using Outcome = HandOver::Outcome;
+  if (const std::string& silence = SessionBusSilence(); !silence.empty()) {
+    return {Outcome::kSilentBus, silence};
+  }
   QDBusConnection bus = SessionBus();
   if (!bus.isConnected()) return {Outcome::kNoBus, bus.lastError().message().toStdString()};
   QString tried;
@@ -91,8 +101,9 @@ bool OfferOnSessionBus(Form1& form) {
   QDBusConnection bus = SessionBus();
   if (!bus.isConnected()) return false;
   auto* control = new RemoteControl(form, &form);
-  if (!bus.registerObject(QLatin1String(kObjectPath), control,
-                          QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties)) {
+  if (!bus.registerObject(
+          QLatin1String(kObjectPath), control,
+          QDBusConnection::ExportAllSlots | QDBusConnection::ExportScriptableProperties)) {
     return false;
   }
   // Not queued: a second window stays unnamed rather than inheriting the
@@ -114,7 +125,7 @@ std::string ApplyRequest(Form1& form, const RemoteRequest& request) {
   }
   switch (request.action) {
     case RemoteRequest::Action::kStart: return form.Start();
-    case RemoteRequest::Action::kStop: form.Stop(); break;
+    case RemoteRequest::Action::kStop: return form.Stop();
     case RemoteRequest::Action::kToggle: return form.Toggle();
     case RemoteRequest::Action::kNone: break;
   }
@@ -124,13 +135,12 @@ std::string ApplyRequest(Form1& form, const RemoteRequest& request) {
 RemoteControl::RemoteControl(Form1& form, QObject* parent) : QObject(parent), form_(form) {}
 
 bool RemoteControl::Busy() const { return form_.Busy(); }
-void RemoteControl::Start() { Refuse(form_.Start()); }
-void RemoteControl::Stop() { form_.Stop(); }
-void RemoteControl::Toggle() { Refuse(form_.Toggle()); }
+void RemoteControl::Start() { Answer(form_.Start()); }
+void RemoteControl::Stop() { Answer(form_.Stop()); }
+void RemoteControl::Toggle() { Answer(form_.Toggle()); }
 
-void RemoteControl::Refuse(const std::string& refusal) {
-  // An error reply, so that the caller's command fails with the reason.
-  if (!refusal.empty() && calledFromDBus()) {
+void RemoteControl::Answer(const std::string& refusal) {
+  if (!refusal.empty()) {
     sendErrorReply(QLatin1String(kRefusedError), QString::fromStdString(refusal));
   }
 }

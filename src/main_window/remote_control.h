@@ -13,7 +13,7 @@ class Form1;
 inline constexpr const char* kBusName = "org.tollmere.Tollmere";
 inline constexpr const char* kObjectPath = "/org/tollmere/Tollmere";
 inline constexpr const char* kInterfaceName = "org.tollmere.Tollmere1";
-// The error a Start or Toggle is answered with when the window refuses it.
+// The error with which Start, Stop or Toggle says it did nothing, and why.
 inline constexpr const char* kRefusedError = "org.tollmere.Tollmere1.Error.Refused";
 
 // What the command line asks of a Tollmere: an interval text for the box
@@ -31,11 +31,12 @@ struct RemoteRequest {
 // How handing a request to the Tollmere that owns the bus name went.
 struct HandOver {
   enum class Outcome {
-    kDone,     // it took the request
-    kRefused,  // it refused the interval; `message` says why
-    kNoOwner,  // no Tollmere owns the name
-    kNoBus,    // no session bus; `message` says why
-    kFailed,   // it did not answer or the call failed; `message` says why
+    kDone,       // it took the request
+    kRefused,    // it refused the interval; `message` says why
+    kNoOwner,    // no Tollmere owns the name
+    kNoBus,      // no session bus; `message` says why
+    kSilentBus,  // the session bus did not answer; `message` says so
+    kFailed,     // it did not answer or the call failed; `message` says why
   };
   Outcome outcome;
   std::string message;
@@ -72,6 +73,9 @@ class RemoteControl final : public QObject, protected QDBusContext {
               "    </property>\n"
               "  </interface>\n")
   Q_PROPERTY(bool Busy READ Busy)
+  // Keeps QObject's own objectName off the bus: only scriptable properties
+  // are exported, and this one is found before QObject's.
+  Q_PROPERTY(QString objectName READ objectName SCRIPTABLE false)
 
  public:
   explicit RemoteControl(Form1& form, QObject* parent = nullptr);
@@ -85,7 +89,8 @@ class RemoteControl final : public QObject, protected QDBusContext {
   QString SetInterval(const QString& text);
 
  private:
-  void Refuse(const std::string& refusal);
+  // Answers the call with kRefusedError if the window refused it.
+  void Answer(const std::string& refusal);
 
   Form1& form_;
 };

@@ -1,6 +1,7 @@
 // The command options from a second process, over a private session bus:
 // they reach the running Tollmere and act at once, or start one that acts.
 #include <signal.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <fstream>
@@ -37,6 +38,17 @@ class CommandLine : public TollmereOnXvfb {
     AppProcess helper(TOLLMERE_BINARY, AppEnvironment(), std::move(options));
     const ExitStatus status = helper.WaitForExit(10s);
     return {status, helper.Stderr()};
+  }
+
+  // `method` and its arguments sent with dbus-send to the object of the
+  // Tollmere that owns the name; whether it answered without an error.
+  bool Send(std::vector<std::string> method) {
+    SpawnOptions send;
+    send.argv = {"dbus-send", "--bus=" + bus_->address(), "--print-reply",
+                 "--dest=org.tollmere.Tollmere", "/org/tollmere/Tollmere"};
+    send.argv.insert(send.argv.end(), method.begin(), method.end());
+    const auto status = WaitForPid(Spawn(send), 5s);
+    return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
   }
 
   static bool ExitedWith(const ExitStatus& status, int code) {
@@ -189,6 +201,44 @@ TEST_F(CommandLine, NoKeyLeftDownInTheWaysTheProgramGoesOn) {
   ASSERT_TRUE(app_->Running()) << app_->Stderr();
   ExpectNoKeyDown("after Ctrl+Z");
   CloseAndExpectCleanExit();
+}
+
+// A request the box cannot hold, or that nothing answers, fails within
+// seconds and says why.
+TEST_F(CommandLine, RefusedOrUnansweredRequestsFailWithAReason) {
+  Launch();
+  ASSERT_FALSE(HasFatalFailure());
+  const auto [cut, cut_err] = Run({"--interval=" + std::string(32766, '0') + "250"});
+  EXPECT_TRUE(ExitedWith(cut, 1)) << cut.Describe() << "\n" << cut_err;
+  EXPECT_NE(cut_err.find("Too long"), std::string::npos) << cut_err;
+  ASSERT_TRUE(app_->WaitForTrace("interval-problem", std::nullopt, 5s)) << app_->Stderr();
+  EXPECT_FALSE(app_->WaitForTrace("interval", std::nullopt, 0s)) << "the text was cut and taken";
+  // Of the properties, only what the interface declares.
+  const std::string get = "org.freedesktop.DBus.Properties.Get";
+  EXPECT_TRUE(Send({get, "string:org.tollmere.Tollmere1", "string:Busy"}));
+  EXPECT_FALSE(Send({get, "string:org.tollmere.Tollmere1", "string:objectName"}));
+
+  app_->Signal(SIGSTOP);
+  const auto [toggled, toggle_err] = Run({"--toggle"});
+  EXPECT_TRUE(ExitedWith(toggled, 1)) << toggled.Describe() << "\n" << toggle_err;
+  EXPECT_NE(toggle_err.find("did not answer"), std::string::npos) << toggle_err;
+  EXPECT_EQ(toggle_err.find("org.freedesktop"), std::string::npos) << toggle_err;
+  app_.reset();
+
+  kill(bus_->pid(), SIGSTOP);
+  const auto [stopped, stop_err] = Run({"--stop"});
+  EXPECT_TRUE(ExitedWith(stopped, 1)) << stopped.Describe() << "\n" << stop_err;
+  EXPECT_NE(stop_err.find("session bus did not answer"), std::string::npos) << stop_err;
+  Launch();  // and the window opens, unreachable
+  kill(bus_->pid(), SIGCONT);
+
+  // Behind the error dialog (no Wayland for this back end) nothing is done.
+  app_ = std::make_unique<AppProcess>(TOLLMERE_BINARY, AppEnvironment(),
+                                      std::vector<std::string>{"--backend=wayland"});
+  ASSERT_NE(driver_->WaitForWindow("Tollmere", 15s, window_), 0u) << app_->Stderr();
+  const auto [started, start_err] = Run({"--start"});
+  EXPECT_TRUE(ExitedWith(started, 1)) << started.Describe() << "\n" << start_err;
+  EXPECT_NE(start_err.find("closing after an error"), std::string::npos) << start_err;
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "main_window/form1.h"
 
+#include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -22,6 +23,10 @@ class Form1Test : public QObject {
   std::unique_ptr<mw::Form1> form_;
   double dpi_ = 96;
   int px(int twips) const { return mw::TwipsToPixels(twips, dpi_); }
+  static QString TooLong() {
+    return QString(tollmere::hold_sequencer::kTxtIntervalMaxLength - 1, u'0') +
+           QStringLiteral("250");
+  }
 
  private slots:
   void init() {
@@ -116,6 +121,13 @@ class Form1Test : public QObject {
     QVERIFY(form_->IntervalProblem()->isHidden());
     QCOMPARE(form_->height(), height);
     QCOMPARE(form_->Timer1().Interval(), 30);
+    // Cut to the box's length this would read 2: refused whole instead.
+    QGuiApplication::clipboard()->setText(TooLong());
+    form_->txtInterval()->selectAll();
+    form_->txtInterval()->paste();
+    QCOMPARE(form_->txtInterval()->text(), QStringLiteral("30"));
+    QVERIFY(form_->IntervalProblem()->text().startsWith(QStringLiteral("Too long")));
+    QCOMPARE(form_->Timer1().Interval(), 30);
   }
 
   // Requests from another process take the box's rules and the click's path,
@@ -128,6 +140,8 @@ class Form1Test : public QObject {
     QCOMPARE(form_->SetIntervalText("250"), std::string());
     QCOMPARE(form_->Timer1().Interval(), 250);
     QVERIFY(form_->IntervalProblem()->isHidden());
+    QVERIFY(form_->SetIntervalText(TooLong().toStdString()).starts_with("Too long"));
+    QCOMPARE(form_->Timer1().Interval(), 250);
 
     form_->Start();
     QVERIFY(form_->Timer2().Enabled());
@@ -141,8 +155,8 @@ class Form1Test : public QObject {
     QVERIFY(!form_->Busy());
 
     form_->StopEverything();
-    form_->Start();
-    form_->Toggle();
+    QVERIFY(!form_->Start().empty());
+    QVERIFY(!form_->Toggle().empty());
     QVERIFY(!form_->Busy());
     QVERIFY(!form_->Timer2().Enabled());
     QVERIFY(!form_->SetIntervalText("300").empty());
