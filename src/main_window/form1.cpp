@@ -213,6 +213,16 @@ std::string Form1::Ending(const std::function<void()>& request) {
   return {};
 }
 
+void Form1::Activate(const std::string& token) {
+  // Qt hands the launcher's token to the Wayland desktop, which otherwise
+  // may refuse the focus to a window nobody just clicked.
+  if (!token.empty()) qputenv("XDG_ACTIVATION_TOKEN", QByteArray::fromStdString(token));
+  if (isMinimized()) showNormal();
+  raise();
+  activateWindow();
+  Trace("activate");
+}
+
 std::string Form1::SetIntervalText(const std::string& text) {
   if (!isEnabled()) return kClosing;
   const QString entry = QString::fromStdString(text);

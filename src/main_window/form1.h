@@ -50,6 +50,9 @@ class Form1 final : public QWidget,
   std::string Stop();
   std::string Toggle();
   bool Busy() const { return sequencer_.Busy(); }
+  // Brings the window forward and gives it the focus, as a second launch
+  // asks; `token` is the desktop's activation token, if any.
+  void Activate(const std::string& token);
   // Runs just before each key-down: whoever holds the keyboard (the
   // hotkey's grab) lets go of it, or the key would go to them.
   void SetBeforeKeyDown(std::function<void()> before) { before_key_down_ = std::move(before); }

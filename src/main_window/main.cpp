@@ -4,6 +4,7 @@
 #include <QScreen>
 #include <QTimer>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <optional>
@@ -63,6 +64,8 @@ std::string Usage() {
       "              With no Tollmere running, these open one that then acts\n"
       "              (--stop alone just says so).\n";
   usage +=
+      "  --new-window  open another window even with Tollmere running; a plain\n"
+      "              start brings the running one forward instead\n"
       "  --help      show this help and exit\n"
       "  --version   show the version and exit\n";
   return usage;
@@ -85,11 +88,15 @@ std::optional<int> HandOver(const mw::RemoteRequest& request, bool& no_owner) {
   const mw::HandOver result = mw::HandOverToRunning(request);
   no_owner = result.outcome == Outcome::kNoOwner;
   switch (result.outcome) {
-    case Outcome::kDone: return 0;
+    case Outcome::kDone:
+      if (request.raise) std::fputs("tollmere: brought the running Tollmere forward\n", stderr);
+      return 0;
     case Outcome::kRefused:
     case Outcome::kFailed: std::fprintf(stderr, "tollmere: %s\n", result.message.c_str()); return 1;
     case Outcome::kNoBus:
     case Outcome::kSilentBus:
+      // A plain start just opens its window.
+      if (!request.Any()) break;
       std::fprintf(stderr, "tollmere: no running Tollmere can be reached: %s\n",
                    result.message.c_str());
       break;
@@ -121,6 +128,7 @@ std::function<void(const std::string&)> NoticesFrom(std::string source) {
 
 int main(int argc, char** argv) {
   bool trace = false;
+  bool new_window = false;
   ki::BackendRequest backend = ki::BackendRequest::kAuto;
   std::optional<mw::Hotkey> hotkey;
   constexpr std::string_view kBackendOption = "--backend=";
@@ -139,6 +147,10 @@ int main(int argc, char** argv) {
     }
     if (arg == "--trace") {
       trace = true;
+      continue;
+    }
+    if (arg == "--new-window") {
+      new_window = true;
       continue;
     }
     if (arg.starts_with(kBackendOption)) {
@@ -188,9 +200,15 @@ int main(int argc, char** argv) {
                  silence.c_str());
   }
 
+  // One window is enough: a plain start brings the running one forward.
+  if (!request.Any() && !new_window) {
+    request.raise = true;
+    if (const char* token = std::getenv("XDG_ACTIVATION_TOKEN")) request.token = token;
+  }
+
   // Before any window: a request for a running Tollmere needs no display.
   bool no_owner = false;
-  if (request.Any()) {
+  if (request.Any() || request.raise) {
     if (const auto status = HandOver(request, no_owner)) {
       // A hotkey belongs to the process that grabs it: not handed over.
       if (hotkey && !no_owner) {
@@ -229,7 +247,7 @@ int main(int argc, char** argv) {
   notice_window = &form;
   // Another Tollmere may have taken the name since we asked: it gets the
   // request, and this one closes before it has pressed anything.
-  if (!mw::OfferOnSessionBus(form) && no_owner) {
+  if (!mw::OfferOnSessionBus(form) && no_owner && (request.Any() || request.raise)) {
     if (const auto status = HandOver(request, no_owner)) return *status;
   }
 
@@ -249,7 +267,13 @@ int main(int argc, char** argv) {
   });
   mw::InstallExitGuard(ReleaseHeldKeys, [&form] { form.Stop(); });
 
-  rt::RunHandler([&form] { form.Form_Load(); });
+  // The start-up keystroke's release would end another window's hold of
+  // the same key.
+  if (new_window && mw::AnotherTollmereBusy()) {
+    mw::Trace("load-keystroke-skipped");
+  } else {
+    rt::RunHandler([&form] { form.Form_Load(); });
+  }
   if (fatal_status != 0) return fatal_status;
 
   std::optional<mw::GlobalHotkey> global_hotkey;

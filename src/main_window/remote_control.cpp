@@ -53,6 +53,16 @@ std::string Described(const QDBusMessage& error) {
 
 }  // namespace
 
+// Every process that owns the name or waits for it, in line.
+QStringList QueuedOwners(QDBusConnection& bus) {
+  QDBusMessage call = QDBusMessage::createMethodCall(
+      QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+      QStringLiteral("org.freedesktop.DBus"), QStringLiteral("ListQueuedOwners"));
+  call.setArguments({QLatin1String(kBusName)});
+  const QDBusReply<QStringList> reply = bus.call(call, QDBus::Block, kCallTimeoutMs);
+  return reply.isValid() ? reply.value() : QStringList();
+}
+
 HandOver HandOverToRunning(const RemoteRequest& request) {
   using Outcome = HandOver::Outcome;
   if (const std::string& silence = SessionBusSilence(); !silence.empty()) {
@@ -82,6 +92,14 @@ HandOver HandOverToRunning(const RemoteRequest& request) {
       const QString problem = reply.arguments().value(0).toString();
       if (!problem.isEmpty()) return {Outcome::kRefused, problem.toStdString()};
     }
+    if (request.raise) {
+      const QDBusMessage reply =
+          Call(bus, tried, "Activate", {QString::fromStdString(request.token)});
+      if (reply.type() != QDBusMessage::ReplyMessage) {
+        failure = Described(reply);
+        continue;
+      }
+    }
     if (const char* method = MethodFor(request.action)) {
       const QDBusMessage reply = Call(bus, tried, method);
       if (reply.errorName() == QLatin1String(kRefusedError)) {
@@ -91,10 +109,34 @@ HandOver HandOverToRunning(const RemoteRequest& request) {
         failure = Described(reply);
         continue;
       }
+      // A window opened with --new-window waits in line for the name: a
+      // stop is for it too.
+      if (request.action == RemoteRequest::Action::kStop) {
+        for (const QString& other : QueuedOwners(bus)) {
+          if (other != tried) Call(bus, other, "Stop");
+        }
+      }
     }
     return {Outcome::kDone, {}};
   }
   return {Outcome::kFailed, failure};
+}
+
+bool AnotherTollmereBusy() {
+  if (!SessionBusSilence().empty()) return false;
+  QDBusConnection bus = SessionBus();
+  if (!bus.isConnected()) return false;
+  for (const QString& owner : QueuedOwners(bus)) {
+    if (owner == bus.baseService()) continue;
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        owner, QLatin1String(kObjectPath), QStringLiteral("org.freedesktop.DBus.Properties"),
+        QStringLiteral("Get"));
+    get.setArguments({QLatin1String(kInterfaceName), QStringLiteral("Busy")});
+    const QDBusReply<QDBusVariant> busy = bus.call(get, QDBus::Block, kCallTimeoutMs);
+    // One that does not answer may be holding: counted as busy.
+    if (!busy.isValid() || busy.value().variant().toBool()) return true;
+  }
+  return false;
 }
 
 bool OfferOnSessionBus(Form1& form) {
@@ -106,11 +148,11 @@ bool OfferOnSessionBus(Form1& form) {
           QDBusConnection::ExportAllSlots | QDBusConnection::ExportScriptableProperties)) {
     return false;
   }
-  // Not queued: a second window stays unnamed rather than inheriting the
-  // name later, when a script may no longer expect it.
+  // Queued: a window opened with --new-window takes the name over when the
+  // first one closes, so that commands reach it.
   const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply =
       bus.interface()->registerService(QLatin1String(kBusName),
-                                       QDBusConnectionInterface::DontQueueService,
+                                       QDBusConnectionInterface::QueueService,
                                        QDBusConnectionInterface::DontAllowReplacement);
   return reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceRegistered;
 }
@@ -138,6 +180,9 @@ bool RemoteControl::Busy() const { return form_.Busy(); }
 void RemoteControl::Start() { Answer(form_.Start()); }
 void RemoteControl::Stop() { Answer(form_.Stop()); }
 void RemoteControl::Toggle() { Answer(form_.Toggle()); }
+void RemoteControl::Activate(const QString& activation_token) {
+  form_.Activate(activation_token.toStdString());
+}
 
 void RemoteControl::Answer(const std::string& refusal) {
   if (!refusal.empty()) {

@@ -22,6 +22,10 @@ struct RemoteRequest {
   enum class Action { kNone, kStart, kStop, kToggle };
   std::optional<std::string> interval;
   Action action = Action::kNone;
+  // A plain launch: bring the running window forward instead of opening a
+  // second one. `token` is the desktop's activation token, if any.
+  bool raise = false;
+  std::string token;
 
   bool Any() const { return interval.has_value() || action != Action::kNone; }
   // Only --stop: with no Tollmere to stop, nothing needs starting.
@@ -44,6 +48,9 @@ struct HandOver {
 
 HandOver HandOverToRunning(const RemoteRequest& request);
 
+// Whether a Tollmere other than this process counts down or holds a key.
+bool AnotherTollmereBusy();
+
 // Offers `form` on the session bus under kObjectPath and asks for kBusName.
 // True if this process now owns the name; false if another does or there is
 // no bus (then the window works on, unreachable).
@@ -63,6 +70,9 @@ class RemoteControl final : public QObject, protected QDBusContext {
               "    <method name=\"Start\"/>\n"
               "    <method name=\"Stop\"/>\n"
               "    <method name=\"Toggle\"/>\n"
+              "    <method name=\"Activate\">\n"
+              "      <arg name=\"activation_token\" type=\"s\" direction=\"in\"/>\n"
+              "    </method>\n"
               "    <method name=\"SetInterval\">\n"
               "      <arg name=\"text\" type=\"s\" direction=\"in\"/>\n"
               "      <arg name=\"problem\" type=\"s\" direction=\"out\"/>\n"
@@ -85,6 +95,8 @@ class RemoteControl final : public QObject, protected QDBusContext {
   void Start();
   void Stop();
   void Toggle();
+  // Brings the window forward, with the desktop's token where it has one.
+  void Activate(const QString& activation_token);
   // Empty when the interval took the text; else what the window shows.
   QString SetInterval(const QString& text);
 

@@ -241,5 +241,36 @@ TEST_F(CommandLine, RefusedOrUnansweredRequestsFailWithAReason) {
   EXPECT_NE(start_err.find("closing after an error"), std::string::npos) << start_err;
 }
 
+// One window is enough: a second plain start brings the first forward. One
+// opened on purpose beside a hold leaves the hold alone, and takes the name
+// over when the first closes.
+TEST_F(CommandLine, ASecondStartBringsTheFirstForward) {
+  Launch();
+  ASSERT_FALSE(HasFatalFailure());
+  const auto [raised, raise_err] = Run({"--trace"});
+  EXPECT_TRUE(ExitedWith(raised, 0)) << raised.Describe() << "\n" << raise_err;
+  EXPECT_TRUE(app_->WaitForTrace("activate", std::nullopt, 2s)) << app_->Stderr();
+  EXPECT_NE(driver_->FocusedWindow(), probe_->window()) << "the first window was not raised";
+
+  probe_->TakeFocus();
+  const std::size_t mark = probe_->events().size();
+  const auto [started, start_err] = Run({"--interval=1500", "--start"});
+  ASSERT_TRUE(ExitedWith(started, 0)) << started.Describe() << "\n" << start_err;
+  ASSERT_TRUE(probe_->WaitForKeys(1, 4s + 3s, kSpaceKeysym, mark)) << app_->Stderr();
+  AppProcess second(TOLLMERE_BINARY, AppEnvironment(), {"--trace", "--new-window"});
+  EXPECT_TRUE(second.WaitForTrace("load-keystroke-skipped", std::nullopt, 10s)) << second.Stderr();
+  ASSERT_TRUE(probe_->WaitForKeys(2, 5s, kSpaceKeysym, mark)) << app_->Stderr();
+  const auto keys = probe_->Transitions(kSpaceKeysym, mark);
+  EXPECT_NEAR(ServerSpan(keys[0].server_ms, keys[1].server_ms), 3000, kToleranceMs)
+      << "the second window cut the hold short";
+
+  CloseAndExpectCleanExit();
+  const auto [taken, taken_err] = Run({"--interval=100"});
+  EXPECT_TRUE(ExitedWith(taken, 0)) << taken.Describe() << "\n" << taken_err;
+  EXPECT_TRUE(second.WaitForTrace("interval", "100", 2s)) << "the name was not passed on";
+  second.Signal(SIGTERM);
+  second.WaitForExit(5s);
+}
+
 }  // namespace
 }  // namespace tollmere::e2e
