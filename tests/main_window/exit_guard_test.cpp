@@ -1,8 +1,6 @@
 #include "main_window/exit_guard.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <QCoreApplication>
 #include <algorithm>
@@ -51,28 +49,6 @@ TEST(ExitGuardDeathTest, EverySignalThatEndsTheProgramReleasesThenEndsByIt) {
   }
   // A reader that went away is no reason to end.
   EXPECT_EXIT(GuardedApp(SIGPIPE), ::testing::ExitedWithCode(0), "still running");
-}
-
-// Ctrl+Z: the hold ends and the key comes up before the program stops; it
-// goes on idle after SIGCONT.
-TEST(ExitGuard, AStopSignalEndsTheHoldThenStops) {
-  int err[2];
-  ASSERT_EQ(pipe(err), 0);
-  const pid_t child = fork();
-  if (child == 0) {
-    dup2(err[1], STDERR_FILENO);
-    GuardedApp(SIGTSTP);
-  }
-  close(err[1]);
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, WUNTRACED), child);
-  EXPECT_TRUE(WIFSTOPPED(status));
-  kill(child, SIGCONT);
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  char text[256] = {};
-  EXPECT_GT(read(err[0], text, sizeof text - 1), 0);
-  EXPECT_STREQ(text, "stopped\nreleased\nstill running\n");
 }
 
 // Started under nohup: the hangup must not end the program.
