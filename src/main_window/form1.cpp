@@ -168,7 +168,7 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
   // After a stop: the repeats still queued and the stop's own release.
   if (space && swallow_space_) {
     if (event->type() == QEvent::KeyRelease && !static_cast<QKeyEvent*>(event)->isAutoRepeat()) {
-      swallow_space_ = true;
+      swallow_space_ = false;
     }
     return true;
   }

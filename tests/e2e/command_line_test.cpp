@@ -188,6 +188,11 @@ TEST_F(CommandLine, NoKeyLeftDownInTheWaysTheProgramGoesOn) {
   const auto after_stop = countdowns();
   probe_->Collect(1500ms);
   EXPECT_EQ(countdowns(), after_stop) << "the stop's release clicked Start again";
+  // ...while a space typed afterwards still presses it.
+  driver_->PressKey(kSpaceKeysym);
+  driver_->ReleaseKey(kSpaceKeysym);
+  EXPECT_TRUE(app_->WaitForTrace("caption", "Starting in 3", 2s, static_cast<int>(after_stop) + 1))
+      << "a typed space no longer presses Start after a stop";
   ExpectNoKeyDown("after the stop");
 
   std::size_t mark = probe_->events().size();
