@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
@@ -22,18 +23,9 @@ struct sigaction g_previous[NSIG];
 constexpr int kFaults[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP, SIGSYS, SIGABRT};
 constexpr int kStops[] = {SIGTSTP, SIGTTIN, SIGTTOU};
 
-bool IsFault(int sig) {
-  for (int fault : kFaults) {
-    if (sig == fault) return true;
-  }
-  return false;
-}
-
-bool IsStop(int sig) {
-  for (int stop : kStops) {
-    if (sig == stop) return true;
-  }
-  return false;
+template <std::size_t N>
+bool In(const int (&list)[N], int sig) {
+  return std::ranges::find(list, sig) != std::end(list);
 }
 
 // A fault of our own, not a signal some process sent: the event loop will
@@ -42,7 +34,7 @@ bool IsStop(int sig) {
 bool FaultOfOurOwn(int sig, const siginfo_t* info) {
   if (info == nullptr) return false;
   if (sig == SIGABRT) return info->si_pid == getpid();
-  return IsFault(sig) && info->si_code > 0;
+  return In(kFaults, sig) && info->si_code > 0;
 }
 
 void OnSignal(int sig, siginfo_t* info, void*) {
@@ -73,7 +65,7 @@ void OnTerminate() {
 void OnSignalInLoop() {
   unsigned char sig = 0;
   if (read(g_pipe[0], &sig, 1) != 1) return;
-  if (IsStop(sig)) {
+  if (In(kStops, sig)) {
     // Stopped, the program could not let the key up: end the hold, then
     // stop as asked; after SIGCONT it goes on idle.
     (*g_stop_hold)();
@@ -121,7 +113,7 @@ void InstallExitGuard(std::function<void()> release, std::function<void()> stop_
     if (sigaction(sig, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
     // Not restarted for a stop: a background write to the terminal that
     // raised SIGTTOU would raise it again at once, before the loop runs.
-    action.sa_flags = SA_SIGINFO | (IsStop(sig) ? 0 : SA_RESTART);
+    action.sa_flags = SA_SIGINFO | (In(kStops, sig) ? 0 : SA_RESTART);
     sigaction(sig, &action, nullptr);
   }
 }
