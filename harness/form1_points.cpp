@@ -1,6 +1,6 @@
 #include "harness/form1_points.h"
 
-#include "main_window/form1_layout.h"
+#include "window/form1_layout.h"
 
 namespace tollmere::e2e {
 

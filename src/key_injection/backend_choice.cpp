@@ -6,18 +6,18 @@
 
 #include "runtime/error.h"
 #if TOLLMERE_HAVE_XTEST
-#include "key_injection/xtest_backend.h"
+#include "key_injection/backends/xtest_backend.h"
 #endif
 #if TOLLMERE_HAVE_WAYLAND
-#include "key_injection/wayland_backend.h"
+#include "key_injection/backends/wayland_backend.h"
 #endif
 #if TOLLMERE_HAVE_UINPUT
-#include "key_injection/uinput_backend.h"
+#include "key_injection/backends/uinput_backend.h"
 #endif
 #if TOLLMERE_HAVE_PORTAL
 #include <QDBusConnection>
 
-#include "key_injection/portal_backend.h"
+#include "key_injection/backends/portal_backend.h"
 #endif
 
 namespace tollmere::key_injection {

@@ -1,4 +1,4 @@
-#include "key_injection/evdev_keys.h"
+#include "key_injection/backends/evdev_keys.h"
 
 #include <gtest/gtest.h>
 #include <linux/input-event-codes.h>

@@ -1,7 +1,7 @@
 // The portal back end against a stand-in portal on a private session bus:
 // what a real desktop cannot be made to do on demand (refuse, end the
 // session in the middle of a hold, remember the permission).
-#include "key_injection/portal_backend.h"
+#include "key_injection/backends/portal_backend.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

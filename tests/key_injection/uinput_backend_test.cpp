@@ -1,4 +1,4 @@
-#include "key_injection/uinput_backend.h"
+#include "key_injection/backends/uinput_backend.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "key_injection/wayland_backend.h"
+#include "key_injection/backends/wayland_backend.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "key_injection/xtest_backend.h"
+#include "key_injection/backends/xtest_backend.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "main_window/win32/command_line.h"
+#include "control/command_line.h"
 
 #include <gtest/gtest.h>
 
-#include "main_window/win32/hotkey_win32.h"
+#include "control/hotkeys/win32_hotkey.h"
 
 namespace tollmere::main_window {
 namespace {

@@ -1,4 +1,4 @@
-#include "main_window/win32/form1_win32.h"
+#include "window/win32/form1.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>

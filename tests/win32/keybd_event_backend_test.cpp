@@ -1,4 +1,4 @@
-#include "key_injection/keybd_event_backend.h"
+#include "key_injection/backends/keybd_event_backend.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

@@ -1,4 +1,4 @@
-#include "main_window/win32/win32_timer.h"
+#include "window/win32/win32_timer.h"
 
 #include <gtest/gtest.h>
 

@@ -34,9 +34,9 @@
 #include <thread>
 #include <vector>
 
-#include "key_injection/evdev_keys.h"
+#include "key_injection/backends/evdev_keys.h"
 #include "key_injection/module1.h"
-#include "key_injection/uinput_backend.h"
+#include "key_injection/backends/uinput_backend.h"
 #include "runtime/error.h"
 
 namespace {

@@ -1,0 +1,197 @@
+#include "control/dbus/remote_control.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusReply>
+
+#include "window/qt/form1.h"
+#include "control/dbus/session_bus.h"
+#include "runtime/trace.h"
+
+namespace tollmere::main_window {
+
+namespace {
+
+// A running Tollmere answers at once; one that does not within this is stuck
+// (say, behind its error dialog), and the caller is better told so.
+constexpr int kCallTimeoutMs = 5000;
+// An owner may quit between our question and our call, and another may take
+// the name meanwhile: ask again this many times at most.
+constexpr int kAttempts = 3;
+
+const char* MethodFor(RemoteRequest::Action action) {
+  switch (action) {
+    case RemoteRequest::Action::kStart: return "Start";
+    case RemoteRequest::Action::kStop: return "Stop";
+    case RemoteRequest::Action::kToggle: return "Toggle";
+    case RemoteRequest::Action::kNone: break;
+  }
+  return nullptr;
+}
+
+// Called on the owner's unique name, so every call of one request reaches
+// the same process, or fails if it is gone.
+QDBusMessage Call(QDBusConnection& bus, const QString& owner, const char* method,
+                  const QVariantList& args = {}) {
+  QDBusMessage call = QDBusMessage::createMethodCall(
+      owner, QLatin1String(kObjectPath), QLatin1String(kInterfaceName), QLatin1String(method));
+  call.setArguments(args);
+  Trace(std::string("remote-call ") + method);
+  return bus.call(call, QDBus::Block, kCallTimeoutMs);
+}
+
+// For the user: what went wrong, without the error's D-Bus name.
+std::string Described(const QDBusMessage& error) {
+  // The call waits in the owner's queue, to be run if it wakes up.
+  const QDBusError::ErrorType type = QDBusError(error).type();
+  if (type == QDBusError::NoReply || type == QDBusError::Timeout) {
+    return "the running Tollmere did not answer within " + std::to_string(kCallTimeoutMs / 1000) +
+           " s; it may still act on the request later";
+  }
+  return error.errorMessage().toStdString();
+}
+
+}  // namespace
+
+// Every process that owns the name or waits for it, in line.
+QStringList QueuedOwners(QDBusConnection& bus) {
+  QDBusMessage call = QDBusMessage::createMethodCall(
+      QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+      QStringLiteral("org.freedesktop.DBus"), QStringLiteral("ListQueuedOwners"));
+  call.setArguments({QLatin1String(kBusName)});
+  const QDBusReply<QStringList> reply = bus.call(call, QDBus::Block, kCallTimeoutMs);
+  return reply.isValid() ? reply.value() : QStringList();
+}
+
+HandOver HandOverToRunning(const RemoteRequest& request) {
+  using Outcome = HandOver::Outcome;
+  if (const std::string& silence = SessionBusSilence(); !silence.empty()) {
+    return {Outcome::kSilentBus, silence};
+  }
+  QDBusConnection bus = SessionBus();
+  if (!bus.isConnected()) return {Outcome::kNoBus, bus.lastError().message().toStdString()};
+  QString tried;
+  std::string failure;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    const QDBusReply<QString> owner = bus.interface()->serviceOwner(QLatin1String(kBusName));
+    if (!owner.isValid()) {
+      if (owner.error().name() == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner"))
+        return {Outcome::kNoOwner, {}};
+      return {Outcome::kFailed, owner.error().message().toStdString()};
+    }
+    // The same owner again after a failed call: it is there but not answering.
+    if (owner.value() == tried) break;
+    tried = owner.value();
+    if (request.interval) {
+      const QDBusMessage reply =
+          Call(bus, tried, "SetInterval", {QString::fromStdString(*request.interval)});
+      if (reply.type() != QDBusMessage::ReplyMessage) {
+        failure = Described(reply);
+        continue;
+      }
+      const QString problem = reply.arguments().value(0).toString();
+      if (!problem.isEmpty()) return {Outcome::kRefused, problem.toStdString()};
+    }
+    if (request.raise) {
+      const QDBusMessage reply =
+          Call(bus, tried, "Activate", {QString::fromStdString(request.token)});
+      if (reply.type() != QDBusMessage::ReplyMessage) {
+        failure = Described(reply);
+        continue;
+      }
+    }
+    if (const char* method = MethodFor(request.action)) {
+      const QDBusMessage reply = Call(bus, tried, method);
+      if (reply.errorName() == QLatin1String(kRefusedError)) {
+        return {Outcome::kRefused, reply.errorMessage().toStdString()};
+      }
+      if (reply.type() != QDBusMessage::ReplyMessage) {
+        failure = Described(reply);
+        continue;
+      }
+      // A window opened with --new-window waits in line for the name: a
+      // stop is for it too.
+      if (request.action == RemoteRequest::Action::kStop) {
+        for (const QString& other : QueuedOwners(bus)) {
+          if (other != tried) Call(bus, other, "Stop");
+        }
+      }
+    }
+    return {Outcome::kDone, {}};
+  }
+  return {Outcome::kFailed, failure};
+}
+
+bool AnotherTollmereBusy() {
+  if (!SessionBusSilence().empty()) return false;
+  QDBusConnection bus = SessionBus();
+  if (!bus.isConnected()) return false;
+  for (const QString& owner : QueuedOwners(bus)) {
+    if (owner == bus.baseService()) continue;
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        owner, QLatin1String(kObjectPath), QStringLiteral("org.freedesktop.DBus.Properties"),
+        QStringLiteral("Get"));
+    get.setArguments({QLatin1String(kInterfaceName), QStringLiteral("Busy")});
+    const QDBusReply<QDBusVariant> busy = bus.call(get, QDBus::Block, kCallTimeoutMs);
+    // One that does not answer may be holding: counted as busy.
+    if (!busy.isValid() || busy.value().variant().toBool()) return true;
+  }
+  return false;
+}
+
+bool OfferOnSessionBus(Form1& form) {
+  QDBusConnection bus = SessionBus();
+  if (!bus.isConnected()) return false;
+  auto* control = new RemoteControl(form, &form);
+  if (!bus.registerObject(
+          QLatin1String(kObjectPath), control,
+          QDBusConnection::ExportAllSlots | QDBusConnection::ExportScriptableProperties)) {
+    return false;
+  }
+  // Queued: a window opened with --new-window takes the name over when the
+  // first one closes, so that commands reach it.
+  const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply =
+      bus.interface()->registerService(QLatin1String(kBusName),
+                                       QDBusConnectionInterface::QueueService,
+                                       QDBusConnectionInterface::DontAllowReplacement);
+  return reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceRegistered;
+}
+
+std::string ApplyRequest(Form1& form, const RemoteRequest& request) {
+  if (request.interval) {
+    // A refused interval ends the request: starting on the old one would
+    // not be what was asked.
+    if (std::string problem = form.SetIntervalText(*request.interval); !problem.empty()) {
+      return problem;
+    }
+  }
+  switch (request.action) {
+    case RemoteRequest::Action::kStart: return form.Start();
+    case RemoteRequest::Action::kStop: return form.Stop();
+    case RemoteRequest::Action::kToggle: return form.Toggle();
+    case RemoteRequest::Action::kNone: break;
+  }
+  return {};
+}
+
+RemoteControl::RemoteControl(Form1& form, QObject* parent) : QObject(parent), form_(form) {}
+
+bool RemoteControl::Busy() const { return form_.Busy(); }
+void RemoteControl::Start() { Answer(form_.Start()); }
+void RemoteControl::Stop() { Answer(form_.Stop()); }
+void RemoteControl::Toggle() { Answer(form_.Toggle()); }
+void RemoteControl::Activate(const QString& activation_token) {
+  form_.Activate(activation_token.toStdString());
+}
+
+void RemoteControl::Answer(const std::string& refusal) {
+  if (!refusal.empty()) {
+    sendErrorReply(QLatin1String(kRefusedError), QString::fromStdString(refusal));
+  }
+}
+
+QString RemoteControl::SetInterval(const QString& text) {
+  return QString::fromStdString(form_.SetIntervalText(text.toStdString()));
+}
+
+}  // namespace tollmere::main_window

@@ -1,0 +1,69 @@
+#include "control/hotkeys/global_hotkey.h"
+
+#include <QGuiApplication>
+#include <QSocketNotifier>
+#include <cstdlib>
+#include <utility>
+
+#include "control/hotkeys/portal_hotkey.h"
+#include "runtime/trace.h"
+#include "control/hotkeys/x11_hotkey.h"
+
+namespace tollmere::main_window {
+
+GlobalHotkey::GlobalHotkey(const Hotkey& hotkey, std::function<void()> on_press,
+                           std::function<bool()> sends_key,
+                           std::function<void(const std::string&)> notice)
+    : hotkey_(hotkey),
+      on_press_(std::move(on_press)),
+      sends_key_(std::move(sends_key)),
+      notice_(std::move(notice)) {
+  const std::string name = HotkeyName(hotkey_);
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  const bool x11_window = QGuiApplication::platformName() == QStringLiteral("xcb");
+  if (wayland == nullptr || *wayland == '\0') {
+    std::string problem;
+    if (!GrabOnX11(problem)) notice_(problem);
+    return;
+  }
+  portal_ = std::make_unique<PortalHotkey>(
+      hotkey_,
+      [this] {
+        Trace("hotkey");
+        on_press_();
+      },
+      [this, name, x11_window](bool absent, const std::string& why) {
+        std::string message = absent ? "This desktop offers programs no global shortcuts"
+                                     : "The desktop did not bind " + name + " (" + why + ")";
+        // Xwayland shows a grab only the keys typed into X11 programs.
+        std::string problem;
+        if (x11_window && GrabOnX11(problem)) {
+          message += ", so " + name + " works only while an X11 program has the focus. " +
+                     "For every program, bind it";
+        } else {
+          message += ". Bind " + name;
+        }
+        // The command on a line of its own, where the narrow window cannot
+        // break it.
+        message += " in the desktop's keyboard settings to the command:\ntollmere --toggle";
+        notice_(message);
+      });
+}
+
+GlobalHotkey::~GlobalHotkey() = default;
+
+bool GlobalHotkey::GrabOnX11(std::string& problem) {
+  x11_ = X11Hotkey::Grab(hotkey_, problem);
+  if (!x11_) return false;
+  x11_events_ = std::make_unique<QSocketNotifier>(x11_->Fd(), QSocketNotifier::Read);
+  QObject::connect(x11_events_.get(), &QSocketNotifier::activated,
+                   [this] { x11_->HandleEvents(on_press_, sends_key_); });
+  Trace("hotkey-grabbed " + Quoted(HotkeyName(hotkey_)));
+  return true;
+}
+
+void GlobalHotkey::LetGo() {
+  if (x11_) x11_->LetGo();
+}
+
+}  // namespace tollmere::main_window

@@ -1,0 +1,157 @@
+#include "control/hotkeys/portal_hotkey.h"
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <utility>
+
+#include "runtime/trace.h"
+
+namespace {
+
+// One entry of BindShortcuts' a(sa{sv}): the shortcut's id and properties.
+struct PortalShortcut {
+  QString id;
+  QVariantMap properties;
+};
+
+QDBusArgument& operator<<(QDBusArgument& argument, const PortalShortcut& shortcut) {
+  argument.beginStructure();
+  argument << shortcut.id << shortcut.properties;
+  argument.endStructure();
+  return argument;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& argument, PortalShortcut& shortcut) {
+  argument.beginStructure();
+  argument >> shortcut.id >> shortcut.properties;
+  argument.endStructure();
+  return argument;
+}
+
+}  // namespace
+
+Q_DECLARE_METATYPE(PortalShortcut)
+
+namespace tollmere::main_window {
+namespace {
+
+const QString kService = QStringLiteral("org.freedesktop.portal.Desktop");
+const QString kPath = QStringLiteral("/org/freedesktop/portal/desktop");
+const QString kInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
+const QString kShortcutId = QStringLiteral("toggle");
+
+QDBusMessage PortalCall(const QString& method, const QList<QVariant>& arguments) {
+  QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, method);
+  call.setArguments(arguments);
+  return call;
+}
+
+}  // namespace
+
+PortalHotkey::PortalHotkey(const Hotkey& hotkey, std::function<void()> on_activated,
+                           Unavailable on_unavailable)
+    : hotkey_(hotkey),
+      on_activated_(std::move(on_activated)),
+      on_unavailable_(std::move(on_unavailable)) {
+  qDBusRegisterMetaType<PortalShortcut>();
+  qDBusRegisterMetaType<QList<PortalShortcut>>();
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected()) {
+    // Reported from the event loop, as every other outcome is.
+    QMetaObject::invokeMethod(
+        this, [this] { Fail(true, "no session bus"); }, Qt::QueuedConnection);
+    return;
+  }
+  // The portal says it has global shortcuts by having the interface's version.
+  QDBusMessage get = QDBusMessage::createMethodCall(
+      kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+  get.setArguments({kInterface, QStringLiteral("version")});
+  auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(get), this);
+  connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
+    w->deleteLater();
+    if (w->isError()) {
+      Fail(true, w->error().message().toStdString());
+      return;
+    }
+    Trace("portal-shortcuts");
+    CreateSession();
+  });
+}
+
+void PortalHotkey::Request(const QString& method, const QList<QVariant>& arguments,
+                           const QString& token) {
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  QString sender = bus.baseService().mid(1);
+  sender.replace(QLatin1Char('.'), QLatin1Char('_'));
+  if (!request_path_.isEmpty()) {
+    bus.disconnect(kService, request_path_, QStringLiteral("org.freedesktop.portal.Request"),
+                   QStringLiteral("Response"), this, SLOT(OnResponse(uint, QVariantMap)));
+  }
+  request_path_ =
+      QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender, token);
+  bus.connect(kService, request_path_, QStringLiteral("org.freedesktop.portal.Request"),
+              QStringLiteral("Response"), this, SLOT(OnResponse(uint, QVariantMap)));
+  auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(PortalCall(method, arguments)), this);
+  connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
+    w->deleteLater();
+    if (w->isError()) Fail(false, w->error().message().toStdString());
+  });
+}
+
+void PortalHotkey::CreateSession() {
+  const QVariantMap options{{QStringLiteral("handle_token"), QStringLiteral("tollmere_session")},
+                            {QStringLiteral("session_handle_token"), QStringLiteral("tollmere")}};
+  Request(QStringLiteral("CreateSession"), {options}, QStringLiteral("tollmere_session"));
+}
+
+void PortalHotkey::BindShortcuts(const QString& session) {
+  session_ = session;
+  QDBusConnection::sessionBus().connect(
+      kService, kPath, kInterface, QStringLiteral("Activated"), this,
+      SLOT(OnActivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
+  const QList<PortalShortcut> shortcuts{
+      {kShortcutId,
+       {{QStringLiteral("description"), QStringLiteral("Start or stop holding the space bar")},
+        {QStringLiteral("preferred_trigger"), QString::fromStdString(PortalTrigger(hotkey_))}}}};
+  const QVariantMap options{{QStringLiteral("handle_token"), QStringLiteral("tollmere_bind")}};
+  Request(QStringLiteral("BindShortcuts"),
+          {QVariant::fromValue(QDBusObjectPath(session)), QVariant::fromValue(shortcuts), QString(),
+           options},
+          QStringLiteral("tollmere_bind"));
+}
+
+void PortalHotkey::OnResponse(uint response, const QVariantMap& results) {
+  if (response != 0) {
+    Fail(false,
+         session_.isEmpty() ? "the desktop refused a session" : "the shortcut was not confirmed");
+    return;
+  }
+  if (session_.isEmpty()) {
+    // A string in the portal's documentation; some send an object path.
+    const QVariant handle = results.value(QStringLiteral("session_handle"));
+    BindShortcuts(handle.metaType() == QMetaType::fromType<QDBusObjectPath>()
+                      ? handle.value<QDBusObjectPath>().path()
+                      : handle.toString());
+  } else {
+    bound_ = true;
+    Trace("portal-bound");
+  }
+}
+
+void PortalHotkey::OnActivated(const QDBusObjectPath& session, const QString& shortcut, qulonglong,
+                               const QVariantMap&) {
+  if (bound_ && session.path() == session_ && shortcut == kShortcutId) on_activated_();
+}
+
+void PortalHotkey::Fail(bool absent, const std::string& why) {
+  if (!on_unavailable_) return;
+  Trace("portal-unavailable " + Quoted(why));
+  // Once: later failures have nothing new to tell the user.
+  std::exchange(on_unavailable_, nullptr)(absent, why);
+}
+
+}  // namespace tollmere::main_window

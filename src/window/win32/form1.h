@@ -1,0 +1,110 @@
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+
+#include "hold_sequencer/form_controls.h"
+#include "hold_sequencer/hold_sequencer.h"
+#include "window/form1_layout.h"
+#include "control/command_line.h"
+#include "control/hotkeys/win32_hotkey.h"
+#include "window/win32/win32_timer.h"
+
+struct IAccPropServices;
+
+namespace tollmere::main_window {
+
+std::wstring Widen(const std::string& utf8);
+std::string Narrow(const std::wstring& text);
+
+// A Form1 window open in this session (on this desktop), or null.
+HWND FindForm1Window();
+
+// The program's one window, on plain Win32: the interval box, the "Start"
+// button and the two timers, wired to the handlers of the hold sequencer.
+// Created hidden; the caller shows it after Form_Load.
+class Form1 final : private hold_sequencer::FormControls, private hold_sequencer::KeyProcedures {
+ public:
+  Form1(HINSTANCE instance, int dpi_x, int dpi_y);
+  ~Form1() override;
+  Form1(const Form1&) = delete;
+  Form1& operator=(const Form1&) = delete;
+
+  // One complete space-bar keystroke before the window is shown; it also
+  // binds the keystroke facility so a missing one is reported at once.
+  void Form_Load();
+
+  // On the way out after an error: no more ticks, no more input.
+  void StopEverything();
+
+  // Shows the window; once active, the focus is in the interval box.
+  void Show(int show_command);
+
+  // Requests from outside the window (the command line, another Tollmere
+  // process, the hotkey), run as the handlers are. Start is a click when
+  // idle and nothing otherwise; Stop and Toggle as the sequencer's. Start
+  // and Toggle return false when the sequencer refused to start.
+  bool Start();
+  void Stop();
+  bool Toggle();
+  // Puts `text` into the box as typing would, so its rules and its refusal
+  // message apply; false when the box refused it.
+  bool SetIntervalText(const std::string& text);
+  // Toggles on `hotkey` from every window from now on, instead of any
+  // earlier one; false, with a notice, when the system will not give it.
+  bool SetHotkey(const std::string& name);
+  // Carries out one request; returns kRequestDone or kRequestRefused.
+  std::intptr_t Perform(const Request& request);
+
+  // A message for the user below the controls, above a refused entry's.
+  void ShowNotice(const std::string& message);
+
+  HWND Window() const { return window_; }
+  HWND txtInterval() const { return txt_interval_; }
+  HWND Command1() const { return command1_; }
+  HWND IntervalProblem() const { return problem_; }
+  HWND Notice() const { return notice_; }
+  HWND Tooltips() const { return tooltips_; }
+  Win32Timer& Timer1() { return *timer1_; }
+  Win32Timer& Timer2() { return *timer2_; }
+  const hold_sequencer::HoldSequencer& Sequencer() const { return sequencer_; }
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+  LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
+  void ResizeClient(int height);
+  void ShowMessage(HWND label, const std::string& message);
+  void LayOutMessages();
+  void AddHints(HINSTANCE instance);
+
+  void SetCommand1Caption(const std::string& caption) override;
+  void SetTimerEnabled(hold_sequencer::TimerId timer, bool enabled) override;
+  void SetTimer1Interval(std::int32_t interval_ms) override;
+  std::string TxtIntervalText() override;
+  void ShowIntervalProblem(const std::string& message) override;
+  void PressKey(const std::int32_t& key_code) override;
+  void ReleaseKey(const std::int32_t& key_code) override;
+
+  int dpi_y_;
+  int client_width_;
+  int client_height_;
+  int grown_by_ = 0;
+  HWND window_ = nullptr;
+  HWND txt_interval_ = nullptr;
+  HWND command1_ = nullptr;
+  HWND problem_ = nullptr;
+  HWND notice_ = nullptr;
+  HWND tooltips_ = nullptr;
+  HWND last_focus_ = nullptr;
+  IAccPropServices* accessibility_ = nullptr;
+  std::optional<Win32Hotkey> hotkey_;
+  // After a fatal error: requests and the hotkey are no longer taken.
+  bool stopped_ = false;
+  std::optional<Win32Timer> timer2_;
+  std::optional<Win32Timer> timer1_;
+  hold_sequencer::HoldSequencer sequencer_;
+};
+
+}  // namespace tollmere::main_window
