@@ -19,7 +19,7 @@ test=(
   x11-utils xdotool time
   # The benchmark's scripted Wayland hold, beside xdotool's on X11.
   wtype
-  # A private session bus for the hotkey's portal test.
+  # A private session bus for the hotkey's portal test and the command-line tests.
   dbus-daemon dbus-bin
   desktop-file-utils appstream dpkg-dev file man-db
   clang libclang-rt-14-dev clang-format
@@ -29,8 +29,6 @@ test=(
   # end (started by the session bus), and the bus's session configuration.
   mutter xdg-desktop-portal xdg-desktop-portal-gnome dbus-user-session
   qemu-system-x86 busybox-static xz-utils
-  # A private session bus for the command-line tests.
-  dbus-daemon
 )
 case $what in
   run) packages=("${run[@]}") ;;
