@@ -1,59 +1,51 @@
 #pragma once
-// tollmere.exe's options and the requests one Tollmere process hands to the
-// window of another. Plain C++: main.cpp and the window do the Win32 part.
+// The command line, one for every system: the same options, meanings, exit
+// statuses and help text. Plain C++; each main() reads it and acts.
 
-#include <cstddef>
-#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace tollmere::main_window {
+#include "control/hotkeys/hotkey_text.h"
+#include "control/request.h"
 
-enum class Action { kNone, kStart, kStop, kToggle };
+namespace tollmere::control {
+
+// The exit statuses: done; refused or failed (the reason on standard error
+// and in the window); an option that cannot be taken.
+inline constexpr int kExitDone = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+// The box's text as a request carries it: short, printable ASCII.
+inline constexpr std::size_t kMaxIntervalText = 32;
+bool IsIntervalText(std::string_view text);
 
 struct CommandLine {
-  Action action = Action::kNone;
-  std::optional<std::string> interval;
-  std::optional<std::string> hotkey;
+  // For a running Tollmere, or for the window this process opens.
+  Request request;
+  std::optional<Hotkey> hotkey;  // --hotkey, read
+  std::string backend;           // --backend's name; empty: chosen by the session
+  bool trace = false;
+  bool new_window = false;
   bool help = false;
   bool version = false;
-  // Set when the options cannot be taken; the program says it and exits 2.
+  // Set when the options cannot be taken; the program says it and exits kExitUsage.
   std::string error;
 };
 
-// `args` without the program's name.
-CommandLine ParseCommandLine(const std::vector<std::string>& args);
-
-std::string Usage();
-
-// A request travels as WM_COPYDATA: dwData kRequestTag, the bytes one of
-// "start", "stop", "toggle", "interval=TEXT", "hotkey=KEY", no terminator.
-// Any process may send WM_COPYDATA, so the receiver takes nothing else.
-inline constexpr std::uintptr_t kRequestTag = 0x544C4D31;  // "TLM1"
-inline constexpr std::size_t kMaxRequestBytes = 64;
-// The box's text as a request carries it: short, printable ASCII.
-inline constexpr std::size_t kMaxIntervalText = 32;
-
-// What the receiver answers (SendMessage's result). 0 is also what a window
-// that does not know the message returns.
-inline constexpr std::intptr_t kRequestIgnored = 0;
-inline constexpr std::intptr_t kRequestDone = 1;
-inline constexpr std::intptr_t kRequestRefused = 2;
-
-struct Request {
-  enum class Kind { kStart, kStop, kToggle, kInterval, kHotkey };
-  Kind kind;
-  std::string text;  // the interval or the hotkey
+// The system's keystroke back ends, for --backend and the help.
+struct Backends {
+  std::function<bool(std::string_view)> known;
+  std::string names;  // "auto, xtest, ..." for messages
+  std::string help;   // one line or more each, indented
 };
 
-// In the order they are carried out: the interval, the hotkey, the action.
-std::vector<std::string> EncodeRequests(const CommandLine& command_line);
+// `args` without the program's name.
+CommandLine ParseCommandLine(const std::vector<std::string>& args, const Backends& backends);
 
-// Nothing unless `bytes` is exactly one well-formed request.
-std::optional<Request> DecodeRequest(std::string_view bytes);
+std::string Usage(const Backends& backends);
 
-bool IsIntervalText(std::string_view text);
-
-}  // namespace tollmere::main_window
+}  // namespace tollmere::control

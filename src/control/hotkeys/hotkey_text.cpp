@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <utility>
 
-namespace tollmere::main_window {
+namespace tollmere::control {
 namespace {
 
 std::string Lower(std::string_view text) {
@@ -15,38 +14,57 @@ std::string Lower(std::string_view text) {
   return lower;
 }
 
-// Named keys by their lower-case names; more than one name may give a keysym.
-constexpr std::array<std::pair<std::string_view, std::string_view>, 14> kNamedKeys{{
-    {"pause", "Pause"},
-    {"insert", "Insert"},
-    {"ins", "Insert"},
-    {"home", "Home"},
-    {"end", "End"},
-    {"delete", "Delete"},
-    {"del", "Delete"},
-    {"pageup", "Prior"},
-    {"pgup", "Prior"},
-    {"pagedown", "Next"},
-    {"pgdn", "Next"},
-    {"print", "Print"},
-    {"scrolllock", "Scroll_Lock"},
-    {"menu", "Menu"},
+struct NamedKey {
+  std::string_view name;  // lower case, as typed
+  std::string_view shown;
+  std::string_view keysym;
+  std::uint8_t virtual_key;
+};
+
+// The keys with names; some have a short name too. The first of each is the
+// one messages show.
+constexpr std::array<NamedKey, 24> kNamedKeys{{
+    {"insert", "Insert", "Insert", 0x2D},   {"ins", "Insert", "Insert", 0x2D},
+    {"delete", "Delete", "Delete", 0x2E},   {"del", "Delete", "Delete", 0x2E},
+    {"home", "Home", "Home", 0x24},         {"end", "End", "End", 0x23},
+    {"pageup", "PageUp", "Prior", 0x21},    {"pgup", "PageUp", "Prior", 0x21},
+    {"pagedown", "PageDown", "Next", 0x22}, {"pgdn", "PageDown", "Next", 0x22},
+    {"up", "Up", "Up", 0x26},               {"down", "Down", "Down", 0x28},
+    {"left", "Left", "Left", 0x25},         {"right", "Right", "Right", 0x27},
+    {"pause", "Pause", "Pause", 0x13},      {"print", "Print", "Print", 0x2C},
+    {"scrolllock", "ScrollLock", "Scroll_Lock", 0x91},
+    {"menu", "Menu", "Menu", 0x5D},         {"escape", "Escape", "Escape", 0x1B},
+    {"esc", "Escape", "Escape", 0x1B},      {"tab", "Tab", "Tab", 0x09},
+    {"enter", "Enter", "Return", 0x0D},     {"return", "Enter", "Return", 0x0D},
+    {"backspace", "Backspace", "BackSpace", 0x08},
 }};
 
-// The keysym for a key name, or empty.
-std::string KeysymFor(const std::string& name) {
-  if (name.size() == 1 && (std::isalnum(static_cast<unsigned char>(name[0])) != 0)) return name;
-  if (name.size() >= 2 && name.size() <= 3 && name[0] == 'f' &&
-      std::all_of(name.begin() + 1, name.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
-      name[1] != '0') {
+// The key a lower-case name gives, or nothing.
+std::optional<Hotkey> KeyFor(const std::string& name) {
+  Hotkey key;
+  const unsigned char first = name.empty() ? 0 : static_cast<unsigned char>(name[0]);
+  if (name.size() == 1 && (std::isalnum(first) != 0)) {
+    key.keysym = name;
+    key.virtual_key = static_cast<std::uint8_t>(std::toupper(first));
+    return key;
+  }
+  if (name.size() >= 2 && name.size() <= 3 && first == 'f' && name[1] != '0' &&
+      std::all_of(name.begin() + 1, name.end(), [](char c) { return c >= '0' && c <= '9'; })) {
     const int number = std::stoi(name.substr(1));
+    if (number < 1 || number > 24) return std::nullopt;
     // Appended, not "F" + ...: g++ 12 at -O3 warns wrongly about the latter.
-    if (number >= 1 && number <= 24) return std::string("F").append(std::to_string(number));
+    key.keysym = std::string("F").append(std::to_string(number));
+    key.virtual_key = static_cast<std::uint8_t>(0x70 + number - 1);  // VK_F1...
+    return key;
   }
-  for (const auto& [key, keysym] : kNamedKeys) {
-    if (name == key) return std::string(keysym);
+  for (const NamedKey& named : kNamedKeys) {
+    if (name == named.name) {
+      key.keysym = std::string(named.keysym);
+      key.virtual_key = named.virtual_key;
+      return key;
+    }
   }
-  return {};
+  return std::nullopt;
 }
 
 HotkeyParse Refused(std::string why) { return {std::nullopt, std::move(why)}; }
@@ -64,23 +82,27 @@ HotkeyParse ParseHotkey(std::string_view text) {
                      "' has an empty part; write it as F8 or Ctrl+Alt+H");
     }
     if (plus == std::string_view::npos) {
-      hotkey.keysym = KeysymFor(part);
-      if (hotkey.keysym.empty()) {
-        return Refused(std::string("unknown key '") + std::string(rest) +
-                       "': use F1-F24, A-Z, 0-9, Pause, Insert, Home, End, Delete, PageUp, "
-                       "PageDown, Print, ScrollLock or Menu");
+      std::optional<Hotkey> key = KeyFor(part);
+      if (!key) {
+        return Refused(std::string("unknown key '") + std::string(rest) + "': use " +
+                       kHotkeyKeys);
       }
-      return {hotkey, {}};
+      key->ctrl = hotkey.ctrl;
+      key->alt = hotkey.alt;
+      key->shift = hotkey.shift;
+      key->super = hotkey.super;
+      return {std::move(key), {}};
     }
-    bool* modifier = part == "ctrl" || part == "control" ? &hotkey.ctrl
-                     : part == "alt"                     ? &hotkey.alt
-                     : part == "shift"                   ? &hotkey.shift
-                     : part == "super" || part == "meta" ? &hotkey.super
-                                                         : nullptr;
+    bool* modifier = part == "ctrl" || part == "control"                  ? &hotkey.ctrl
+                     : part == "alt"                                      ? &hotkey.alt
+                     : part == "shift"                                    ? &hotkey.shift
+                     : part == "super" || part == "win" || part == "meta" ? &hotkey.super
+                                                                          : nullptr;
     if (modifier == nullptr) {
       return Refused(std::string("unknown modifier '") + std::string(rest.substr(0, plus)) +
                      "': use Ctrl, Alt, Shift or Super");
     }
+    // Each modifier once: "Ctrl+Ctrl+H" is a typing mistake, not a wish.
     if (*modifier) {
       return Refused(std::string("'") + std::string(text) + "' names a modifier twice");
     }
@@ -98,9 +120,10 @@ std::string HotkeyName(const Hotkey& hotkey) {
   const std::string& key = hotkey.keysym;
   if (key.size() == 1)
     return name + static_cast<char>(std::toupper(static_cast<unsigned char>(key[0])));
-  if (key == "Prior") return name + "PageUp";
-  if (key == "Next") return name + "PageDown";
-  if (key == "Scroll_Lock") return name + "ScrollLock";
+  for (const NamedKey& named : kNamedKeys) {
+    if (named.virtual_key == hotkey.virtual_key)
+      return name + std::string(named.shown);
+  }
   return name + key;
 }
 
@@ -113,4 +136,4 @@ std::string PortalTrigger(const Hotkey& hotkey) {
   return trigger + hotkey.keysym;
 }
 
-}  // namespace tollmere::main_window
+}  // namespace tollmere::control

@@ -1,10 +1,13 @@
 #pragma once
+// The one grammar of --hotkey, on every system: modifiers, then one key.
+// Plain C++: each system's hotkey turns the result into what it registers.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
-namespace tollmere::main_window {
+namespace tollmere::control {
 
 // A global hotkey as --hotkey names it: modifiers and one key.
 struct Hotkey {
@@ -12,8 +15,10 @@ struct Hotkey {
   bool alt = false;
   bool shift = false;
   bool super = false;
-  // The key's X keysym name, which is also XKB's: "F8", "h", "0", "Pause".
+  // The key's X keysym name, which is also XKB's: "F8", "h", "0", "Prior".
   std::string keysym;
+  // The same key's Windows virtual-key code: what RegisterHotKey takes.
+  std::uint8_t virtual_key = 0;
 
   bool operator==(const Hotkey&) const = default;
 };
@@ -23,10 +28,16 @@ struct HotkeyParse {
   std::string error;  // why the text names no hotkey; empty when it does
 };
 
-// "F8", "Ctrl+Alt+H", "super+f8": modifiers Ctrl (Control), Alt, Shift,
-// Super (Meta) in any case and order, then F1-F24, A-Z, 0-9 or a named key
-// (Pause, Insert, Home, End, Delete, PageUp, PageDown, Print, ScrollLock).
+// "F8", "Ctrl+Alt+H", "super+f8": modifiers Ctrl (Control), Alt, Shift and
+// Super (Win, Meta) in any case and order, then one key of kHotkeyKeys. Not
+// the space bar: it is the key Tollmere holds, and its own keystrokes would
+// toggle it.
 HotkeyParse ParseHotkey(std::string_view text);
+
+// The keys, for help and messages.
+inline constexpr const char* kHotkeyKeys =
+    "F1-F24, A-Z, 0-9, Insert, Delete, Home, End, PageUp, PageDown, Up, Down, Left, Right, "
+    "Pause, Print, ScrollLock, Menu, Escape, Tab, Enter or Backspace";
 
 // For messages: "Ctrl+Alt+H".
 std::string HotkeyName(const Hotkey& hotkey);
@@ -34,4 +45,4 @@ std::string HotkeyName(const Hotkey& hotkey);
 // The desktop portal's trigger format: "CTRL+ALT+h", "F8".
 std::string PortalTrigger(const Hotkey& hotkey);
 
-}  // namespace tollmere::main_window
+}  // namespace tollmere::control

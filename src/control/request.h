@@ -1,0 +1,54 @@
+#pragma once
+// What the ways of control ask of a Tollmere window, and the one interface
+// through which they ask it. Plain C++: the windows do not know this header;
+// app/ adapts each window to RequestTarget.
+
+#include <optional>
+#include <string>
+
+namespace tollmere::control {
+
+enum class Action { kNone, kStart, kStop, kToggle };
+
+// What one command asks of a Tollmere: an interval text for the box and a
+// hotkey first, then at most one action.
+struct Request {
+  std::optional<std::string> interval;
+  std::optional<std::string> hotkey;  // as typed; ParseHotkey accepts it
+  Action action = Action::kNone;
+  // A plain launch: bring the running window forward instead of opening a
+  // second one. `token` is the desktop's activation token, if any.
+  bool raise = false;
+  std::string token;
+
+  bool Any() const { return interval || hotkey || action != Action::kNone; }
+  // Only --stop: with no Tollmere to stop, nothing needs starting.
+  bool OnlyStop() const { return !interval && !hotkey && action == Action::kStop; }
+};
+
+// The window as every way of control sees it. An empty string means done;
+// anything else is the refusal, which the window shows as well.
+class RequestTarget {
+ public:
+  virtual ~RequestTarget() = default;
+  // Start is a click when idle and nothing otherwise; Stop and Toggle are
+  // the sequencer's.
+  virtual std::string Start() = 0;
+  virtual std::string Stop() = 0;
+  virtual std::string Toggle() = 0;
+  // Puts `text` into the box as typing would, so its rules apply.
+  virtual std::string SetIntervalText(const std::string& text) = 0;
+  // Toggles on `hotkey` from every window from now on, instead of any earlier one.
+  virtual std::string SetHotkey(const std::string& hotkey) = 0;
+  // Brings the window forward, with the desktop's token where it has one.
+  virtual void Activate(const std::string& token) = 0;
+  // Counting down or holding a key.
+  virtual bool Busy() const = 0;
+};
+
+// Carries out `request` in order: the interval, the hotkey, the action. A
+// refusal ends it, since acting on the old interval would not be what was
+// asked. Returns the refusal, or "".
+std::string ApplyRequest(RequestTarget& target, const Request& request);
+
+}  // namespace tollmere::control
