@@ -4,7 +4,7 @@
 
 namespace tollmere::e2e {
 
-namespace mw = tollmere::main_window;
+namespace mw = tollmere::window;
 
 namespace {
 

@@ -19,10 +19,6 @@ inline constexpr int kExitDone = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 
-// The box's text as a request carries it: short, printable ASCII.
-inline constexpr std::size_t kMaxIntervalText = 32;
-bool IsIntervalText(std::string_view text);
-
 struct CommandLine {
   // For a running Tollmere, or for the window this process opens.
   Request request;

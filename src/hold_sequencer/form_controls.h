@@ -25,8 +25,8 @@ class FormControls {
 class KeyProcedures {
  public:
   virtual ~KeyProcedures() = default;
-  virtual void PressKey(const std::int32_t& key_code) = 0;
-  virtual void ReleaseKey(const std::int32_t& key_code) = 0;
+  virtual void PressKey(std::int32_t key_code) = 0;
+  virtual void ReleaseKey(std::int32_t key_code) = 0;
   // A key-down follows when the countdown ends; whatever sends it may get
   // ready now. Nothing to do by default.
   virtual void PrepareKeys() {}

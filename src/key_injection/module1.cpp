@@ -32,13 +32,13 @@ KeystrokeBackend& Module1::Bound() {
   return *backend_;
 }
 
-void Module1::PressKey(const std::int32_t& key_code) {
+void Module1::PressKey(std::int32_t key_code) {
   const std::uint8_t vk = rt::UI1I4(key_code);
   Bound().KeyDown(vk);
   held_.set(vk);
 }
 
-void Module1::ReleaseKey(const std::int32_t& key_code) {
+void Module1::ReleaseKey(std::int32_t key_code) {
   const std::uint8_t vk = rt::UI1I4(key_code);
   Bound().KeyUp(vk);
   held_.reset(vk);
@@ -72,8 +72,8 @@ Module1& Slot() {
 void InstallModule1(BackendBinder binder) { Slot().Rebind(std::move(binder)); }
 Module1& TheModule1() { return Slot(); }
 
-void PressKey(const std::int32_t& key_code) { Slot().PressKey(key_code); }
-void ReleaseKey(const std::int32_t& key_code) { Slot().ReleaseKey(key_code); }
+void PressKey(std::int32_t key_code) { Slot().PressKey(key_code); }
+void ReleaseKey(std::int32_t key_code) { Slot().ReleaseKey(key_code); }
 void PrepareKeys() { Slot().PrepareKeys(); }
 
 }  // namespace tollmere::key_injection

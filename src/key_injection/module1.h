@@ -11,31 +11,31 @@ namespace tollmere::key_injection {
 // The program's only contact with the keyboard. The back end is bound on the
 // first PressKey or ReleaseKey and kept in one slot that both share.
 //
-// The module also remembers which keys it has put down and not yet up, so
-// that every way out of the program can put them up again: a key injected
+// The module also remembers which keys it has pressed and not yet released,
+// so that every way out of the program can release them: a key injected
 // down and never released stays down after the program is gone.
 class Module1 {
  public:
   explicit Module1(BackendBinder binder);
-  // Puts up what it holds before its back end goes, whatever the back end.
+  // Releases the keys it holds, then closes the back end.
   ~Module1();
   Module1(const Module1&) = delete;
   Module1& operator=(const Module1&) = delete;
 
-  // Puts up what it holds, lets the bound back end go and binds through
+  // Releases the keys it holds, closes the bound back end and binds through
   // `binder` on the next keystroke.
   void Rebind(BackendBinder binder);
 
   // One key-down / key-up for `key_code`, narrowed to a byte with a range
   // check: outside 0 to 255 is an overflow error and nothing is injected.
   // Binding failures are raised the same way, before anything is injected.
-  void PressKey(const std::int32_t& key_code);
-  void ReleaseKey(const std::int32_t& key_code);
+  void PressKey(std::int32_t key_code);
+  void ReleaseKey(std::int32_t key_code);
   // A key-down follows soon: the bound back end gets ready for it. Binds
   // nothing; with no back end bound yet the key-down binds as usual.
   void PrepareKeys();
 
-  // Puts up every key this module holds down. Never throws; safe to call on
+  // Releases every key this module holds down. Never throws; safe to call on
   // any way out, any number of times.
   void ReleaseHeldKeys() noexcept;
 
@@ -57,8 +57,8 @@ void InstallModule1(BackendBinder binder);
 Module1& TheModule1();
 
 // The procedures as the handlers call them, on the process-wide module.
-void PressKey(const std::int32_t& key_code);
-void ReleaseKey(const std::int32_t& key_code);
+void PressKey(std::int32_t key_code);
+void ReleaseKey(std::int32_t key_code);
 void PrepareKeys();
 
 }  // namespace tollmere::key_injection

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-namespace tollmere::main_window {
+namespace tollmere::runtime {
 namespace {
 bool g_trace = false;
 }
@@ -33,4 +33,4 @@ std::string Quoted(const std::string& text) {
   return out + "\"";
 }
 
-}  // namespace tollmere::main_window
+}  // namespace tollmere::runtime

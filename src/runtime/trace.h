@@ -2,7 +2,7 @@
 
 #include <string>
 
-namespace tollmere::main_window {
+namespace tollmere::runtime {
 
 // With --trace the program writes what a user would see and feel to standard
 // error, one line each, stamped with the monotonic clock in milliseconds so a
@@ -15,4 +15,4 @@ void Trace(const std::string& event);
 // Double quotes and backslashes escaped, so each line parses back.
 std::string Quoted(const std::string& text);
 
-}  // namespace tollmere::main_window
+}  // namespace tollmere::runtime

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-namespace tollmere::main_window {
+namespace tollmere::window {
 
 // Lengths on the window are stored in twips (1/1440 inch), whatever the
 // screen; they become pixels at its dpi, each edge rounded on its own.
@@ -38,4 +38,4 @@ inline PixelRect ToPixels(const TwipsRect& r, double dpi_x, double dpi_y) {
           TwipsToPixels(r.height, dpi_y)};
 }
 
-}  // namespace tollmere::main_window
+}  // namespace tollmere::window

@@ -34,8 +34,8 @@ struct Form final : hs::FormControls, hs::KeyProcedures {
   void SetTimer1Interval(std::int32_t ms) override { timer1.SetInterval(ms); }
   std::string TxtIntervalText() override { return text; }
   void ShowIntervalProblem(const std::string& m) override { problem = m; }
-  void PressKey(const std::int32_t&) override { std::abort(); }
-  void ReleaseKey(const std::int32_t&) override { std::abort(); }
+  void PressKey(std::int32_t) override { std::abort(); }
+  void ReleaseKey(std::int32_t) override { std::abort(); }
 };
 
 void Check(bool ok) {

@@ -56,11 +56,11 @@ class FakeForm : public hold_sequencer::FormControls, public hold_sequencer::Key
   void SetTimer1Interval(std::int32_t ms) override { timer1.SetInterval(ms); }
   std::string TxtIntervalText() override { return text; }
   void ShowIntervalProblem(const std::string& m) override { problem = m; }
-  void PressKey(const std::int32_t& code) override {
+  void PressKey(std::int32_t code) override {
     EXPECT_EQ(code, 32);
     keys.push_back({clock.Now(), true});
   }
-  void ReleaseKey(const std::int32_t& code) override {
+  void ReleaseKey(std::int32_t code) override {
     EXPECT_EQ(code, 32);
     keys.push_back({clock.Now(), false});
   }

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string_view>
 
-namespace tollmere::main_window {
+namespace tollmere::app {
 namespace {
 
 std::string_view Env(const char* name) {
@@ -70,4 +70,4 @@ std::string DisplayProblem() {
 void ExplainWindowSystemFailure() { previous_handler = qInstallMessageHandler(OnToolkitMessage); }
 void EndWindowSystemWatch() { qInstallMessageHandler(previous_handler); }
 
-}  // namespace tollmere::main_window
+}  // namespace tollmere::app

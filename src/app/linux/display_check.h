@@ -2,7 +2,7 @@
 
 #include <string>
 
-namespace tollmere::main_window {
+namespace tollmere::app {
 
 // Picks the toolkit's window system for this session: Wayland's own where
 // the session is Wayland, falling back to X11 (Xwayland). An explicit
@@ -20,4 +20,4 @@ std::string DisplayProblem();
 void ExplainWindowSystemFailure();
 void EndWindowSystemWatch();
 
-}  // namespace tollmere::main_window
+}  // namespace tollmere::app

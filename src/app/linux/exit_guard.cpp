@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <exception>
 
-namespace tollmere::main_window {
+namespace tollmere::app {
 namespace {
 
 int g_pipe[2] = {-1, -1};
@@ -118,4 +118,4 @@ void InstallExitGuard(std::function<void()> release, std::function<void()> stop_
   }
 }
 
-}  // namespace tollmere::main_window
+}  // namespace tollmere::app

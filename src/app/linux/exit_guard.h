@@ -3,7 +3,7 @@
 #include <functional>
 #include <vector>
 
-namespace tollmere::main_window {
+namespace tollmere::app {
 
 // Runs `release` on every way out of the program that a process can catch:
 // each signal whose default ends the process (through the event loop, then
@@ -18,4 +18,4 @@ void InstallExitGuard(std::function<void()> release, std::function<void()> stop_
 // The signals InstallExitGuard catches.
 std::vector<int> GuardedSignals();
 
-}  // namespace tollmere::main_window
+}  // namespace tollmere::app

@@ -4,11 +4,10 @@
 #include <QDBusMessage>
 #include <QDBusReply>
 
-#include "window/qt/form1.h"
 #include "control/dbus/session_bus.h"
 #include "runtime/trace.h"
 
-namespace tollmere::main_window {
+namespace tollmere::control {
 
 namespace {
 
@@ -19,12 +18,12 @@ constexpr int kCallTimeoutMs = 5000;
 // the name meanwhile: ask again this many times at most.
 constexpr int kAttempts = 3;
 
-const char* MethodFor(RemoteRequest::Action action) {
+const char* MethodFor(Action action) {
   switch (action) {
-    case RemoteRequest::Action::kStart: return "Start";
-    case RemoteRequest::Action::kStop: return "Stop";
-    case RemoteRequest::Action::kToggle: return "Toggle";
-    case RemoteRequest::Action::kNone: break;
+    case Action::kStart: return "Start";
+    case Action::kStop: return "Stop";
+    case Action::kToggle: return "Toggle";
+    case Action::kNone: break;
   }
   return nullptr;
 }
@@ -36,7 +35,7 @@ QDBusMessage Call(QDBusConnection& bus, const QString& owner, const char* method
   QDBusMessage call = QDBusMessage::createMethodCall(
       owner, QLatin1String(kObjectPath), QLatin1String(kInterfaceName), QLatin1String(method));
   call.setArguments(args);
-  Trace(std::string("remote-call ") + method);
+  runtime::Trace(std::string("remote-call ") + method);
   return bus.call(call, QDBus::Block, kCallTimeoutMs);
 }
 
@@ -63,7 +62,7 @@ QStringList QueuedOwners(QDBusConnection& bus) {
   return reply.isValid() ? reply.value() : QStringList();
 }
 
-HandOver HandOverToRunning(const RemoteRequest& request) {
+HandOver HandOverToRunning(const Request& request) {
   using Outcome = HandOver::Outcome;
   if (const std::string& silence = SessionBusSilence(); !silence.empty()) {
     return {Outcome::kSilentBus, silence};
@@ -92,6 +91,17 @@ HandOver HandOverToRunning(const RemoteRequest& request) {
       const QString problem = reply.arguments().value(0).toString();
       if (!problem.isEmpty()) return {Outcome::kRefused, problem.toStdString()};
     }
+    if (request.hotkey) {
+      const QDBusMessage reply =
+          Call(bus, tried, "SetHotkey", {QString::fromStdString(*request.hotkey)});
+      if (reply.errorName() == QLatin1String(kRefusedError)) {
+        return {Outcome::kRefused, reply.errorMessage().toStdString()};
+      }
+      if (reply.type() != QDBusMessage::ReplyMessage) {
+        failure = Described(reply);
+        continue;
+      }
+    }
     if (request.raise) {
       const QDBusMessage reply =
           Call(bus, tried, "Activate", {QString::fromStdString(request.token)});
@@ -111,7 +121,7 @@ HandOver HandOverToRunning(const RemoteRequest& request) {
       }
       // A window opened with --new-window waits in line for the name: a
       // stop is for it too.
-      if (request.action == RemoteRequest::Action::kStop) {
+      if (request.action == Action::kStop) {
         for (const QString& other : QueuedOwners(bus)) {
           if (other != tried) Call(bus, other, "Stop");
         }
@@ -139,10 +149,10 @@ bool AnotherTollmereBusy() {
   return false;
 }
 
-bool OfferOnSessionBus(Form1& form) {
+bool OfferOnSessionBus(RequestTarget& target, QObject* owner) {
   QDBusConnection bus = SessionBus();
   if (!bus.isConnected()) return false;
-  auto* control = new RemoteControl(form, &form);
+  auto* control = new RemoteControl(target, owner);
   if (!bus.registerObject(
           QLatin1String(kObjectPath), control,
           QDBusConnection::ExportAllSlots | QDBusConnection::ExportScriptableProperties)) {
@@ -157,31 +167,15 @@ bool OfferOnSessionBus(Form1& form) {
   return reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceRegistered;
 }
 
-std::string ApplyRequest(Form1& form, const RemoteRequest& request) {
-  if (request.interval) {
-    // A refused interval ends the request: starting on the old one would
-    // not be what was asked.
-    if (std::string problem = form.SetIntervalText(*request.interval); !problem.empty()) {
-      return problem;
-    }
-  }
-  switch (request.action) {
-    case RemoteRequest::Action::kStart: return form.Start();
-    case RemoteRequest::Action::kStop: return form.Stop();
-    case RemoteRequest::Action::kToggle: return form.Toggle();
-    case RemoteRequest::Action::kNone: break;
-  }
-  return {};
-}
+RemoteControl::RemoteControl(RequestTarget& target, QObject* parent)
+    : QObject(parent), target_(target) {}
 
-RemoteControl::RemoteControl(Form1& form, QObject* parent) : QObject(parent), form_(form) {}
-
-bool RemoteControl::Busy() const { return form_.Busy(); }
-void RemoteControl::Start() { Answer(form_.Start()); }
-void RemoteControl::Stop() { Answer(form_.Stop()); }
-void RemoteControl::Toggle() { Answer(form_.Toggle()); }
+bool RemoteControl::Busy() const { return target_.Busy(); }
+void RemoteControl::Start() { Answer(target_.Start()); }
+void RemoteControl::Stop() { Answer(target_.Stop()); }
+void RemoteControl::Toggle() { Answer(target_.Toggle()); }
 void RemoteControl::Activate(const QString& activation_token) {
-  form_.Activate(activation_token.toStdString());
+  target_.Activate(activation_token.toStdString());
 }
 
 void RemoteControl::Answer(const std::string& refusal) {
@@ -190,8 +184,12 @@ void RemoteControl::Answer(const std::string& refusal) {
   }
 }
 
-QString RemoteControl::SetInterval(const QString& text) {
-  return QString::fromStdString(form_.SetIntervalText(text.toStdString()));
+void RemoteControl::SetHotkey(const QString& hotkey) {
+  Answer(target_.SetHotkey(hotkey.toStdString()));
 }
 
-}  // namespace tollmere::main_window
+QString RemoteControl::SetInterval(const QString& text) {
+  return QString::fromStdString(target_.SetIntervalText(text.toStdString()));
+}
+
+}  // namespace tollmere::control

@@ -3,34 +3,17 @@
 #include <QDBusContext>
 #include <QObject>
 #include <QString>
-#include <optional>
 #include <string>
 
-namespace tollmere::main_window {
+#include "control/request.h"
 
-class Form1;
+namespace tollmere::control {
 
 inline constexpr const char* kBusName = "org.tollmere.Tollmere";
 inline constexpr const char* kObjectPath = "/org/tollmere/Tollmere";
 inline constexpr const char* kInterfaceName = "org.tollmere.Tollmere1";
 // The error with which Start, Stop or Toggle says it did nothing, and why.
 inline constexpr const char* kRefusedError = "org.tollmere.Tollmere1.Error.Refused";
-
-// What the command line asks of a Tollmere: an interval text for the box
-// first, then at most one action.
-struct RemoteRequest {
-  enum class Action { kNone, kStart, kStop, kToggle };
-  std::optional<std::string> interval;
-  Action action = Action::kNone;
-  // A plain launch: bring the running window forward instead of opening a
-  // second one. `token` is the desktop's activation token, if any.
-  bool raise = false;
-  std::string token;
-
-  bool Any() const { return interval.has_value() || action != Action::kNone; }
-  // Only --stop: with no Tollmere to stop, nothing needs starting.
-  bool OnlyStop() const { return !interval && action == Action::kStop; }
-};
 
 // How handing a request to the Tollmere that owns the bus name went.
 struct HandOver {
@@ -46,20 +29,18 @@ struct HandOver {
   std::string message;
 };
 
-HandOver HandOverToRunning(const RemoteRequest& request);
+HandOver HandOverToRunning(const Request& request);
 
 // Whether a Tollmere other than this process counts down or holds a key.
 bool AnotherTollmereBusy();
 
-// Offers `form` on the session bus under kObjectPath and asks for kBusName.
-// True if this process now owns the name; false if another does or there is
-// no bus (then the window works on, unreachable).
-bool OfferOnSessionBus(Form1& form);
+// Offers `target` on the session bus under kObjectPath and asks for
+// kBusName; the object on the bus is a child of `owner`. True if this
+// process now owns the name; false if another does or there is no bus (then
+// the window works on, unreachable).
+bool OfferOnSessionBus(RequestTarget& target, QObject* owner);
 
-// Applies `request` to this process's own window; the refusal, if any.
-std::string ApplyRequest(Form1& form, const RemoteRequest& request);
-
-// The object on the bus: thin, everything goes to Form1.
+// The object on the bus: thin, everything goes to the window.
 class RemoteControl final : public QObject, protected QDBusContext {
   Q_OBJECT
   Q_CLASSINFO("D-Bus Interface", "org.tollmere.Tollmere1")
@@ -72,6 +53,9 @@ class RemoteControl final : public QObject, protected QDBusContext {
               "    <method name=\"Toggle\"/>\n"
               "    <method name=\"Activate\">\n"
               "      <arg name=\"activation_token\" type=\"s\" direction=\"in\"/>\n"
+              "    </method>\n"
+              "    <method name=\"SetHotkey\">\n"
+              "      <arg name=\"hotkey\" type=\"s\" direction=\"in\"/>\n"
               "    </method>\n"
               "    <method name=\"SetInterval\">\n"
               "      <arg name=\"text\" type=\"s\" direction=\"in\"/>\n"
@@ -88,7 +72,7 @@ class RemoteControl final : public QObject, protected QDBusContext {
   Q_PROPERTY(QString objectName READ objectName SCRIPTABLE false)
 
  public:
-  explicit RemoteControl(Form1& form, QObject* parent = nullptr);
+  RemoteControl(RequestTarget& target, QObject* parent);
   bool Busy() const;
 
  public slots:
@@ -99,12 +83,14 @@ class RemoteControl final : public QObject, protected QDBusContext {
   void Activate(const QString& activation_token);
   // Empty when the interval took the text; else what the window shows.
   QString SetInterval(const QString& text);
+  // Toggles on `hotkey` from now on, instead of any earlier one.
+  void SetHotkey(const QString& hotkey);
 
  private:
   // Answers the call with kRefusedError if the window refused it.
   void Answer(const std::string& refusal);
 
-  Form1& form_;
+  RequestTarget& target_;
 };
 
-}  // namespace tollmere::main_window
+}  // namespace tollmere::control

@@ -6,10 +6,13 @@
 #include <utility>
 
 #include "control/hotkeys/portal_hotkey.h"
-#include "runtime/trace.h"
 #include "control/hotkeys/x11_hotkey.h"
+#include "runtime/trace.h"
 
-namespace tollmere::main_window {
+namespace tollmere::control {
+
+using runtime::Quoted;
+using runtime::Trace;
 
 GlobalHotkey::GlobalHotkey(const Hotkey& hotkey, std::function<void()> on_press,
                            std::function<bool()> sends_key,
@@ -66,4 +69,4 @@ void GlobalHotkey::LetGo() {
   if (x11_) x11_->LetGo();
 }
 
-}  // namespace tollmere::main_window
+}  // namespace tollmere::control

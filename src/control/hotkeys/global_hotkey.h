@@ -8,7 +8,7 @@
 
 class QSocketNotifier;
 
-namespace tollmere::main_window {
+namespace tollmere::control {
 
 class PortalHotkey;
 class X11Hotkey;
@@ -44,4 +44,4 @@ class GlobalHotkey {
   std::unique_ptr<PortalHotkey> portal_;
 };
 
-}  // namespace tollmere::main_window
+}  // namespace tollmere::control

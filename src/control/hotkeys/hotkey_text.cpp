@@ -24,18 +24,29 @@ struct NamedKey {
 // The keys with names; some have a short name too. The first of each is the
 // one messages show.
 constexpr std::array<NamedKey, 24> kNamedKeys{{
-    {"insert", "Insert", "Insert", 0x2D},   {"ins", "Insert", "Insert", 0x2D},
-    {"delete", "Delete", "Delete", 0x2E},   {"del", "Delete", "Delete", 0x2E},
-    {"home", "Home", "Home", 0x24},         {"end", "End", "End", 0x23},
-    {"pageup", "PageUp", "Prior", 0x21},    {"pgup", "PageUp", "Prior", 0x21},
-    {"pagedown", "PageDown", "Next", 0x22}, {"pgdn", "PageDown", "Next", 0x22},
-    {"up", "Up", "Up", 0x26},               {"down", "Down", "Down", 0x28},
-    {"left", "Left", "Left", 0x25},         {"right", "Right", "Right", 0x27},
-    {"pause", "Pause", "Pause", 0x13},      {"print", "Print", "Print", 0x2C},
+    {"insert", "Insert", "Insert", 0x2D},
+    {"ins", "Insert", "Insert", 0x2D},
+    {"delete", "Delete", "Delete", 0x2E},
+    {"del", "Delete", "Delete", 0x2E},
+    {"home", "Home", "Home", 0x24},
+    {"end", "End", "End", 0x23},
+    {"pageup", "PageUp", "Prior", 0x21},
+    {"pgup", "PageUp", "Prior", 0x21},
+    {"pagedown", "PageDown", "Next", 0x22},
+    {"pgdn", "PageDown", "Next", 0x22},
+    {"up", "Up", "Up", 0x26},
+    {"down", "Down", "Down", 0x28},
+    {"left", "Left", "Left", 0x25},
+    {"right", "Right", "Right", 0x27},
+    {"pause", "Pause", "Pause", 0x13},
+    {"print", "Print", "Print", 0x2C},
     {"scrolllock", "ScrollLock", "Scroll_Lock", 0x91},
-    {"menu", "Menu", "Menu", 0x5D},         {"escape", "Escape", "Escape", 0x1B},
-    {"esc", "Escape", "Escape", 0x1B},      {"tab", "Tab", "Tab", 0x09},
-    {"enter", "Enter", "Return", 0x0D},     {"return", "Enter", "Return", 0x0D},
+    {"menu", "Menu", "Menu", 0x5D},
+    {"escape", "Escape", "Escape", 0x1B},
+    {"esc", "Escape", "Escape", 0x1B},
+    {"tab", "Tab", "Tab", 0x09},
+    {"enter", "Enter", "Return", 0x0D},
+    {"return", "Enter", "Return", 0x0D},
     {"backspace", "Backspace", "BackSpace", 0x08},
 }};
 
@@ -84,8 +95,7 @@ HotkeyParse ParseHotkey(std::string_view text) {
     if (plus == std::string_view::npos) {
       std::optional<Hotkey> key = KeyFor(part);
       if (!key) {
-        return Refused(std::string("unknown key '") + std::string(rest) + "': use " +
-                       kHotkeyKeys);
+        return Refused(std::string("unknown key '") + std::string(rest) + "': use " + kHotkeyKeys);
       }
       key->ctrl = hotkey.ctrl;
       key->alt = hotkey.alt;
@@ -121,8 +131,7 @@ std::string HotkeyName(const Hotkey& hotkey) {
   if (key.size() == 1)
     return name + static_cast<char>(std::toupper(static_cast<unsigned char>(key[0])));
   for (const NamedKey& named : kNamedKeys) {
-    if (named.virtual_key == hotkey.virtual_key)
-      return name + std::string(named.shown);
+    if (named.virtual_key == hotkey.virtual_key) return name + std::string(named.shown);
   }
   return name + key;
 }

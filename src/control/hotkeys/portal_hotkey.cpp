@@ -36,7 +36,10 @@ const QDBusArgument& operator>>(const QDBusArgument& argument, PortalShortcut& s
 
 Q_DECLARE_METATYPE(PortalShortcut)
 
-namespace tollmere::main_window {
+namespace tollmere::control {
+
+using runtime::Quoted;
+using runtime::Trace;
 namespace {
 
 const QString kService = QStringLiteral("org.freedesktop.portal.Desktop");
@@ -154,4 +157,4 @@ void PortalHotkey::Fail(bool absent, const std::string& why) {
   std::exchange(on_unavailable_, nullptr)(absent, why);
 }
 
-}  // namespace tollmere::main_window
+}  // namespace tollmere::control

@@ -9,7 +9,7 @@
 
 #include "control/hotkeys/hotkey_text.h"
 
-namespace tollmere::main_window {
+namespace tollmere::control {
 
 // A global shortcut bound through the desktop portal on the session bus,
 // where the desktop offers one (a Wayland session gives programs no other
@@ -46,4 +46,4 @@ class PortalHotkey final : public QObject {
   bool bound_ = false;
 };
 
-}  // namespace tollmere::main_window
+}  // namespace tollmere::control

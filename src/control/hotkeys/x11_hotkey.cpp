@@ -11,7 +11,10 @@
 
 #include "runtime/trace.h"
 
-namespace tollmere::main_window {
+namespace tollmere::control {
+
+using runtime::Quoted;
+using runtime::Trace;
 
 struct X11Hotkey::Connection {
   Display* display = nullptr;
@@ -190,4 +193,4 @@ void X11Hotkey::LetGo() {
   x_->down = false;
 }
 
-}  // namespace tollmere::main_window
+}  // namespace tollmere::control

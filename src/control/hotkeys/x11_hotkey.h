@@ -6,7 +6,7 @@
 
 #include "control/hotkeys/hotkey_text.h"
 
-namespace tollmere::main_window {
+namespace tollmere::control {
 
 // A hotkey grabbed on the X server's root window, on a connection of its
 // own (Xlib's macros stay out of the toolkit's headers). The grabbed key
@@ -38,4 +38,4 @@ class X11Hotkey {
   std::unique_ptr<Connection> x_;
 };
 
-}  // namespace tollmere::main_window
+}  // namespace tollmere::control

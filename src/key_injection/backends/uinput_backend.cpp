@@ -56,7 +56,7 @@ class UinputBackend final : public KeystrokeBackend {
     fd.fd = -1;
   }
 
-  // Module1 has put up what was still down before letting us go, so the
+  // Module1 released what was still down before closing us, so the
   // release is an ordinary event rather than left to how each reader treats
   // a keyboard that vanishes; readers get kDrain to take it. (Should the
   // process die instead, closing the descriptor removes the keyboard and the

@@ -91,7 +91,7 @@ class WaylandBackend final : public KeystrokeBackend {
       : display_(display), registry_(registry), globals_(globals), keyboard_(keyboard) {}
 
   ~WaylandBackend() override {
-    // Keys still down were put up by Module1 before it let us go: wlroots
+    // Module1 released the keys still down before closing us: wlroots
     // would on destroying the keyboard, but a compositor need not.
     zwp_virtual_keyboard_v1_destroy(keyboard_);
     wl_display_roundtrip(display_);

@@ -3,7 +3,7 @@
 #include <QMessageBox>
 #include <cstdio>
 
-namespace tollmere::main_window {
+namespace tollmere::window::qt {
 
 void ShowFatalDialog(QWidget* parent, const runtime::Error& error) {
   const std::string described = runtime::Describe(error);
@@ -17,4 +17,4 @@ void ShowFatalDialog(QWidget* parent, const runtime::Error& error) {
   box.exec();
 }
 
-}  // namespace tollmere::main_window
+}  // namespace tollmere::window::qt

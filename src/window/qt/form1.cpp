@@ -10,13 +10,15 @@
 #include <utility>
 
 #include "key_injection/module1.h"
-#include "runtime/trace.h"
 #include "runtime/fatal.h"
+#include "runtime/trace.h"
 
-namespace tollmere::main_window {
+namespace tollmere::window::qt {
 
 namespace hs = tollmere::hold_sequencer;
 namespace rt = tollmere::runtime;
+using runtime::Quoted;
+using runtime::Trace;
 
 namespace {
 
@@ -116,14 +118,18 @@ Form1::Form1(double logical_dpi)
   txt_interval_->setFocus();
 }
 
-void Form1::Form_Load() {
-  PressKey(hs::kSpaceKey);
+void Form1::Form_Load() { LoadKeystroke(); }
+
+void Form1::LoadKeystroke() {
+  key_injection::PressKey(hs::kSpaceKey);
+  Trace("key-down " + std::to_string(hs::kSpaceKey));
   if (const auto* backend = key_injection::TheModule1().Backend()) {
     Trace("backend " + Quoted(std::string(backend->Name())));
   }
   // Completed at once: a key left down would autorepeat into whichever
   // window has the focus.
-  ReleaseKey(hs::kSpaceKey);
+  key_injection::ReleaseKey(hs::kSpaceKey);
+  Trace("key-up " + std::to_string(hs::kSpaceKey));
 }
 
 void Form1::paintEvent(QPaintEvent* event) {
@@ -304,17 +310,17 @@ void Form1::LayOutMessages() {
   }
 }
 
-void Form1::PressKey(const std::int32_t& key_code) {
+void Form1::PressKey(std::int32_t key_code) {
   if (before_key_down_) before_key_down_();
   key_injection::PressKey(key_code);
   Trace("key-down " + std::to_string(key_code));
 }
 
-void Form1::ReleaseKey(const std::int32_t& key_code) {
+void Form1::ReleaseKey(std::int32_t key_code) {
   key_injection::ReleaseKey(key_code);
   Trace("key-up " + std::to_string(key_code));
 }
 
 void Form1::PrepareKeys() { key_injection::PrepareKeys(); }
 
-}  // namespace tollmere::main_window
+}  // namespace tollmere::window::qt

@@ -15,7 +15,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-namespace tollmere::main_window {
+namespace tollmere::window::qt {
 
 // How long the caret in the interval box blinks after the last input there.
 inline constexpr int kCaretBlinksForMs = 10000;
@@ -28,10 +28,13 @@ class Form1 final : public QWidget,
  public:
   explicit Form1(double logical_dpi);
 
-  // Runs before the window is first shown: one complete space-bar keystroke,
-  // which also binds the keystroke facility so a missing one is reported
-  // before the user does anything.
+  // Sends one complete space-bar keystroke before the window is first shown.
+  // The keystroke binds the back end, so a missing one is reported before
+  // the user does anything.
   void Form_Load();
+  // The same keystroke with no window yet, before the toolkit connects to
+  // the display.
+  static void LoadKeystroke();
 
   // On the way out after an error: no more ticks, no more input.
   void StopEverything();
@@ -78,8 +81,8 @@ class Form1 final : public QWidget,
   void SetTimer1Interval(std::int32_t interval_ms) override;
   std::string TxtIntervalText() override;
   void ShowIntervalProblem(const std::string& message) override;
-  void PressKey(const std::int32_t& key_code) override;
-  void ReleaseKey(const std::int32_t& key_code) override;
+  void PressKey(std::int32_t key_code) override;
+  void ReleaseKey(std::int32_t key_code) override;
   void PrepareKeys() override;
 
   QtTimer& TimerFor(hold_sequencer::TimerId timer);
@@ -108,4 +111,4 @@ class Form1 final : public QWidget,
   QTimer caret_rest_;
 };
 
-}  // namespace tollmere::main_window
+}  // namespace tollmere::window::qt

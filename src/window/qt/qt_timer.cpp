@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <system_error>
 
-namespace tollmere::main_window {
+namespace tollmere::window::qt {
 namespace {
 
 constexpr std::int64_t kNsPerMs = 1'000'000;
@@ -80,4 +80,4 @@ void QtTimer::OnReadable() {
   Tick();
 }
 
-}  // namespace tollmere::main_window
+}  // namespace tollmere::window::qt

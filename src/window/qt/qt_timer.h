@@ -5,7 +5,7 @@
 
 #include "runtime/timer.h"
 
-namespace tollmere::main_window {
+namespace tollmere::window::qt {
 
 // The timer control on a kernel timer (timerfd) watched by the Qt event
 // loop. Not QTimer: under the GLib event loop Qt waits for timers in whole
@@ -32,4 +32,4 @@ class QtTimer final : public runtime::Timer {
   std::uint64_t expirations_ = 0;  // since armed
 };
 
-}  // namespace tollmere::main_window
+}  // namespace tollmere::window::qt

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace tollmere::main_window {
+namespace tollmere::app {
 namespace {
 
 // Sets the display variables for one case and puts the originals back.
@@ -78,4 +78,4 @@ TEST_F(DisplayEnvironment, MissingDisplayIsToldBeforeTheToolkitStarts) {
 }
 
 }  // namespace
-}  // namespace tollmere::main_window
+}  // namespace tollmere::app

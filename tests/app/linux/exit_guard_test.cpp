@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <thread>
 
-namespace tollmere::main_window {
+namespace tollmere::app {
 namespace {
 
 void Spin(QCoreApplication& app) {
@@ -66,4 +66,4 @@ TEST(ExitGuard, ASignalIgnoredAtStartStaysIgnored) {
 }
 
 }  // namespace
-}  // namespace tollmere::main_window
+}  // namespace tollmere::app

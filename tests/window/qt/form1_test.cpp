@@ -11,7 +11,7 @@
 #include "runtime/fatal.h"
 #include "support/recording_backend.h"
 
-namespace mw = tollmere::main_window;
+namespace mw = tollmere::window::qt;
 namespace ki = tollmere::key_injection;
 namespace rt = tollmere::runtime;
 
@@ -22,7 +22,7 @@ class Form1Test : public QObject {
   std::shared_ptr<ki::RecordingBackend::Log> log_;
   std::unique_ptr<mw::Form1> form_;
   double dpi_ = 96;
-  int px(int twips) const { return mw::TwipsToPixels(twips, dpi_); }
+  int px(int twips) const { return tollmere::window::TwipsToPixels(twips, dpi_); }
   static QString TooLong() {
     return QString(tollmere::hold_sequencer::kTxtIntervalMaxLength - 1, u'0') +
            QStringLiteral("250");
@@ -41,10 +41,10 @@ class Form1Test : public QObject {
   }
 
   void twipsScaleWithTheScreen() {
-    QCOMPARE(mw::TwipsToPixels(2940, 96), 196);
-    QCOMPARE(mw::TwipsToPixels(885, 96), 59);
-    QCOMPARE(mw::TwipsToPixels(2940, 144), 294);
-    QCOMPARE(mw::TwipsToPixels(15, 96), 1);
+    QCOMPARE(tollmere::window::TwipsToPixels(2940, 96), 196);
+    QCOMPARE(tollmere::window::TwipsToPixels(885, 96), 59);
+    QCOMPARE(tollmere::window::TwipsToPixels(2940, 144), 294);
+    QCOMPARE(tollmere::window::TwipsToPixels(15, 96), 1);
   }
 
   void windowHasItsStoredLayout() {

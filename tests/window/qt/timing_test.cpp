@@ -9,11 +9,11 @@
 #include <thread>
 
 #include "key_injection/module1.h"
+#include "support/recording_backend.h"
 #include "window/qt/form1.h"
 #include "window/qt/qt_timer.h"
-#include "support/recording_backend.h"
 
-namespace mw = tollmere::main_window;
+namespace mw = tollmere::window::qt;
 namespace ki = tollmere::key_injection;
 
 class TimingTest : public QObject {
