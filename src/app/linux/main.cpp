@@ -11,19 +11,19 @@
 #include <string>
 #include <string_view>
 
-#include "key_injection/backend_choice.h"
-#include "key_injection/module1.h"
 #include "app/linux/display_check.h"
 #include "app/linux/exit_guard.h"
-#include "window/qt/fatal_dialog.h"
-#include "window/qt/form1.h"
+#include "control/dbus/remote_control.h"
 #include "control/hotkeys/global_hotkey.h"
 #include "control/hotkeys/hotkey_text.h"
-#include "control/dbus/remote_control.h"
-#include "control/dbus/session_bus.h"
-#include "runtime/trace.h"
+#include "key_injection/backend_choice.h"
+#include "key_injection/module1.h"
 #include "runtime/fatal.h"
+#include "runtime/trace.h"
+#include "session/session_bus.h"
 #include "tollmere_version.h"
+#include "window/qt/fatal_dialog.h"
+#include "window/qt/form1.h"
 
 // The icon's images, compiled in: XPM is C, and reading it from memory
 // spares start-up the search for image-format plug-ins that a file needs.

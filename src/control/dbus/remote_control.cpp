@@ -4,9 +4,9 @@
 #include <QDBusMessage>
 #include <QDBusReply>
 
-#include "window/qt/form1.h"
-#include "control/dbus/session_bus.h"
 #include "runtime/trace.h"
+#include "session/session_bus.h"
+#include "window/qt/form1.h"
 
 namespace tollmere::main_window {
 

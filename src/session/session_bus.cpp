@@ -1,4 +1,4 @@
-#include "control/dbus/session_bus.h"
+#include "session/session_bus.h"
 
 #include <poll.h>
 #include <sys/socket.h>
