@@ -17,7 +17,7 @@
 #include <string_view>
 #include <utility>
 
-namespace tollmere::main_window {
+namespace tollmere::session {
 
 namespace {
 
@@ -139,4 +139,4 @@ const std::string& SessionBusSilence() { return silence; }
 
 QDBusConnection SessionBus() { return QDBusConnection::sessionBus(); }
 
-}  // namespace tollmere::main_window
+}  // namespace tollmere::session

@@ -195,7 +195,8 @@ int main(int argc, char** argv) {
   mw::EnableTrace(trace);
 
   // Before anything here, Qt included, connects to the session bus.
-  if (const std::string silence = mw::AvoidSilentSessionBus(); !silence.empty() && !request.Any()) {
+  if (const std::string silence = tollmere::session::AvoidSilentSessionBus();
+      !silence.empty() && !request.Any()) {
     std::fprintf(stderr, "tollmere: %s: other commands cannot reach this window\n",
                  silence.c_str());
   }

@@ -65,10 +65,10 @@ QStringList QueuedOwners(QDBusConnection& bus) {
 
 HandOver HandOverToRunning(const RemoteRequest& request) {
   using Outcome = HandOver::Outcome;
-  if (const std::string& silence = SessionBusSilence(); !silence.empty()) {
+  if (const std::string& silence = session::SessionBusSilence(); !silence.empty()) {
     return {Outcome::kSilentBus, silence};
   }
-  QDBusConnection bus = SessionBus();
+  QDBusConnection bus = session::SessionBus();
   if (!bus.isConnected()) return {Outcome::kNoBus, bus.lastError().message().toStdString()};
   QString tried;
   std::string failure;
@@ -123,8 +123,8 @@ HandOver HandOverToRunning(const RemoteRequest& request) {
 }
 
 bool AnotherTollmereBusy() {
-  if (!SessionBusSilence().empty()) return false;
-  QDBusConnection bus = SessionBus();
+  if (!session::SessionBusSilence().empty()) return false;
+  QDBusConnection bus = session::SessionBus();
   if (!bus.isConnected()) return false;
   for (const QString& owner : QueuedOwners(bus)) {
     if (owner == bus.baseService()) continue;
@@ -140,7 +140,7 @@ bool AnotherTollmereBusy() {
 }
 
 bool OfferOnSessionBus(Form1& form) {
-  QDBusConnection bus = SessionBus();
+  QDBusConnection bus = session::SessionBus();
   if (!bus.isConnected()) return false;
   auto* control = new RemoteControl(form, &form);
   if (!bus.registerObject(
