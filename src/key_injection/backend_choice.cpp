@@ -15,8 +15,6 @@
 #include "key_injection/backends/uinput_backend.h"
 #endif
 #if TOLLMERE_HAVE_PORTAL
-#include <QDBusConnection>
-
 #include "key_injection/backends/portal_backend.h"
 #endif
 
@@ -157,9 +155,8 @@ BackendBinder DefaultBinder(BackendRequest request, NoticeSink notice) {
   openers.uinput = [] { return OpenUinputBackend(); };
 #endif
 #if TOLLMERE_HAVE_PORTAL
-  // The process's session bus, the same connection main_window's SessionBus()
-  // hands out; key_injection cannot reach up to that.
-  openers.portal = [notice] { return OpenPortalBackend(QDBusConnection::sessionBus(), notice); };
+  // Over the program's one session-bus connection (session/session_bus.h).
+  openers.portal = [notice] { return OpenPortalBackend(notice); };
 #endif
   const session::SessionType session = session::SessionFromEnvironment();
   return ChooseBackend(request, {session.Wayland(), session.X11()}, std::move(openers),
