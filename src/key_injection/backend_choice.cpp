@@ -1,10 +1,10 @@
 #include "key_injection/backend_choice.h"
 
-#include <cstdlib>
 #include <utility>
 #include <vector>
 
 #include "runtime/error.h"
+#include "session/session_type.h"
 #if TOLLMERE_HAVE_XTEST
 #include "key_injection/backends/xtest_backend.h"
 #endif
@@ -15,8 +15,6 @@
 #include "key_injection/backends/uinput_backend.h"
 #endif
 #if TOLLMERE_HAVE_PORTAL
-#include <QDBusConnection>
-
 #include "key_injection/backends/portal_backend.h"
 #endif
 
@@ -55,11 +53,6 @@ const BackendBinder& OpenerFor(const BackendOpeners& openers, BackendRequest req
     case BackendRequest::kPortal: return openers.portal;
     default: return openers.xtest;
   }
-}
-
-bool Set(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr && *value != '\0';
 }
 
 constexpr std::string_view kXwaylandNotice =
@@ -137,8 +130,6 @@ std::string BackendHelp(std::string_view indent) {
   return lines;
 }
 
-SessionFacts SessionFromEnvironment() { return {Set("WAYLAND_DISPLAY"), Set("DISPLAY")}; }
-
 BackendBinder ChooseBackend(BackendRequest request, SessionFacts session, BackendOpeners openers,
                             NoticeSink notice) {
   return [=]() -> std::unique_ptr<KeystrokeBackend> {
@@ -164,11 +155,12 @@ BackendBinder DefaultBinder(BackendRequest request, NoticeSink notice) {
   openers.uinput = [] { return OpenUinputBackend(); };
 #endif
 #if TOLLMERE_HAVE_PORTAL
-  // The process's session bus, the same connection main_window's SessionBus()
-  // hands out; key_injection cannot reach up to that.
-  openers.portal = [notice] { return OpenPortalBackend(QDBusConnection::sessionBus(), notice); };
+  // Over the program's one session-bus connection (session/session_bus.h).
+  openers.portal = [notice] { return OpenPortalBackend(notice); };
 #endif
-  return ChooseBackend(request, SessionFromEnvironment(), std::move(openers), std::move(notice));
+  const session::SessionType session = session::SessionFromEnvironment();
+  return ChooseBackend(request, {session.Wayland(), session.X11()}, std::move(openers),
+                       std::move(notice));
 }
 
 }  // namespace tollmere::key_injection

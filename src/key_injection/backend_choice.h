@@ -22,12 +22,12 @@ std::string BackendNames();
 // One line for each name, indented by `indent`, for --help.
 std::string BackendHelp(std::string_view indent);
 
-// What kind of session the program runs in, as its environment says.
+// What the choice needs to know of the session (session/session_type.h
+// answers it for the running process).
 struct SessionFacts {
   bool wayland = false;  // WAYLAND_DISPLAY is set
   bool x11 = false;      // DISPLAY is set (on Wayland: Xwayland)
 };
-SessionFacts SessionFromEnvironment();
 
 // The ways this build can open each back end; empty where not built.
 struct BackendOpeners {

@@ -76,8 +76,8 @@ class PortalTest : public ::testing::Test {
   }
 
   std::unique_ptr<KeystrokeBackend> Open() {
-    return OpenPortalBackend(
-        bus_, [this](const std::string& text) { notices.push_back(text); }, token_file_);
+    return OpenPortalBackend([this](const std::string& text) { notices.push_back(text); },
+                             token_file_, "portal-test");
   }
 
   // Runs the event loop until `done` holds; false if it never does.

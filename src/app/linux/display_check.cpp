@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "session/session_type.h"
+
 namespace tollmere::app {
 namespace {
 
@@ -22,16 +24,15 @@ bool Uses(std::string_view platforms, std::string_view name) {
 
 std::string FailureMessage() {
   const std::string_view platforms = Env("QT_QPA_PLATFORM");
-  const std::string_view wayland = Env("WAYLAND_DISPLAY");
-  const std::string_view display = Env("DISPLAY");
+  const session::SessionType session = session::SessionFromEnvironment();
   std::string message = "cannot open the window: ";
-  if (Uses(platforms, "wayland") && !wayland.empty()) {
-    message += "cannot connect to the Wayland display \"" + std::string(wayland) + "\"";
-    if (Uses(platforms, "xcb") && !display.empty()) {
-      message += ", nor to the X display \"" + std::string(display) + "\"";
+  if (Uses(platforms, "wayland") && session.Wayland()) {
+    message += "cannot connect to the Wayland display \"" + session.wayland_display + "\"";
+    if (Uses(platforms, "xcb") && session.X11()) {
+      message += ", nor to the X display \"" + session.x11_display + "\"";
     }
-  } else if (Uses(platforms, "xcb") && !display.empty()) {
-    message += "cannot connect to the X display \"" + std::string(display) + "\"";
+  } else if (Uses(platforms, "xcb") && session.X11()) {
+    message += "cannot connect to the X display \"" + session.x11_display + "\"";
   }
   return message +
          ". Check that the display server is running and that this user may connect to it.";
@@ -52,15 +53,16 @@ void OnToolkitMessage(QtMsgType type, const QMessageLogContext& context, const Q
 }  // namespace
 
 void ChooseWindowSystem() {
-  if (!Env("QT_QPA_PLATFORM").empty() || Env("WAYLAND_DISPLAY").empty()) return;
+  if (!Env("QT_QPA_PLATFORM").empty() || !session::SessionFromEnvironment().Wayland()) return;
   qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("wayland;xcb"));
 }
 
 std::string DisplayProblem() {
   const std::string_view platforms = Env("QT_QPA_PLATFORM");
   if (!Uses(platforms, "xcb") && !Uses(platforms, "wayland")) return {};  // offscreen, vnc, ...
-  if ((Uses(platforms, "xcb") && !Env("DISPLAY").empty()) ||
-      (Uses(platforms, "wayland") && !Env("WAYLAND_DISPLAY").empty())) {
+  const session::SessionType session = session::SessionFromEnvironment();
+  if ((Uses(platforms, "xcb") && session.X11()) ||
+      (Uses(platforms, "wayland") && session.Wayland())) {
     return {};
   }
   return "no display to open the window on: neither DISPLAY nor WAYLAND_DISPLAY is set. "

@@ -10,12 +10,13 @@
 
 #include "app/linux/display_check.h"
 #include "control/dbus/remote_control.h"
-#include "control/dbus/session_bus.h"
 #include "hold_sequencer/hold_sequencer.h"
 #include "key_injection/backend_choice.h"
 #include "key_injection/module1.h"
 #include "runtime/fatal.h"
 #include "runtime/trace.h"
+#include "session/session_bus.h"
+#include "session/session_type.h"
 #include "tollmere_version.h"
 #include "window/qt/fatal_dialog.h"
 #include "window/qt/form1.h"
@@ -61,7 +62,7 @@ std::optional<int> AnsweredByTheCommandLine(const control::CommandLine& line) {
 control::Request RequestOf(const control::CommandLine& line) {
   control::Request request = line.request;
   // Before anything here, Qt included, connects to the session bus.
-  if (const std::string silence = control::AvoidSilentSessionBus();
+  if (const std::string silence = session::AvoidSilentSessionBus();
       !silence.empty() && !request.Any()) {
     Say(silence + ": other commands cannot reach this window");
   }
@@ -163,7 +164,7 @@ EarlyLoad LoadBeforeDisplay(const control::CommandLine& line, Notices& notices) 
   // The portal answers through the event loop, and on Wayland the automatic
   // choice may come to the portal.
   if (request == ki::BackendRequest::kPortal ||
-      (request == ki::BackendRequest::kAuto && ki::SessionFromEnvironment().wayland)) {
+      (request == ki::BackendRequest::kAuto && session::SessionFromEnvironment().Wayland())) {
     return {.left_to_window = true, .error = std::nullopt};
   }
   EarlyLoad load;

@@ -4,8 +4,8 @@
 #include <QDBusMessage>
 #include <QDBusReply>
 
-#include "control/dbus/session_bus.h"
 #include "runtime/trace.h"
+#include "session/session_bus.h"
 
 namespace tollmere::control {
 
@@ -64,10 +64,10 @@ QStringList QueuedOwners(QDBusConnection& bus) {
 
 HandOver HandOverToRunning(const Request& request) {
   using Outcome = HandOver::Outcome;
-  if (const std::string& silence = SessionBusSilence(); !silence.empty()) {
+  if (const std::string& silence = session::SessionBusSilence(); !silence.empty()) {
     return {Outcome::kSilentBus, silence};
   }
-  QDBusConnection bus = SessionBus();
+  QDBusConnection bus = session::SessionBus();
   if (!bus.isConnected()) return {Outcome::kNoBus, bus.lastError().message().toStdString()};
   QString tried;
   std::string failure;
@@ -133,8 +133,8 @@ HandOver HandOverToRunning(const Request& request) {
 }
 
 bool AnotherTollmereBusy() {
-  if (!SessionBusSilence().empty()) return false;
-  QDBusConnection bus = SessionBus();
+  if (!session::SessionBusSilence().empty()) return false;
+  QDBusConnection bus = session::SessionBus();
   if (!bus.isConnected()) return false;
   for (const QString& owner : QueuedOwners(bus)) {
     if (owner == bus.baseService()) continue;
@@ -150,7 +150,7 @@ bool AnotherTollmereBusy() {
 }
 
 bool OfferOnSessionBus(RequestTarget& target, QObject* owner) {
-  QDBusConnection bus = SessionBus();
+  QDBusConnection bus = session::SessionBus();
   if (!bus.isConnected()) return false;
   auto* control = new RemoteControl(target, owner);
   if (!bus.registerObject(

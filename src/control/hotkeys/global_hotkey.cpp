@@ -2,12 +2,12 @@
 
 #include <QGuiApplication>
 #include <QSocketNotifier>
-#include <cstdlib>
 #include <utility>
 
 #include "control/hotkeys/portal_hotkey.h"
 #include "control/hotkeys/x11_hotkey.h"
 #include "runtime/trace.h"
+#include "session/session_type.h"
 
 namespace tollmere::control {
 
@@ -22,9 +22,8 @@ GlobalHotkey::GlobalHotkey(const Hotkey& hotkey, std::function<void()> on_press,
       sends_key_(std::move(sends_key)),
       notice_(std::move(notice)) {
   const std::string name = HotkeyName(hotkey_);
-  const char* wayland = std::getenv("WAYLAND_DISPLAY");
   const bool x11_window = QGuiApplication::platformName() == QStringLiteral("xcb");
-  if (wayland == nullptr || *wayland == '\0') {
+  if (!session::SessionFromEnvironment().Wayland()) {
     std::string problem;
     if (!GrabOnX11(problem)) notice_(problem);
     return;

@@ -5,10 +5,10 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusPendingCallWatcher>
-#include <QDBusPendingReply>
 #include <utility>
 
 #include "runtime/trace.h"
+#include "session/session_bus.h"
 
 namespace {
 
@@ -47,22 +47,20 @@ const QString kPath = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString kInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
 const QString kShortcutId = QStringLiteral("toggle");
 
-QDBusMessage PortalCall(const QString& method, const QList<QVariant>& arguments) {
-  QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, method);
-  call.setArguments(arguments);
-  return call;
-}
-
 }  // namespace
 
 PortalHotkey::PortalHotkey(const Hotkey& hotkey, std::function<void()> on_activated,
                            Unavailable on_unavailable)
     : hotkey_(hotkey),
       on_activated_(std::move(on_activated)),
-      on_unavailable_(std::move(on_unavailable)) {
+      on_unavailable_(std::move(on_unavailable)),
+      request_(session::SessionBus()) {
   qDBusRegisterMetaType<PortalShortcut>();
   qDBusRegisterMetaType<QList<PortalShortcut>>();
-  QDBusConnection bus = QDBusConnection::sessionBus();
+  connect(&request_, &session::PortalRequest::Answered, this, &PortalHotkey::OnResponse);
+  connect(&request_, &session::PortalRequest::Failed, this,
+          [this](const QString& message) { Fail(false, message.toStdString()); });
+  QDBusConnection bus = session::SessionBus();
   if (!bus.isConnected()) {
     // Reported from the event loop, as every other outcome is.
     QMetaObject::invokeMethod(
@@ -85,46 +83,25 @@ PortalHotkey::PortalHotkey(const Hotkey& hotkey, std::function<void()> on_activa
   });
 }
 
-void PortalHotkey::Request(const QString& method, const QList<QVariant>& arguments,
-                           const QString& token) {
-  QDBusConnection bus = QDBusConnection::sessionBus();
-  QString sender = bus.baseService().mid(1);
-  sender.replace(QLatin1Char('.'), QLatin1Char('_'));
-  if (!request_path_.isEmpty()) {
-    bus.disconnect(kService, request_path_, QStringLiteral("org.freedesktop.portal.Request"),
-                   QStringLiteral("Response"), this, SLOT(OnResponse(uint, QVariantMap)));
-  }
-  request_path_ =
-      QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender, token);
-  bus.connect(kService, request_path_, QStringLiteral("org.freedesktop.portal.Request"),
-              QStringLiteral("Response"), this, SLOT(OnResponse(uint, QVariantMap)));
-  auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(PortalCall(method, arguments)), this);
-  connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
-    w->deleteLater();
-    if (w->isError()) Fail(false, w->error().message().toStdString());
-  });
-}
-
 void PortalHotkey::CreateSession() {
-  const QVariantMap options{{QStringLiteral("handle_token"), QStringLiteral("tollmere_session")},
-                            {QStringLiteral("session_handle_token"), QStringLiteral("tollmere")}};
-  Request(QStringLiteral("CreateSession"), {options}, QStringLiteral("tollmere_session"));
+  request_.Send(kInterface, QStringLiteral("CreateSession"), {},
+                {{QStringLiteral("session_handle_token"), QStringLiteral("tollmere")}},
+                QStringLiteral("tollmere_session"));
 }
 
-void PortalHotkey::BindShortcuts(const QString& session) {
-  session_ = session;
-  QDBusConnection::sessionBus().connect(
+void PortalHotkey::BindShortcuts(const QString& handle) {
+  session_ = handle;
+  session::SessionBus().connect(
       kService, kPath, kInterface, QStringLiteral("Activated"), this,
       SLOT(OnActivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
   const QList<PortalShortcut> shortcuts{
       {kShortcutId,
        {{QStringLiteral("description"), QStringLiteral("Start or stop holding the space bar")},
         {QStringLiteral("preferred_trigger"), QString::fromStdString(PortalTrigger(hotkey_))}}}};
-  const QVariantMap options{{QStringLiteral("handle_token"), QStringLiteral("tollmere_bind")}};
-  Request(QStringLiteral("BindShortcuts"),
-          {QVariant::fromValue(QDBusObjectPath(session)), QVariant::fromValue(shortcuts), QString(),
-           options},
-          QStringLiteral("tollmere_bind"));
+  request_.Send(
+      kInterface, QStringLiteral("BindShortcuts"),
+      {QVariant::fromValue(QDBusObjectPath(handle)), QVariant::fromValue(shortcuts), QString()}, {},
+      QStringLiteral("tollmere_bind"));
 }
 
 void PortalHotkey::OnResponse(uint response, const QVariantMap& results) {
@@ -134,11 +111,7 @@ void PortalHotkey::OnResponse(uint response, const QVariantMap& results) {
     return;
   }
   if (session_.isEmpty()) {
-    // A string in the portal's documentation; some send an object path.
-    const QVariant handle = results.value(QStringLiteral("session_handle"));
-    BindShortcuts(handle.metaType() == QMetaType::fromType<QDBusObjectPath>()
-                      ? handle.value<QDBusObjectPath>().path()
-                      : handle.toString());
+    BindShortcuts(session::HandlePath(results.value(QStringLiteral("session_handle"))));
   } else {
     bound_ = true;
     Trace("portal-bound");

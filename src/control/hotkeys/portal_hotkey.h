@@ -8,6 +8,7 @@
 #include <string>
 
 #include "control/hotkeys/hotkey_text.h"
+#include "session/portal_request.h"
 
 namespace tollmere::control {
 
@@ -26,22 +27,19 @@ class PortalHotkey final : public QObject {
                Unavailable on_unavailable);
 
  private slots:
-  void OnResponse(uint response, const QVariantMap& results);
   void OnActivated(const QDBusObjectPath& session, const QString& shortcut, qulonglong timestamp,
                    const QVariantMap& options);
 
  private:
+  void OnResponse(uint response, const QVariantMap& results);
   void CreateSession();
-  void BindShortcuts(const QString& session);
-  // Calls a portal method whose answer comes later as a Response signal on
-  // a request object named after `token`; listens for that first.
-  void Request(const QString& method, const QList<QVariant>& arguments, const QString& token);
+  void BindShortcuts(const QString& handle);
   void Fail(bool absent, const std::string& why);
 
   Hotkey hotkey_;
   std::function<void()> on_activated_;
   Unavailable on_unavailable_;
-  QString request_path_;
+  session::PortalRequest request_;  // the step whose answer is awaited
   QString session_;
   bool bound_ = false;
 };

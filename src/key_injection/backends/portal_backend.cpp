@@ -2,11 +2,10 @@
 
 #include <unistd.h>
 
+#include <QDBusConnection>
 #include <QDBusContext>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
-#include <QDBusPendingCallWatcher>
-#include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QObject>
@@ -19,6 +18,8 @@
 
 #include "key_injection/backends/evdev_keys.h"
 #include "runtime/error.h"
+#include "session/portal_request.h"
+#include "session/session_bus.h"
 
 namespace tollmere::key_injection {
 namespace {
@@ -28,7 +29,6 @@ using Notice = std::function<void(const std::string&)>;
 const QString kService = QStringLiteral("org.freedesktop.portal.Desktop");
 const QString kPath = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString kRemoteDesktop = QStringLiteral("org.freedesktop.portal.RemoteDesktop");
-const QString kRequest = QStringLiteral("org.freedesktop.portal.Request");
 const QString kSession = QStringLiteral("org.freedesktop.portal.Session");
 // GNOME's back end of the portal. When it ends, the desktop ends the remote
 // session it made for us, but the portal (1.16) keeps ours and says nothing.
@@ -69,13 +69,6 @@ void WriteToken(const std::string& file, const std::string& token) {
   }
 }
 
-QString PathOf(const QVariant& value) {
-  // The portal documents a string; some send an object path.
-  if (value.userType() == qMetaTypeId<QDBusObjectPath>())
-    return value.value<QDBusObjectPath>().path();
-  return value.toString();
-}
-
 class PortalBackend final : public QObject, protected QDBusContext, public KeystrokeBackend {
   Q_OBJECT
 
@@ -85,7 +78,15 @@ class PortalBackend final : public QObject, protected QDBusContext, public Keyst
         version_(version),
         notice_(std::move(notice)),
         token_file_(std::move(token_file)),
-        portal_watch_(kService, bus_, QDBusServiceWatcher::WatchForUnregistration) {
+        portal_watch_(kService, bus_, QDBusServiceWatcher::WatchForUnregistration),
+        request_(bus_) {
+    connect(&request_, &session::PortalRequest::Answered, this, &PortalBackend::OnResponse);
+    connect(&request_, &session::PortalRequest::Failed, this, [this](const QString& message) {
+      if (state_ != State::kAsking) return;
+      Stop("The desktop portal did not take the request for permission to type (" +
+               message.toStdString() + ").",
+           true);
+    });
     portal_watch_.addWatchedService(kGnomeBackEnd);
     connect(&portal_watch_, &QDBusServiceWatcher::serviceUnregistered, this,
             [this](const QString& service) {
@@ -110,11 +111,7 @@ class PortalBackend final : public QObject, protected QDBusContext, public Keyst
     for (std::size_t vk = 0; vk < sent_.size(); ++vk) {
       if (sent_.test(vk)) KeyUp(static_cast<std::uint8_t>(vk));
     }
-    if (state_ == State::kAsking && !request_.isEmpty()) {
-      bus_.call(
-          QDBusMessage::createMethodCall(kService, request_, kRequest, QStringLiteral("Close")),
-          QDBus::Block, kWaitMs);
-    }
+    if (state_ == State::kAsking) request_.Close(kWaitMs);
     CloseSession(QDBus::Block);
   }
 
@@ -177,9 +174,21 @@ class PortalBackend final : public QObject, protected QDBusContext, public Keyst
   }
 
  private slots:
+  void OnClosed(const QVariantMap&) {
+    if (message().path() != session_) return;
+    session_.clear();  // closed already
+    Stop(
+        "The desktop ended Tollmere's permission to type (the remote session was closed); "
+        "keys it held are up again.",
+        true);
+  }
+
+ private:
+  enum class State { kIdle, kAsking, kGranted };
+  enum class Step { kCreateSession, kSelectDevices, kStart };
+
   void OnResponse(uint response, const QVariantMap& results) {
-    if (state_ != State::kAsking || message().path() != request_) return;
-    Unsubscribe();
+    if (state_ != State::kAsking) return;
     if (response != 0) {
       // A restored permission the desktop turned down is of no more use.
       if (step_ != Step::kCreateSession) std::remove(token_file_.c_str());
@@ -190,7 +199,7 @@ class PortalBackend final : public QObject, protected QDBusContext, public Keyst
     }
     switch (step_) {
       case Step::kCreateSession: {
-        session_ = PathOf(results.value(QStringLiteral("session_handle")));
+        session_ = session::HandlePath(results.value(QStringLiteral("session_handle")));
         bus_.connect(kService, session_, kSession, QStringLiteral("Closed"), this,
                      SLOT(OnClosed(QVariantMap)));
         QVariantMap options{{QStringLiteral("types"), kKeyboard}};
@@ -220,19 +229,6 @@ class PortalBackend final : public QObject, protected QDBusContext, public Keyst
     }
   }
 
-  void OnClosed(const QVariantMap&) {
-    if (message().path() != session_) return;
-    session_.clear();  // closed already
-    Stop(
-        "The desktop ended Tollmere's permission to type (the remote session was closed); "
-        "keys it held are up again.",
-        true);
-  }
-
- private:
-  enum class State { kIdle, kAsking, kGranted };
-  enum class Step { kCreateSession, kSelectDevices, kStart };
-
   std::uint16_t CodeFor(std::uint8_t vk) const {
     const std::uint16_t code = EvdevCodeFor(vk);
     if (code == 0) throw KeyNotOnKeyboard(vk);
@@ -250,46 +246,10 @@ class PortalBackend final : public QObject, protected QDBusContext, public Keyst
 
   QString NextToken() { return QStringLiteral("tollmere%1_%2").arg(getpid()).arg(++serial_); }
 
-  // One portal request: its Response is subscribed to before the call, on
-  // the path the portal will give it, so that a quick answer is not missed.
+  // One step of asking; its answer comes to OnResponse.
   void Request(Step step, const QString& method, QVariantList args, QVariantMap options) {
-    const QString token = NextToken();
-    options.insert(QStringLiteral("handle_token"), token);
-    QString sender = bus_.baseService().mid(1);
-    sender.replace(QLatin1Char('.'), QLatin1Char('_'));
-    Subscribe(kPath + QStringLiteral("/request/") + sender + QLatin1Char('/') + token);
     step_ = step;
-    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kRemoteDesktop, method);
-    args.append(options);
-    call.setArguments(args);
-    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, serial = serial_](QDBusPendingCallWatcher* finished) {
-              finished->deleteLater();
-              if (state_ != State::kAsking || serial != serial_) return;
-              const QDBusPendingReply<QDBusObjectPath> reply = *finished;
-              if (reply.isError()) {
-                Stop("The desktop portal did not take the request for permission to type (" +
-                         reply.error().message().toStdString() + ").",
-                     true);
-              } else if (reply.value().path() != request_) {
-                Subscribe(reply.value().path());  // a portal that picks its own path
-              }
-            });
-  }
-
-  void Subscribe(const QString& path) {
-    Unsubscribe();
-    request_ = path;
-    bus_.connect(kService, request_, kRequest, QStringLiteral("Response"), this,
-                 SLOT(OnResponse(uint, QVariantMap)));
-  }
-
-  void Unsubscribe() {
-    if (request_.isEmpty()) return;
-    bus_.disconnect(kService, request_, kRequest, QStringLiteral("Response"), this,
-                    SLOT(OnResponse(uint, QVariantMap)));
-    request_.clear();
+    request_.Send(kRemoteDesktop, method, std::move(args), std::move(options), NextToken());
   }
 
   void CloseSession(QDBus::CallMode mode) {
@@ -309,11 +269,10 @@ class PortalBackend final : public QObject, protected QDBusContext, public Keyst
   // Back to no session: the keys the desktop had from us are up (it
   // releases those of a session that ends), and the next key asks again.
   void Stop(const std::string& why, bool ask_again = false) {
-    Unsubscribe();
+    request_.Forget();  // answers still on their way are for the old session
     CloseSession(QDBus::NoBlock);
     sent_.reset();
     state_ = State::kIdle;
-    ++serial_;  // answers still on their way are for the old session
     Tell(ask_again ? why + std::string(kAskAgain) : why);
   }
 
@@ -327,12 +286,12 @@ class PortalBackend final : public QObject, protected QDBusContext, public Keyst
   Notice notice_;
   std::string token_file_;
   QDBusServiceWatcher portal_watch_;
+  session::PortalRequest request_;  // the step whose answer is awaited
   State state_ = State::kIdle;
   Step step_ = Step::kCreateSession;
-  QString request_;  // the request whose answer is awaited
   QString session_;
   std::bitset<256> sent_;  // keys sent down and not yet up
-  unsigned serial_ = 0;
+  unsigned serial_ = 0;    // numbers the tokens
 };
 
 // A property of the RemoteDesktop interface, read at once: it is quick, and
@@ -362,8 +321,10 @@ std::string DefaultRestoreTokenFile() {
   return base + "/tollmere/portal-restore-token";
 }
 
-std::unique_ptr<KeystrokeBackend> OpenPortalBackend(QDBusConnection bus, Notice notice,
-                                                    std::string token_file) {
+std::unique_ptr<KeystrokeBackend> OpenPortalBackend(Notice notice, std::string token_file,
+                                                    const std::string& connection) {
+  QDBusConnection bus = connection.empty() ? session::SessionBus()
+                                           : QDBusConnection(QString::fromStdString(connection));
   if (!bus.isConnected()) {
     throw FacilityUnavailable("No session bus to reach the desktop portal on (" +
                               bus.lastError().message().toStdString() +

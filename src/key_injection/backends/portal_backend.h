@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QDBusConnection>
 #include <functional>
 #include <memory>
 #include <string>
@@ -14,9 +13,10 @@ namespace tollmere::key_injection {
 // (~/.local/state when unset).
 std::string DefaultRestoreTokenFile();
 
-// Keystrokes through the desktop portal's RemoteDesktop interface on `bus`
-// (the session bus; key_injection sits below the window, so the caller hands
-// in the connection). Throws runtime::Error at once, with the reason, when no
+// Keystrokes through the desktop portal's RemoteDesktop interface, over the
+// program's one session-bus connection (session/session_bus.h), or over the
+// connection this process opened as `connection` where that is not empty (a
+// private bus in a test). Throws runtime::Error at once, with the reason, when no
 // portal answers or it offers no keyboard. Otherwise it returns at once, with
 // the desktop's permission dialog still open: keys pressed before the user
 // allows it are not sent, and `notice` (NoticeSink) is told of that, of a
@@ -25,7 +25,7 @@ std::string DefaultRestoreTokenFile();
 // next key, asks again. Needs a running Qt event loop for the answers. `token_file` keeps the
 // permission between runs where the portal offers that (version 2).
 std::unique_ptr<KeystrokeBackend> OpenPortalBackend(
-    QDBusConnection bus, std::function<void(const std::string&)> notice,
-    std::string token_file = DefaultRestoreTokenFile());
+    std::function<void(const std::string&)> notice,
+    std::string token_file = DefaultRestoreTokenFile(), const std::string& connection = {});
 
 }  // namespace tollmere::key_injection

@@ -14,6 +14,7 @@
 
 #include "key_injection/backends/evdev_keys.h"
 #include "runtime/error.h"
+#include "session/session_type.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
 
 namespace tollmere::key_injection {
@@ -127,8 +128,8 @@ class WaylandBackend final : public KeystrokeBackend {
 }  // namespace
 
 std::unique_ptr<KeystrokeBackend> OpenWaylandBackend() {
-  const char* name = std::getenv("WAYLAND_DISPLAY");
-  if (name == nullptr || *name == '\0') {
+  const std::string name = session::SessionFromEnvironment().wayland_display;
+  if (name.empty()) {
     throw FacilityUnavailable("Not a Wayland session: WAYLAND_DISPLAY is not set.");
   }
   wl_display* display = wl_display_connect(nullptr);

@@ -8,11 +8,11 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "key_injection/key_table.h"
 #include "runtime/error.h"
+#include "session/session_type.h"
 
 namespace tollmere::key_injection {
 namespace {
@@ -68,17 +68,17 @@ class XTestBackend final : public KeystrokeBackend {
 }  // namespace
 
 std::unique_ptr<KeystrokeBackend> OpenXTestBackend() {
-  const char* name = std::getenv("DISPLAY");
-  if (name == nullptr || *name == '\0') {
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    throw FacilityUnavailable(wayland != nullptr && *wayland != '\0'
+  const session::SessionType session = session::SessionFromEnvironment();
+  const std::string& name = session.x11_display;
+  if (!session.X11()) {
+    throw FacilityUnavailable(session.Wayland()
                                   ? "This Wayland session has no X server to send keystrokes "
                                     "through. Enable Xwayland, or start Tollmere in an X11 session."
                                   : "No X display to send keystrokes to: DISPLAY is not set. "
                                     "Start Tollmere from a graphical session.");
   }
   XSetIOErrorHandler(OnConnectionLost);
-  Display* display = XOpenDisplay(name);
+  Display* display = XOpenDisplay(name.c_str());
   if (display == nullptr) {
     throw FacilityUnavailable(std::string("Cannot connect to the X display \"") + name +
                               "\" to send keystrokes. Check that the X server is running and "

@@ -3,7 +3,7 @@
 #include <QDBusConnection>
 #include <string>
 
-namespace tollmere::control {
+namespace tollmere::session {
 
 // How long the session bus's daemon may take to answer before the program
 // carries on without the bus.
@@ -26,4 +26,4 @@ const std::string& SessionBusSilence();
 // users cannot reach what is offered on it.
 QDBusConnection SessionBus();
 
-}  // namespace tollmere::control
+}  // namespace tollmere::session

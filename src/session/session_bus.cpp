@@ -1,4 +1,4 @@
-#include "control/dbus/session_bus.h"
+#include "session/session_bus.h"
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -17,7 +17,7 @@
 #include <string_view>
 #include <utility>
 
-namespace tollmere::control {
+namespace tollmere::session {
 
 namespace {
 
@@ -139,4 +139,4 @@ const std::string& SessionBusSilence() { return silence; }
 
 QDBusConnection SessionBus() { return QDBusConnection::sessionBus(); }
 
-}  // namespace tollmere::control
+}  // namespace tollmere::session
