@@ -27,8 +27,14 @@ class Win32Hotkey {
   // the system will not give the key, or "" when done.
   std::string Set(const std::string& text);
 
-  // The window's message hook: answers WM_HOTKEY for this hotkey.
+  // The window's message hook: answers WM_HOTKEY for this hotkey. The
+  // hotkey must outlive the window's use of it.
   std::optional<LRESULT> Handle(UINT message, WPARAM wparam, LPARAM lparam);
+  std::function<std::optional<LRESULT>(UINT, WPARAM, LPARAM)> Hook() {
+    return [this](UINT message, WPARAM wparam, LPARAM lparam) {
+      return Handle(message, wparam, lparam);
+    };
+  }
 
  private:
   bool Register(const Hotkey& hotkey);
