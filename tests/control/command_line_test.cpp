@@ -2,59 +2,113 @@
 
 #include <gtest/gtest.h>
 
-#include "control/hotkeys/win32_hotkey.h"
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
 
-namespace tollmere::main_window {
+namespace tollmere::control {
 namespace {
 
-TEST(Win32HotkeyTest, ReadsModifiersAndKeysInAnyCaseAndRefusesTheRest) {
+// The keys of both systems' former sets, each with the code RegisterHotKey
+// takes; modifiers in any case and order, Win and Meta for Super.
+TEST(HotkeyGrammarTest, ReadsTheKeysOfBothSystemsAndNamesTheBadPartOfTheRest) {
   const struct {
     const char* text;
-    unsigned modifiers;
+    std::tuple<bool, bool, bool, bool> ctrl_alt_shift_super;
     unsigned key;
   } good[] = {
-      {"F8", 0, 0x77},
-      {"f24", 0, 0x87},
-      {"Ctrl+Alt+H", kHotkeyControl | kHotkeyAlt, 'H'},
-      {"control+SHIFT+f12", kHotkeyControl | kHotkeyShift, 0x7B},
-      {"Win+F8", kHotkeyWin, 0x77},
-      {"Super+0", kHotkeyWin, '0'},
-      {"alt+PageDown", kHotkeyAlt, 0x22},
-      {"Shift+esc", kHotkeyShift, 0x1B},
+      {"F8", {false, false, false, false}, 0x77},
+      {"f24", {false, false, false, false}, 0x87},
+      {"Ctrl+Alt+H", {true, true, false, false}, 'H'},
+      {"control+SHIFT+f12", {true, false, true, false}, 0x7B},
+      {"Win+F8", {false, false, false, true}, 0x77},
+      {"Super+0", {false, false, false, true}, '0'},
+      {"meta+alt+z", {false, true, false, true}, 'Z'},
+      {"alt+PageDown", {false, true, false, false}, 0x22},
+      {"Shift+esc", {false, false, true, false}, 0x1B},
+      {"pgup", {false, false, false, false}, 0x21},
+      {"Ins", {false, false, false, false}, 0x2D},
+      {"Return", {false, false, false, false}, 0x0D},
+      {"Print", {false, false, false, false}, 0x2C},
+      {"ScrollLock", {false, false, false, false}, 0x91},
+      {"Menu", {false, false, false, false}, 0x5D},
   };
   for (const auto& g : good) {
-    EXPECT_EQ(ParseWin32Hotkey(g.text), (Win32Hotkey{g.modifiers, g.key})) << g.text;
+    const HotkeyParse parsed = ParseHotkey(g.text);
+    ASSERT_TRUE(parsed.hotkey) << g.text << ": " << parsed.error;
+    const Hotkey& h = *parsed.hotkey;
+    EXPECT_EQ(std::tuple(h.ctrl, h.alt, h.shift, h.super), g.ctrl_alt_shift_super) << g.text;
+    EXPECT_EQ(h.virtual_key, g.key) << g.text;
   }
-  for (const char* bad :
-       {"", "F0", "F25", "F1x", "F08", "Ctrl", "Ctrl+", "+H", "Ctrl++H", "Ctrl+Ctrl+H", "H+Ctrl",
-        "Space", "Ctrl+Space", "Meta+H", "AB", "Ctrl+Alt+H ", "é"}) {
-    EXPECT_FALSE(ParseWin32Hotkey(bad)) << bad;
+  const std::vector<std::pair<std::string, std::string>> refused = {
+      {"", "empty"},
+      {"F0", "'F0'"},
+      {"F25", "'F25'"},
+      {"F1x", "'F1x'"},
+      {"F08", "'F08'"},
+      {"Ctrl", "'Ctrl'"},
+      {"Ctrl+", "empty"},
+      {"+H", "empty"},
+      {"Ctrl++H", "empty"},
+      {"Ctrl+Ctrl+H", "twice"},
+      {"H+Ctrl", "'H'"},
+      {"Space", "'Space'"},
+      {"Ctrl+Space", "'Space'"},
+      {"Hyper+H", "'Hyper'"},
+      {"AB", "'AB'"},
+      {"Ctrl+Alt+H ", "'H '"},
+      {"é", "'é'"},
+  };
+  for (const auto& [text, named] : refused) {
+    const HotkeyParse parsed = ParseHotkey(text);
+    EXPECT_FALSE(parsed.hotkey) << text;
+    EXPECT_NE(parsed.error.find(named), std::string::npos) << text << ": " << parsed.error;
   }
 }
 
-TEST(CommandLineTest, OptionsBecomeRequestsTheIntervalFirstAndOnlyThoseComeBack) {
-  CommandLine line = ParseCommandLine({"--start", "--hotkey=Ctrl+Alt+H", "--interval=500"});
-  ASSERT_EQ(line.error, "");
-  const std::vector<std::string> requests = EncodeRequests(line);
-  ASSERT_EQ(requests, (std::vector<std::string>{"interval=500", "hotkey=Ctrl+Alt+H", "start"}));
-  for (const std::string& request : requests) EXPECT_TRUE(DecodeRequest(request)) << request;
-  EXPECT_EQ(DecodeRequest("interval=500")->text, "500");
-  EXPECT_TRUE(EncodeRequests(ParseCommandLine({})).empty());
-  EXPECT_EQ(EncodeRequests(ParseCommandLine({"--toggle", "--toggle"})),
-            std::vector<std::string>{"toggle"});
+TEST(CommandLineTest, ReadsEveryOptionAndSaysWhatItCannotTake) {
+  const Backends backends{[](std::string_view name) { return name == "xtest" || name == "uinput"; },
+                          "xtest, uinput", ""};
+  const CommandLine all = ParseCommandLine({"--trace", "--new-window", "--backend=uinput",
+                                            "--interval=500", "--hotkey=ctrl+alt+h", "--start"},
+                                           backends);
+  ASSERT_EQ(all.error, "");
+  EXPECT_TRUE(all.trace && all.new_window);
+  EXPECT_FALSE(all.help || all.version);
+  EXPECT_EQ(all.backend, "uinput");
+  EXPECT_EQ(all.request.interval, "500");
+  EXPECT_EQ(all.request.hotkey, "ctrl+alt+h");
+  ASSERT_TRUE(all.hotkey);
+  EXPECT_EQ(all.hotkey->virtual_key, 'H');
+  EXPECT_EQ(all.request.action, Action::kStart);
+  EXPECT_FALSE(all.request.OnlyStop());
 
-  EXPECT_TRUE(ParseCommandLine({"--stop", "--help"}).help);
-  for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
-           {"--start", "--stop"},
-           {"--frobnicate"},
-           {"--interval"},
-           {"--interval=" + std::string(kMaxIntervalText + 1, '5')},
-           {"--interval=5\t"},
-           {"--hotkey=Space"},
-           {"start"}}) {
-    EXPECT_NE(ParseCommandLine(bad).error, "") << bad[0];
+  EXPECT_FALSE(ParseCommandLine({"--trace"}, backends).request.Any());
+  EXPECT_TRUE(ParseCommandLine({"--stop"}, backends).request.OnlyStop());
+  EXPECT_EQ(ParseCommandLine({"--toggle", "--toggle"}, backends).request.action, Action::kToggle);
+  for (const char* help : {"--help", "-h", "/?"}) {
+    EXPECT_TRUE(ParseCommandLine({"--stop", help}, backends).help) << help;
+  }
+  EXPECT_TRUE(ParseCommandLine({"--version"}, backends).version);
+
+  // Each refusal names what was wrong.
+  const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+      {{"--start", "--stop"}, "only one"},
+      {{"--toggle", "--start"}, "only one"},
+      {{"--frobnicate"}, "'--frobnicate'"},
+      {{"--interval"}, "'--interval'"},
+      {{"start"}, "'start'"},
+      {{"--interval=" + std::string(kMaxIntervalText + 1, '5')}, "at most"},
+      {{"--interval=5\t"}, "at most"},
+      {{"--hotkey=Space"}, "'Space'"},
+      {{"--backend=keybd"}, "'keybd': use one of xtest, uinput"},
+  };
+  for (const auto& [args, named] : refused) {
+    const std::string error = ParseCommandLine(args, backends).error;
+    EXPECT_NE(error.find(named), std::string::npos) << args[0] << ": " << error;
   }
 }
 
 }  // namespace
-}  // namespace tollmere::main_window
+}  // namespace tollmere::control
