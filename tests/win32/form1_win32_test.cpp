@@ -1,5 +1,5 @@
-#include "window/win32/form1.h"
-
+#include <windows.h>
+// The headers below need windows.h first.
 #include <commctrl.h>
 #include <gtest/gtest.h>
 #include <oleacc.h>
@@ -9,13 +9,26 @@
 #include <string_view>
 #include <vector>
 
+#include "app/window_target.h"
+#include "control/command_line.h"
+#include "control/hotkeys/win32_hotkey.h"
+#include "control/win32/hand_over.h"
 #include "key_injection/module1.h"
 #include "support/recording_backend.h"
+#include "window/win32/form1.h"
 
-namespace tollmere::main_window {
+namespace tollmere::window::win32 {
 namespace {
 
 namespace ki = tollmere::key_injection;
+using control::kMaxIntervalText;
+using control::kMaxRequestBytes;
+using control::kRequestDone;
+using control::kRequestIgnored;
+using control::kRequestRefused;
+using control::kRequestTag;
+using control::kWindowClass;
+using tollmere::main_window::TwipsToPixels;
 
 RECT ChildRect(HWND child) {
   RECT r{};
@@ -60,12 +73,20 @@ void CountDown(Form1& form) {
   for (int i = 0; i < 4; ++i) form.Timer2().OnWmTimer();
 }
 
+// The window wired as main.cpp wires it: the hotkey and the hand-over as
+// its message hooks.
 struct Form1Win32Test : ::testing::Test {
   void SetUp() override {
     ki::InstallModule1([log = log] { return std::make_unique<ki::RecordingBackend>(log); });
+    form.AddMessageHook(hotkey.Hook());
+    form.AddMessageHook(control::HandOverReceiver(target));
   }
   std::shared_ptr<ki::RecordingBackend::Log> log = std::make_shared<ki::RecordingBackend::Log>();
-  Form1 form{GetModuleHandleW(nullptr), 96, 96};
+  Form1 form{GetModuleHandleW(nullptr), kWindowClass, 96, 96};
+  control::Win32Hotkey hotkey{form.Window(), [this] { form.Toggle(); },
+                              [this](const std::string& notice) { form.ShowNotice(notice); }};
+  app::WindowTarget<Form1> target{form,
+                                  [this](const std::string& text) { return hotkey.Set(text); }};
 };
 
 TEST(TwipsToPixelsTest, FollowsTheDpiAndRounds) {
@@ -132,7 +153,7 @@ TEST_F(Form1Win32Test, ControlsSitAtTheirStoredPlaces) {
 }
 
 TEST(Form1Win32DpiTest, LargerDpiGivesALargerWindow) {
-  Form1 form(GetModuleHandleW(nullptr), 144, 120);
+  Form1 form(GetModuleHandleW(nullptr), kWindowClass, 144, 120);
   const SIZE client = ClientSize(form.Window());
   EXPECT_EQ(client.cx, 294);
   EXPECT_EQ(client.cy, 74);
@@ -257,16 +278,36 @@ TEST_F(Form1Win32Test, OnlyWellFormedRequestsAreTakenAndTheBoxKeepsItsRules) {
   EXPECT_EQ(form.Sequencer().Count(), 4);
 }
 
+TEST_F(Form1Win32Test, AnotherProcessFindsTheWindowAndItsHandOverEndsAtARefusal) {
+  using Outcome = control::HandOver::Outcome;
+  SetWindowTextW(form.txtInterval(), L"500");
+  control::Request request;
+  request.interval = "-5";
+  request.action = control::Action::kStart;
+  control::HandOver handed = control::HandOverToRunning(request);
+  EXPECT_EQ(handed.outcome, Outcome::kRefused);
+  EXPECT_NE(handed.message.find("--interval=-5"), std::string::npos) << handed.message;
+  EXPECT_FALSE(form.Timer2().Enabled());
+
+  request.interval = "250";
+  EXPECT_EQ(control::HandOverToRunning(request).outcome, Outcome::kDone);
+  EXPECT_TRUE(form.Timer2().Enabled());
+  EXPECT_EQ(form.Timer1().Interval(), 250);
+  control::Request raise;
+  raise.raise = true;
+  EXPECT_EQ(control::HandOverToRunning(raise).outcome, Outcome::kDone);
+}
+
 TEST_F(Form1Win32Test, HotkeyTakenElsewhereIsSaidInTheWindowAndAFreeOneToggles) {
   ASSERT_TRUE(RegisterHotKey(nullptr, 7, MOD_CONTROL | MOD_ALT | MOD_NOREPEAT, 'H'));
-  EXPECT_FALSE(form.SetHotkey("ctrl+alt+h"));
+  EXPECT_NE(target.SetHotkey("ctrl+alt+h"), "");
   EXPECT_TRUE(Shown(form.Notice()));
   EXPECT_NE(Text(form.Notice()).find(L"ctrl+alt+h is taken"), std::wstring::npos)
       << Narrow(Text(form.Notice()));
   EXPECT_GT(ClientSize(form.Window()).cy, 59);
   UnregisterHotKey(nullptr, 7);
 
-  EXPECT_TRUE(form.SetHotkey("Ctrl+Alt+H"));
+  EXPECT_EQ(target.SetHotkey("Ctrl+Alt+H"), "");
   EXPECT_FALSE(Shown(form.Notice()));
   EXPECT_EQ(ClientSize(form.Window()).cy, 59);
   if (RegisterHotKey(nullptr, 7, MOD_CONTROL | MOD_ALT, 'H')) {
@@ -275,7 +316,7 @@ TEST_F(Form1Win32Test, HotkeyTakenElsewhereIsSaidInTheWindowAndAFreeOneToggles) 
   }
 
   // Typed, it toggles; a start needs an interval.
-  ASSERT_TRUE(form.SetIntervalText("500"));
+  ASSERT_EQ(form.SetIntervalText("500"), "");
   for (const int key : {VK_CONTROL, VK_MENU, int{'H'}})
     keybd_event(static_cast<BYTE>(key), 0, 0, 0);
   for (const int key : {int{'H'}, VK_MENU, VK_CONTROL})
@@ -301,4 +342,4 @@ TEST_F(Form1Win32Test, ClosingOrEndingTheSessionPutsHeldKeysUp) {
 }
 
 }  // namespace
-}  // namespace tollmere::main_window
+}  // namespace tollmere::window::win32

@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-namespace tollmere::main_window {
+namespace tollmere::window::win32 {
 namespace {
 
 // A message-only window whose WM_TIMER goes to the timer under test, and
@@ -96,4 +96,4 @@ TEST_F(Win32TimerTest, NewIntervalRestartsThePeriod) {
 }
 
 }  // namespace
-}  // namespace tollmere::main_window
+}  // namespace tollmere::window::win32

@@ -1,90 +1,65 @@
 #include "control/hotkeys/win32_hotkey.h"
 
-#include <array>
-#include <cctype>
-#include <string>
 #include <utility>
 
-namespace tollmere::main_window {
+namespace tollmere::control {
 
 namespace {
 
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
+constexpr int kHotkeyId = 1;
 
-std::optional<unsigned> Modifier(const std::string& name) {
-  if (name == "ctrl" || name == "control") return kHotkeyControl;
-  if (name == "alt") return kHotkeyAlt;
-  if (name == "shift") return kHotkeyShift;
-  if (name == "win" || name == "super") return kHotkeyWin;
-  return std::nullopt;
-}
+// hotkey_text.cpp keeps its own copy of these to stay free of windows.h.
+static_assert(VK_F1 == 0x70 && VK_F24 == 0x87 && VK_INSERT == 0x2D && VK_DELETE == 0x2E &&
+              VK_HOME == 0x24 && VK_END == 0x23 && VK_PRIOR == 0x21 && VK_NEXT == 0x22 &&
+              VK_UP == 0x26 && VK_DOWN == 0x28 && VK_LEFT == 0x25 && VK_RIGHT == 0x27 &&
+              VK_PAUSE == 0x13 && VK_SNAPSHOT == 0x2C && VK_SCROLL == 0x91 && VK_APPS == 0x5D &&
+              VK_ESCAPE == 0x1B && VK_TAB == 0x09 && VK_RETURN == 0x0D && VK_BACK == 0x08);
 
-std::optional<unsigned> Key(const std::string& name) {
-  if (name.size() == 1) {
-    const char c = name[0];
-    if (c >= 'a' && c <= 'z') return static_cast<unsigned>(c - 'a' + 'A');
-    if (c >= '0' && c <= '9') return static_cast<unsigned>(c);
-    return std::nullopt;
-  }
-  if (name[0] == 'f' && name.size() <= 3 && std::isdigit(static_cast<unsigned char>(name[1])) &&
-      name[1] != '0') {
-    int n = 0;
-    for (std::size_t i = 1; i < name.size(); ++i) {
-      if (!std::isdigit(static_cast<unsigned char>(name[i]))) return std::nullopt;
-      n = n * 10 + (name[i] - '0');
-    }
-    if (n >= 1 && n <= 24) return 0x70u + static_cast<unsigned>(n - 1);  // VK_F1...
-    return std::nullopt;
-  }
-  static constexpr std::array<std::pair<std::string_view, unsigned>, 17> kNamed{{
-      {"insert", 0x2D},
-      {"delete", 0x2E},
-      {"home", 0x24},
-      {"end", 0x23},
-      {"pageup", 0x21},
-      {"pagedown", 0x22},
-      {"up", 0x26},
-      {"down", 0x28},
-      {"left", 0x25},
-      {"right", 0x27},
-      {"pause", 0x13},
-      {"escape", 0x1B},
-      {"esc", 0x1B},
-      {"tab", 0x09},
-      {"enter", 0x0D},
-      {"return", 0x0D},
-      {"backspace", 0x08},
-  }};
-  for (const auto& [key_name, code] : kNamed) {
-    if (name == key_name) return code;
-  }
-  return std::nullopt;
+UINT Modifiers(const Hotkey& hotkey) {
+  // MOD_NOREPEAT: a key held down toggles once, not at every autorepeat.
+  return (hotkey.ctrl ? MOD_CONTROL : 0u) | (hotkey.alt ? MOD_ALT : 0u) |
+         (hotkey.shift ? MOD_SHIFT : 0u) | (hotkey.super ? MOD_WIN : 0u) | MOD_NOREPEAT;
 }
 
 }  // namespace
 
-std::optional<Win32Hotkey> ParseWin32Hotkey(std::string_view text) {
-  Win32Hotkey hotkey;
-  while (true) {
-    const std::size_t plus = text.find('+');
-    const std::string part = Lower(text.substr(0, plus));
-    if (part.empty()) return std::nullopt;
-    if (plus == std::string_view::npos) {
-      const auto key = Key(part);
-      if (!key) return std::nullopt;
-      hotkey.virtual_key = *key;
-      return hotkey;
-    }
-    const auto modifier = Modifier(part);
-    // Each modifier once: "Ctrl+Ctrl+H" is a typing mistake, not a wish.
-    if (!modifier || (hotkey.modifiers & *modifier) != 0) return std::nullopt;
-    hotkey.modifiers |= *modifier;
-    text.remove_prefix(plus + 1);
-  }
+Win32Hotkey::Win32Hotkey(HWND window, std::function<void()> pressed,
+                         std::function<void(const std::string&)> notice)
+    : window_(window), pressed_(std::move(pressed)), notice_(std::move(notice)) {}
+
+Win32Hotkey::~Win32Hotkey() {
+  if (hotkey_) UnregisterHotKey(window_, kHotkeyId);
 }
 
-}  // namespace tollmere::main_window
+bool Win32Hotkey::Register(const Hotkey& hotkey) {
+  return RegisterHotKey(window_, kHotkeyId, Modifiers(hotkey), hotkey.virtual_key) != FALSE;
+}
+
+std::string Win32Hotkey::Set(const std::string& text) {
+  const HotkeyParse parsed = ParseHotkey(text);
+  if (!parsed.hotkey) return "--hotkey: " + parsed.error;
+  if (hotkey_) UnregisterHotKey(window_, kHotkeyId);
+  if (Register(*parsed.hotkey)) {
+    hotkey_ = parsed.hotkey;
+    notice_("");
+    return {};
+  }
+  const DWORD error = GetLastError();
+  // The one there was stays.
+  if (hotkey_ && !Register(*hotkey_)) hotkey_.reset();
+  const std::string problem =
+      error == ERROR_HOTKEY_ALREADY_REGISTERED
+          ? "The hotkey " + text + " is taken by another program; Tollmere works without it."
+          : "The hotkey " + text + " cannot be used here (error " + std::to_string(error) +
+                "); Tollmere works without it.";
+  notice_(problem);
+  return problem;
+}
+
+std::optional<LRESULT> Win32Hotkey::Handle(UINT message, WPARAM wparam, LPARAM) {
+  if (message != WM_HOTKEY || wparam != kHotkeyId) return std::nullopt;
+  pressed_();
+  return 0;
+}
+
+}  // namespace tollmere::control

@@ -1,36 +1,48 @@
 #pragma once
-// Reads a hotkey such as "Ctrl+Alt+H" into what RegisterHotKey takes. Plain
-// C++ (no windows.h), so it can sit beside the Linux reader of the same
-// syntax; form1_win32.cpp checks the numbers against the Windows headers.
+// The global hotkey on Windows: RegisterHotKey on the window, WM_HOTKEY
+// through the window's message hook.
 
+#include <windows.h>
+
+#include <functional>
 #include <optional>
-#include <string_view>
+#include <string>
 
-namespace tollmere::main_window {
+#include "control/hotkeys/hotkey_text.h"
 
-// RegisterHotKey's modifier flags.
-inline constexpr unsigned kHotkeyAlt = 0x1;
-inline constexpr unsigned kHotkeyControl = 0x2;
-inline constexpr unsigned kHotkeyShift = 0x4;
-inline constexpr unsigned kHotkeyWin = 0x8;
+namespace tollmere::control {
 
-struct Win32Hotkey {
-  unsigned modifiers = 0;    // kHotkey* flags
-  unsigned virtual_key = 0;  // a Windows virtual-key code
-  bool operator==(const Win32Hotkey&) const = default;
+class Win32Hotkey {
+ public:
+  // `pressed` runs at each press; `notice` gets what the user should know
+  // about the hotkey, and "" once that no longer holds.
+  Win32Hotkey(HWND window, std::function<void()> pressed,
+              std::function<void(const std::string&)> notice);
+  ~Win32Hotkey();
+  Win32Hotkey(const Win32Hotkey&) = delete;
+  Win32Hotkey& operator=(const Win32Hotkey&) = delete;
+
+  // Toggles on `text` (ParseHotkey's grammar) from every window from now on,
+  // instead of any earlier one. The refusal, also given as the notice when
+  // the system will not give the key, or "" when done.
+  std::string Set(const std::string& text);
+
+  // The window's message hook: answers WM_HOTKEY for this hotkey. The
+  // hotkey must outlive the window's use of it.
+  std::optional<LRESULT> Handle(UINT message, WPARAM wparam, LPARAM lparam);
+  std::function<std::optional<LRESULT>(UINT, WPARAM, LPARAM)> Hook() {
+    return [this](UINT message, WPARAM wparam, LPARAM lparam) {
+      return Handle(message, wparam, lparam);
+    };
+  }
+
+ private:
+  bool Register(const Hotkey& hotkey);
+
+  HWND window_;
+  std::function<void()> pressed_;
+  std::function<void(const std::string&)> notice_;
+  std::optional<Hotkey> hotkey_;
 };
 
-// MODIFIER+...+KEY, case-insensitive. Modifiers: Ctrl (Control), Alt, Shift,
-// Win (Super). Keys: F1-F24, A-Z, 0-9, Insert, Delete, Home, End, PageUp,
-// PageDown, Up, Down, Left, Right, Pause, Escape (Esc), Tab, Enter (Return),
-// Backspace. Not the space bar: it is the key Tollmere holds, and its own
-// keystrokes would toggle it. Anything else gives nothing.
-std::optional<Win32Hotkey> ParseWin32Hotkey(std::string_view text);
-
-// For messages: what --hotkey takes.
-inline constexpr const char* kHotkeySyntax =
-    "a key (F1-F24, A-Z, 0-9, Insert, Delete, Home, End, PageUp, PageDown, Up, Down, Left, "
-    "Right, Pause, Escape, Tab, Enter, Backspace), optionally after Ctrl+, Alt+, Shift+ or Win+, "
-    "e.g. F8 or Ctrl+Alt+H";
-
-}  // namespace tollmere::main_window
+}  // namespace tollmere::control

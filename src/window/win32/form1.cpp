@@ -7,15 +7,26 @@
 #include "key_injection/module1.h"
 #include "runtime/error.h"
 #include "runtime/fatal.h"
+#include "runtime/trace.h"
 
-namespace tollmere::main_window {
+namespace tollmere::window::win32 {
 
 namespace hs = tollmere::hold_sequencer;
 namespace rt = tollmere::runtime;
+// Shared with the Qt window, under its older namespace.
+using tollmere::main_window::kClientArea;
+using tollmere::main_window::kCommand1;
+using tollmere::main_window::kMessageGapTwips;
+using tollmere::main_window::kTxtInterval;
+using tollmere::main_window::PixelRect;
+using tollmere::main_window::Quoted;
+using tollmere::main_window::ToPixels;
+using tollmere::main_window::Trace;
+using tollmere::main_window::TwipsToPixels;
 
 namespace {
 
-constexpr wchar_t kClassName[] = L"TollmereForm1";
+constexpr const char* kClosing = "Tollmere is closing after an error.";
 constexpr int kTxtIntervalId = 101;
 constexpr int kCommand1Id = 102;
 constexpr int kProblemId = 103;
@@ -23,7 +34,6 @@ constexpr int kNoticeId = 104;
 constexpr int kTxtIntervalLabelId = 105;
 constexpr UINT_PTR kTimer1Id = 1;
 constexpr UINT_PTR kTimer2Id = 2;
-constexpr int kHotkeyId = 1;
 
 constexpr wchar_t kTxtIntervalName[] = L"Interval, ms";
 constexpr wchar_t kTxtIntervalCue[] = L"interval, ms";
@@ -33,26 +43,18 @@ constexpr wchar_t kTxtIntervalTip[] =
 constexpr wchar_t kCommand1Tip[] =
     L"Count down 4 seconds, then hold the space bar in the focused window";
 
-// hotkey_win32.h keeps its own copy of these to stay free of windows.h.
-static_assert(kHotkeyAlt == MOD_ALT && kHotkeyControl == MOD_CONTROL && kHotkeyShift == MOD_SHIFT &&
-              kHotkeyWin == MOD_WIN);
-static_assert(VK_F1 == 0x70 && VK_F24 == 0x87 && VK_INSERT == 0x2D && VK_DELETE == 0x2E &&
-              VK_HOME == 0x24 && VK_END == 0x23 && VK_PRIOR == 0x21 && VK_NEXT == 0x22 &&
-              VK_UP == 0x26 && VK_DOWN == 0x28 && VK_LEFT == 0x25 && VK_RIGHT == 0x27 &&
-              VK_PAUSE == 0x13 && VK_ESCAPE == 0x1B && VK_TAB == 0x09 && VK_RETURN == 0x0D &&
-              VK_BACK == 0x08);
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 
-void RegisterFormClass(HINSTANCE instance) {
+void RegisterFormClass(HINSTANCE instance, const wchar_t* class_name) {
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof wc;
-  if (GetClassInfoExW(instance, kClassName, &wc)) return;
+  if (GetClassInfoExW(instance, class_name, &wc)) return;
   // Form1 puts its own procedure in once the window exists.
   wc.lpfnWndProc = DefWindowProcW;
   wc.hInstance = instance;
   wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  wc.lpszClassName = kClassName;
+  wc.lpszClassName = class_name;
   // Resource 1 is the program's icon; a test binary has none and gets the default.
   wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
   wc.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON,
@@ -64,6 +66,9 @@ void RegisterFormClass(HINSTANCE instance) {
 }
 
 HFONT GuiFont() { return static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT)); }
+
+// Its own flag: IsWindowVisible is false too while the window is hidden.
+bool Shown(HWND control) { return (GetWindowLongW(control, GWL_STYLE) & WS_VISIBLE) != 0; }
 
 }  // namespace
 
@@ -86,19 +91,18 @@ std::string Narrow(const std::wstring& text) {
   return out;
 }
 
-HWND FindForm1Window() { return FindWindowW(kClassName, nullptr); }
-
-Form1::Form1(HINSTANCE instance, int dpi_x, int dpi_y) : dpi_y_(dpi_y), sequencer_(*this, *this) {
+Form1::Form1(HINSTANCE instance, const wchar_t* class_name, int dpi_x, int dpi_y)
+    : dpi_y_(dpi_y), sequencer_(*this, *this) {
   const PixelRect client = ToPixels(kClientArea, dpi_x, dpi_y);
   const PixelRect box = ToPixels(kTxtInterval, dpi_x, dpi_y);
   const PixelRect button = ToPixels(kCommand1, dpi_x, dpi_y);
   client_width_ = client.width;
   client_height_ = client.height;
 
-  RegisterFormClass(instance);
+  RegisterFormClass(instance, class_name);
   RECT outer{0, 0, client_width_, client_height_};
   AdjustWindowRectEx(&outer, kStyle, FALSE, 0);
-  window_ = CreateWindowExW(0, kClassName, L"Tollmere", kStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+  window_ = CreateWindowExW(0, class_name, L"Tollmere", kStyle, CW_USEDEFAULT, CW_USEDEFAULT,
                             outer.right - outer.left, outer.bottom - outer.top, nullptr, nullptr,
                             instance, nullptr);
   if (window_ == nullptr) throw rt::Error(rt::ErrorNumber::kInternal, "Cannot create the window");
@@ -144,7 +148,6 @@ Form1::Form1(HINSTANCE instance, int dpi_x, int dpi_y) : dpi_y_(dpi_y), sequence
 Form1::~Form1() {
   timer1_.reset();
   timer2_.reset();
-  if (hotkey_) UnregisterHotKey(window_, kHotkeyId);
   if (accessibility_ != nullptr) {
     const MSAAPROPID props[] = {PROPID_ACC_NAME, PROPID_ACC_DESCRIPTION};
     accessibility_->ClearHwndProps(txt_interval_, OBJID_CLIENT, CHILDID_SELF, props, 2);
@@ -196,6 +199,9 @@ void Form1::AddHints(HINSTANCE instance) {
 
 void Form1::Form_Load() {
   PressKey(hs::kSpaceKey);
+  if (const auto* backend = key_injection::TheModule1().Backend()) {
+    Trace("backend " + Quoted(std::string(backend->Name())));
+  }
   // Completed at once: a key left down would stay down for whichever window
   // has the focus.
   ReleaseKey(hs::kSpaceKey);
@@ -208,68 +214,46 @@ void Form1::Show(int show_command) {
   UpdateWindow(window_);
 }
 
-bool Form1::Start() {
+std::string Form1::RunRequest(const std::function<std::string()>& request) {
+  if (stopped_) return kClosing;
   std::string refusal;
-  if (!stopped_) rt::RunHandler([this, &refusal] { refusal = sequencer_.Start(); });
-  return refusal.empty();
+  rt::RunHandler([&request, &refusal] { refusal = request(); });
+  // An error in the handler ends the program: what was asked is not done.
+  return stopped_ ? kClosing : refusal;
 }
 
-void Form1::Stop() {
-  if (stopped_) return;
-  rt::RunHandler([this] { sequencer_.Stop(); });
+std::string Form1::Start() {
+  return RunRequest([this] { return sequencer_.Start(); });
 }
 
-bool Form1::Toggle() {
-  std::string refusal;
-  if (!stopped_) rt::RunHandler([this, &refusal] { refusal = sequencer_.Toggle(); });
-  return refusal.empty();
+std::string Form1::Stop() {
+  return RunRequest([this] {
+    sequencer_.Stop();
+    return std::string();
+  });
 }
 
-bool Form1::SetIntervalText(const std::string& text) {
-  if (stopped_) return false;
+std::string Form1::Toggle() {
+  return RunRequest([this] { return sequencer_.Toggle(); });
+}
+
+std::string Form1::SetIntervalText(const std::string& text) {
+  if (stopped_) return kClosing;
   // EN_CHANGE runs txtInterval_Change as for typing.
   SetWindowTextW(txt_interval_, Widen(text).c_str());
-  return (GetWindowLongW(problem_, GWL_STYLE) & WS_VISIBLE) == 0;
+  if (stopped_) return kClosing;
+  if (!Shown(problem_)) return {};
+  std::wstring problem(static_cast<std::size_t>(GetWindowTextLengthW(problem_)) + 1, L'\0');
+  problem.resize(static_cast<std::size_t>(
+      GetWindowTextW(problem_, problem.data(), static_cast<int>(problem.size()))));
+  return Narrow(problem);
 }
 
-bool Form1::SetHotkey(const std::string& name) {
-  const auto hotkey = ParseWin32Hotkey(name);
-  if (stopped_ || !hotkey) return false;
-  if (hotkey_) UnregisterHotKey(window_, kHotkeyId);
-  // MOD_NOREPEAT: a key held down toggles once, not at every autorepeat.
-  if (RegisterHotKey(window_, kHotkeyId, hotkey->modifiers | MOD_NOREPEAT, hotkey->virtual_key)) {
-    hotkey_ = hotkey;
-    ShowNotice("");
-    return true;
-  }
-  const DWORD error = GetLastError();
-  // The one there was stays.
-  if (hotkey_ && !RegisterHotKey(window_, kHotkeyId, hotkey_->modifiers | MOD_NOREPEAT,
-                                 hotkey_->virtual_key)) {
-    hotkey_.reset();
-  }
-  ShowNotice(error == ERROR_HOTKEY_ALREADY_REGISTERED
-                 ? "The hotkey " + name + " is taken by another program; Tollmere works without it."
-                 : "The hotkey " + name + " cannot be used here (error " + std::to_string(error) +
-                       "); Tollmere works without it.");
-  return false;
-}
-
-std::intptr_t Form1::Perform(const Request& request) {
-  switch (request.kind) {
-    // A refused start shows why beside the box.
-    case Request::Kind::kStart:
-      if (!Start()) return kRequestRefused;
-      break;
-    case Request::Kind::kStop: Stop(); break;
-    case Request::Kind::kToggle:
-      if (!Toggle()) return kRequestRefused;
-      break;
-    case Request::Kind::kInterval:
-      return SetIntervalText(request.text) ? kRequestDone : kRequestRefused;
-    case Request::Kind::kHotkey: return SetHotkey(request.text) ? kRequestDone : kRequestRefused;
-  }
-  return stopped_ ? kRequestRefused : kRequestDone;
+void Form1::Activate(const std::string&) {
+  if (IsIconic(window_)) ShowWindow(window_, SW_RESTORE);
+  // Allowed when the process that asked had the foreground and passed it on.
+  SetForegroundWindow(window_);
+  Trace("activate");
 }
 
 void Form1::StopEverything() {
@@ -293,6 +277,8 @@ LRESULT Form1::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       if (id == kTxtIntervalId && code == EN_CHANGE) {
         rt::RunHandler([this] { sequencer_.txtInterval_Change(); });
       } else if (id == kCommand1Id && code == BN_CLICKED) {
+        // The countdown's zero, for whoever times its ticks from the trace.
+        Trace("click");
         rt::RunHandler([this] { sequencer_.Command1_Click(); });
       }
       return 0;
@@ -318,19 +304,14 @@ LRESULT Form1::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
         SetFocus(last_focus_);
       }
       return 0;
-    case WM_HOTKEY:
-      if (wparam == kHotkeyId) Toggle();
-      return 0;
-    case WM_COPYDATA: {
-      // Any process can send this: only a well-formed request is taken.
-      const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lparam);
-      if (data == nullptr || data->dwData != kRequestTag || data->lpData == nullptr ||
-          data->cbData > kMaxRequestBytes) {
-        return kRequestIgnored;
+    case WM_PAINT:
+      // The moment the user first sees the window: the end of start-up, for
+      // whoever times it from the trace.
+      if (!painted_) {
+        painted_ = true;
+        Trace("first-paint");
       }
-      const auto request = DecodeRequest({static_cast<const char*>(data->lpData), data->cbData});
-      return request ? Perform(*request) : kRequestIgnored;
-    }
+      break;
     case WM_ENDSESSION:
       // Windows ends the process after this returns: no key may stay down.
       if (wparam) key_injection::TheModule1().ReleaseHeldKeys();
@@ -343,14 +324,16 @@ LRESULT Form1::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       key_injection::TheModule1().ReleaseHeldKeys();
       break;
     case WM_DESTROY:
-      if (hotkey_) UnregisterHotKey(window_, kHotkeyId);
-      hotkey_.reset();
       timer1_->SetEnabled(false);
       timer2_->SetEnabled(false);
       key_injection::TheModule1().ReleaseHeldKeys();
       PostQuitMessage(0);
       return 0;
-    default: break;
+    default:
+      for (const MessageHook& hook : hooks_) {
+        if (const std::optional<LRESULT> answer = hook(message, wparam, lparam)) return *answer;
+      }
+      break;
   }
   return DefWindowProcW(window_, message, wparam, lparam);
 }
@@ -364,13 +347,17 @@ void Form1::ResizeClient(int height) {
 
 void Form1::SetCommand1Caption(const std::string& caption) {
   SetWindowTextW(command1_, Widen(caption).c_str());
+  Trace("caption " + Quoted(caption));
 }
 
 void Form1::SetTimerEnabled(hs::TimerId timer, bool enabled) {
   (timer == hs::TimerId::kTimer1 ? *timer1_ : *timer2_).SetEnabled(enabled);
 }
 
-void Form1::SetTimer1Interval(std::int32_t interval_ms) { timer1_->SetInterval(interval_ms); }
+void Form1::SetTimer1Interval(std::int32_t interval_ms) {
+  timer1_->SetInterval(interval_ms);
+  Trace("interval " + std::to_string(interval_ms));
+}
 
 std::string Form1::TxtIntervalText() {
   std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(txt_interval_)) + 1, L'\0');
@@ -379,14 +366,20 @@ std::string Form1::TxtIntervalText() {
   return Narrow(text);
 }
 
-void Form1::ShowIntervalProblem(const std::string& message) { ShowMessage(problem_, message); }
+void Form1::ShowIntervalProblem(const std::string& message) {
+  const bool was_shown = Shown(problem_);
+  ShowMessage(problem_, message);
+  if (!message.empty()) {
+    Trace("interval-problem " + Quoted(message));
+  } else if (was_shown) {
+    Trace("interval-ok");
+  }
+}
 
 void Form1::ShowNotice(const std::string& message) { ShowMessage(notice_, message); }
 
 void Form1::ShowMessage(HWND label, const std::string& message) {
-  // Its own flag: IsWindowVisible is false too while the window is hidden.
-  const bool shown = (GetWindowLongW(label, GWL_STYLE) & WS_VISIBLE) != 0;
-  if (message.empty() && !shown) return;
+  if (message.empty() && !Shown(label)) return;
   SetWindowTextW(label, Widen(message).c_str());
   ShowWindow(label, message.empty() ? SW_HIDE : SW_SHOWNA);
   LayOutMessages();
@@ -398,7 +391,7 @@ void Form1::LayOutMessages() {
   const int gap = TwipsToPixels(kMessageGapTwips, dpi_y_);
   int bottom = client_height_;
   for (HWND label : {notice_, problem_}) {
-    if ((GetWindowLongW(label, GWL_STYLE) & WS_VISIBLE) == 0) continue;
+    if (!Shown(label)) continue;
     const int length = GetWindowTextLengthW(label);
     std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
     text.resize(static_cast<std::size_t>(GetWindowTextW(label, text.data(), length + 1)));
@@ -424,8 +417,14 @@ void Form1::LayOutMessages() {
   }
 }
 
-void Form1::PressKey(const std::int32_t& key_code) { key_injection::PressKey(key_code); }
+void Form1::PressKey(const std::int32_t& key_code) {
+  key_injection::PressKey(key_code);
+  Trace("key-down " + std::to_string(key_code));
+}
 
-void Form1::ReleaseKey(const std::int32_t& key_code) { key_injection::ReleaseKey(key_code); }
+void Form1::ReleaseKey(const std::int32_t& key_code) {
+  key_injection::ReleaseKey(key_code);
+  Trace("key-up " + std::to_string(key_code));
+}
 
-}  // namespace tollmere::main_window
+}  // namespace tollmere::window::win32

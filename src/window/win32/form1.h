@@ -2,32 +2,34 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "hold_sequencer/form_controls.h"
 #include "hold_sequencer/hold_sequencer.h"
 #include "window/form1_layout.h"
-#include "control/command_line.h"
-#include "control/hotkeys/win32_hotkey.h"
 #include "window/win32/win32_timer.h"
 
 struct IAccPropServices;
 
-namespace tollmere::main_window {
+namespace tollmere::window::win32 {
 
 std::wstring Widen(const std::string& utf8);
 std::string Narrow(const std::wstring& text);
 
-// A Form1 window open in this session (on this desktop), or null.
-HWND FindForm1Window();
+// Sees a message the window does not handle itself; its answer, or nothing
+// to leave the message to the next hook and then to DefWindowProc.
+using MessageHook = std::function<std::optional<LRESULT>(UINT, WPARAM, LPARAM)>;
 
 // The program's one window, on plain Win32: the interval box, the "Start"
 // button and the two timers, wired to the handlers of the hold sequencer.
 // Created hidden; the caller shows it after Form_Load.
 class Form1 final : private hold_sequencer::FormControls, private hold_sequencer::KeyProcedures {
  public:
-  Form1(HINSTANCE instance, int dpi_x, int dpi_y);
+  // `class_name`: the window class, by which other processes find the window.
+  Form1(HINSTANCE instance, const wchar_t* class_name, int dpi_x, int dpi_y);
   ~Form1() override;
   Form1(const Form1&) = delete;
   Form1& operator=(const Form1&) = delete;
@@ -43,20 +45,24 @@ class Form1 final : private hold_sequencer::FormControls, private hold_sequencer
   void Show(int show_command);
 
   // Requests from outside the window (the command line, another Tollmere
-  // process, the hotkey), run as the handlers are. Start is a click when
-  // idle and nothing otherwise; Stop and Toggle as the sequencer's. Start
-  // and Toggle return false when the sequencer refused to start.
-  bool Start();
-  void Stop();
-  bool Toggle();
-  // Puts `text` into the box as typing would, so its rules and its refusal
-  // message apply; false when the box refused it.
-  bool SetIntervalText(const std::string& text);
-  // Toggles on `hotkey` from every window from now on, instead of any
-  // earlier one; false, with a notice, when the system will not give it.
-  bool SetHotkey(const std::string& name);
-  // Carries out one request; returns kRequestDone or kRequestRefused.
-  std::intptr_t Perform(const Request& request);
+  // process, the hotkey), run as the handlers are: the sequencer's Start,
+  // Stop and Toggle. Refused once StopEverything has run: the program is on
+  // its way out and has let go of its key. The refusal (also the
+  // sequencer's), or "" when done.
+  std::string Start();
+  std::string Stop();
+  std::string Toggle();
+  bool Busy() const { return sequencer_.Busy(); }
+  // Puts `text` into the box as typing would, so its rules decide; returns
+  // the refusal shown below the box, or "" if taken.
+  std::string SetIntervalText(const std::string& text);
+  // Brings the window forward with the focus, as a second launch asks. The
+  // token is for desktops that have one; Windows has none.
+  void Activate(const std::string& token);
+
+  // Messages the window does not handle itself (WM_COPYDATA, WM_HOTKEY, ...)
+  // go to the hooks in the order they were added.
+  void AddMessageHook(MessageHook hook) { hooks_.push_back(std::move(hook)); }
 
   // A message for the user below the controls, above a refused entry's.
   void ShowNotice(const std::string& message);
@@ -78,6 +84,8 @@ class Form1 final : private hold_sequencer::FormControls, private hold_sequencer
   void ShowMessage(HWND label, const std::string& message);
   void LayOutMessages();
   void AddHints(HINSTANCE instance);
+  // Runs a request as a handler; its refusal, or kClosing after a fatal error.
+  std::string RunRequest(const std::function<std::string()>& request);
 
   void SetCommand1Caption(const std::string& caption) override;
   void SetTimerEnabled(hold_sequencer::TimerId timer, bool enabled) override;
@@ -99,12 +107,13 @@ class Form1 final : private hold_sequencer::FormControls, private hold_sequencer
   HWND tooltips_ = nullptr;
   HWND last_focus_ = nullptr;
   IAccPropServices* accessibility_ = nullptr;
-  std::optional<Win32Hotkey> hotkey_;
-  // After a fatal error: requests and the hotkey are no longer taken.
+  std::vector<MessageHook> hooks_;
+  // After a fatal error: requests are no longer taken.
   bool stopped_ = false;
+  bool painted_ = false;
   std::optional<Win32Timer> timer2_;
   std::optional<Win32Timer> timer1_;
   hold_sequencer::HoldSequencer sequencer_;
 };
 
-}  // namespace tollmere::main_window
+}  // namespace tollmere::window::win32

@@ -2,7 +2,7 @@
 
 #include "runtime/error.h"
 
-namespace tollmere::main_window {
+namespace tollmere::window::win32 {
 
 Win32Timer::Win32Timer(HWND window, UINT_PTR id, std::int32_t interval_ms, bool enabled)
     : Timer(interval_ms, enabled), window_(window), id_(id) {
@@ -29,4 +29,4 @@ void Win32Timer::OnWmTimer() {
   if (armed_) Tick();
 }
 
-}  // namespace tollmere::main_window
+}  // namespace tollmere::window::win32

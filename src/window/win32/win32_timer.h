@@ -4,7 +4,7 @@
 
 #include "runtime/timer.h"
 
-namespace tollmere::main_window {
+namespace tollmere::window::win32 {
 
 // The timer control on a window timer (SetTimer): its WM_TIMER messages
 // reach the window procedure, which hands them to OnWmTimer. A window timer
@@ -27,4 +27,4 @@ class Win32Timer final : public runtime::Timer {
   bool armed_ = false;
 };
 
-}  // namespace tollmere::main_window
+}  // namespace tollmere::window::win32

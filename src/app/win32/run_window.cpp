@@ -1,0 +1,87 @@
+#include "app/win32/run_window.h"
+
+#include <string>
+
+#include "control/win32/hand_over.h"
+#include "key_injection/module1.h"
+#include "runtime/fatal.h"
+
+namespace tollmere::app {
+
+namespace {
+
+namespace rt = tollmere::runtime;
+using window::win32::Form1;
+
+void ReleaseHeldKeys() { key_injection::TheModule1().ReleaseHeldKeys(); }
+
+void ShowFatalMessage(HWND owner, const rt::Error& error) {
+  const std::wstring text = L"Tollmere has to stop.\n\n" +
+                            window::win32::Widen(rt::Describe(error)) +
+                            L"\n\nNo key is left held down.";
+  MessageBoxW(IsWindowVisible(owner) ? owner : nullptr, text.c_str(), L"Tollmere",
+              MB_OK | MB_ICONERROR);
+}
+
+}  // namespace
+
+int RunWindow(HINSTANCE instance, int show_command,
+              const std::function<void(Form1&, const MessageLoop& loop)>& with_window) {
+  const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+  // Lengths follow the system DPI rather than being scaled up as a bitmap.
+  SetProcessDPIAware();
+  HDC screen = GetDC(nullptr);
+  const int dpi_x = GetDeviceCaps(screen, LOGPIXELSX);
+  const int dpi_y = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+
+  Form1* form = nullptr;
+  int fatal_status = 0;
+  rt::SetFatalPolicy({
+      .cleanup =
+          [&form] {
+            if (form != nullptr) form->StopEverything();
+            ReleaseHeldKeys();
+          },
+      .report =
+          [&form](const rt::Error& error) {
+            ShowFatalMessage(form ? form->Window() : nullptr, error);
+          },
+      .exit =
+          [&fatal_status](int status) {
+            fatal_status = status;
+            PostQuitMessage(status);
+          },
+  });
+
+  int status = 0;
+  rt::RunHandler([&] {
+    Form1 the_form(instance, control::kWindowClass, dpi_x, dpi_y);
+    form = &the_form;
+    // The policy must not reach a form that is gone, however this scope ends.
+    struct Forget {
+      Form1*& form;
+      ~Forget() { form = nullptr; }
+    } forget{form};
+    rt::RunHandler([&the_form] { the_form.Form_Load(); });
+    if (fatal_status == 0) {
+      the_form.Show(show_command);
+      with_window(the_form, [&the_form, &status] {
+        MSG msg;
+        while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+          // Tab and Shift+Tab between the box and the button.
+          if (IsDialogMessageW(the_form.Window(), &msg)) continue;
+          TranslateMessage(&msg);
+          DispatchMessageW(&msg);
+        }
+        status = static_cast<int>(msg.wParam);
+      });
+    }
+    ReleaseHeldKeys();
+  });
+  ReleaseHeldKeys();
+  if (com) CoUninitialize();
+  return fatal_status != 0 ? fatal_status : status;
+}
+
+}  // namespace tollmere::app

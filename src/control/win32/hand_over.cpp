@@ -1,0 +1,106 @@
+#include "control/win32/hand_over.h"
+
+#include "control/command_line.h"
+#include "control/hotkeys/hotkey_text.h"
+
+namespace tollmere::control {
+
+namespace {
+
+constexpr std::string_view kInterval = "interval=";
+constexpr std::string_view kHotkey = "hotkey=";
+constexpr std::string_view kActivate = "activate";
+// Long enough for a window busy with a dialog; a hung one must not hang
+// this command too.
+constexpr UINT kAnswerTimeoutMs = 5000;
+
+}  // namespace
+
+std::vector<std::string> EncodeRequest(const Request& request) {
+  std::vector<std::string> out;
+  if (request.interval) out.push_back(std::string(kInterval) + *request.interval);
+  if (request.hotkey) out.push_back(std::string(kHotkey) + *request.hotkey);
+  if (request.raise) out.emplace_back(kActivate);
+  switch (request.action) {
+    case Action::kNone: break;
+    case Action::kStart: out.emplace_back("start"); break;
+    case Action::kStop: out.emplace_back("stop"); break;
+    case Action::kToggle: out.emplace_back("toggle"); break;
+  }
+  return out;
+}
+
+std::optional<Request> DecodeRequest(std::string_view bytes) {
+  if (bytes.empty() || bytes.size() > kMaxRequestBytes) return std::nullopt;
+  Request request;
+  if (bytes == "start") {
+    request.action = Action::kStart;
+  } else if (bytes == "stop") {
+    request.action = Action::kStop;
+  } else if (bytes == "toggle") {
+    request.action = Action::kToggle;
+  } else if (bytes == kActivate) {
+    request.raise = true;
+  } else if (bytes.starts_with(kInterval)) {
+    const std::string_view text = bytes.substr(kInterval.size());
+    if (!IsIntervalText(text)) return std::nullopt;
+    request.interval = std::string(text);
+  } else if (bytes.starts_with(kHotkey)) {
+    const std::string_view text = bytes.substr(kHotkey.size());
+    if (!ParseHotkey(text).hotkey) return std::nullopt;
+    request.hotkey = std::string(text);
+  } else {
+    return std::nullopt;
+  }
+  return request;
+}
+
+HandOver HandOverToRunning(const Request& request) {
+  using Outcome = HandOver::Outcome;
+  HWND window = FindWindowW(kWindowClass, nullptr);
+  if (window == nullptr) return {};
+  if (request.raise) {
+    // Only the process the user just started may take the foreground; the
+    // window may have it only if this one passes it on.
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    AllowSetForegroundWindow(process != 0 ? process : ASFW_ANY);
+  }
+  const std::vector<std::string> parts = EncodeRequest(request);
+  for (const std::string& part : parts) {
+    COPYDATASTRUCT data{kRequestTag, static_cast<DWORD>(part.size()),
+                        const_cast<char*>(part.data())};
+    DWORD_PTR answer = kRequestIgnored;
+    if (SendMessageTimeoutW(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data),
+                            SMTO_ABORTIFHUNG | SMTO_BLOCK, kAnswerTimeoutMs, &answer) == 0) {
+      // Closed just now: then this one opens a window of its own.
+      if (&part == &parts.front() && !IsWindow(window)) return {};
+      return {Outcome::kNoAnswer, "the open Tollmere window does not answer"};
+    }
+    if (static_cast<std::intptr_t>(answer) != kRequestDone) {
+      // A part is its option without the dashes.
+      const std::string asked = part == kActivate ? "to come forward" : "--" + part;
+      return {Outcome::kRefused, "the open Tollmere window refused " + asked + "; it shows why"};
+    }
+  }
+  return {Outcome::kDone, request.raise ? "brought the running Tollmere forward" : ""};
+}
+
+std::function<std::optional<LRESULT>(UINT, WPARAM, LPARAM)> HandOverReceiver(
+    RequestTarget& target) {
+  return [&target](UINT message, WPARAM, LPARAM lparam) -> std::optional<LRESULT> {
+    if (message != WM_COPYDATA) return std::nullopt;
+    // Any process can send this: only a well-formed part is taken.
+    const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lparam);
+    if (data == nullptr || data->dwData != kRequestTag || data->lpData == nullptr ||
+        data->cbData > kMaxRequestBytes) {
+      return kRequestIgnored;
+    }
+    const std::optional<Request> request =
+        DecodeRequest({static_cast<const char*>(data->lpData), data->cbData});
+    if (!request) return kRequestIgnored;
+    return ApplyRequest(target, *request).empty() ? kRequestDone : kRequestRefused;
+  };
+}
+
+}  // namespace tollmere::control

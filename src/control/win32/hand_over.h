@@ -1,0 +1,62 @@
+#pragma once
+// How one Tollmere process hands a request to the window of another on
+// Windows: WM_COPYDATA to the window found by its class.
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "control/request.h"
+
+namespace tollmere::control {
+
+// The Tollmere window's class: the window registers it, others find it by it.
+inline constexpr wchar_t kWindowClass[] = L"TollmereForm1";
+
+// A request travels as one WM_COPYDATA per part: dwData kRequestTag, the
+// bytes one of "interval=TEXT", "hotkey=KEY", "activate", "start", "stop",
+// "toggle", no terminator. Any process may send WM_COPYDATA, so the receiver
+// takes nothing else.
+inline constexpr std::uintptr_t kRequestTag = 0x544C4D31;  // "TLM1"
+inline constexpr std::size_t kMaxRequestBytes = 64;
+
+// What the receiver answers (SendMessage's result). 0 is also what a window
+// that does not know the message returns.
+inline constexpr std::intptr_t kRequestIgnored = 0;
+inline constexpr std::intptr_t kRequestDone = 1;
+inline constexpr std::intptr_t kRequestRefused = 2;
+
+// In the order they are carried out: the interval, the hotkey, then
+// "activate" or the action.
+std::vector<std::string> EncodeRequest(const Request& request);
+
+// Nothing unless `bytes` is exactly one well-formed part.
+std::optional<Request> DecodeRequest(std::string_view bytes);
+
+struct HandOver {
+  enum class Outcome {
+    kNoWindow,  // none is open: this process opens its own
+    kDone,
+    kRefused,   // the window shows why
+    kNoAnswer,  // it hangs; it may still act later
+  };
+  Outcome outcome = Outcome::kNoWindow;
+  std::string message;  // for standard error, without "tollmere: "
+};
+
+// Hands `request` to the Tollmere window open on this desktop, if there is
+// one, stopping at the first part it refuses.
+HandOver HandOverToRunning(const Request& request);
+
+// The receiving window's message hook: carries out each well-formed part on
+// `target` and answers kRequestDone or kRequestRefused, anything else
+// kRequestIgnored.
+std::function<std::optional<LRESULT>(UINT, WPARAM, LPARAM)> HandOverReceiver(RequestTarget& target);
+
+}  // namespace tollmere::control

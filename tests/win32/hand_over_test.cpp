@@ -1,0 +1,41 @@
+#include "control/win32/hand_over.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "control/command_line.h"
+
+namespace tollmere::control {
+namespace {
+
+TEST(HandOverTest, RequestsCrossInOrderAndOnlyWellFormedPartsComeBack) {
+  Request request;
+  request.interval = "500";
+  request.hotkey = "Ctrl+Alt+H";
+  request.action = Action::kToggle;
+  const std::vector<std::string> parts = EncodeRequest(request);
+  ASSERT_EQ(parts, (std::vector<std::string>{"interval=500", "hotkey=Ctrl+Alt+H", "toggle"}));
+  EXPECT_EQ(DecodeRequest(parts[0])->interval, "500");
+  EXPECT_EQ(DecodeRequest(parts[1])->hotkey, "Ctrl+Alt+H");
+  EXPECT_EQ(DecodeRequest(parts[2])->action, Action::kToggle);
+  EXPECT_EQ(DecodeRequest("start")->action, Action::kStart);
+  EXPECT_EQ(DecodeRequest("stop")->action, Action::kStop);
+  EXPECT_TRUE(EncodeRequest(Request{}).empty());
+  Request raise;
+  raise.raise = true;
+  ASSERT_EQ(EncodeRequest(raise), std::vector<std::string>{"activate"});
+  EXPECT_TRUE(DecodeRequest("activate")->raise);
+
+  using namespace std::string_literals;
+  for (const std::string& bad :
+       {""s, "Start"s, "start\0"s, "toggle now"s, "activate "s, "hotkey="s, "hotkey=Space"s,
+        "interval=5\n"s, "interval=" + std::string(kMaxIntervalText + 1, '1'),
+        "interval=" + std::string(kMaxRequestBytes, '1')}) {
+    EXPECT_FALSE(DecodeRequest(bad)) << bad;
+  }
+}
+
+}  // namespace
+}  // namespace tollmere::control
