@@ -45,6 +45,10 @@ TEST(HotkeyText, ParsesModifiersAndKeysAndRefusesTheRest) {
       {"alt+Return", Key("Return", 0x0D, "alt"), "Alt+Enter", "ALT+Return"},
       {"BACKSPACE", Key("BackSpace", 0x08), "Backspace", "BackSpace"},
       {"Left", Key("Left", 0x25), "Left", "Left"},
+      {"meta+alt+z", Key("z", 'Z', "alt super"), "Alt+Super+Z", "ALT+LOGO+z"},
+      {"Ins", Key("Insert", 0x2D), "Insert", "Insert"},
+      {"Print", Key("Print", 0x2C), "Print", "Print"},
+      {"Menu", Key("Menu", 0x5D), "Menu", "Menu"},
   };
   for (const Accepted& a : accepted) {
     const HotkeyParse parsed = ParseHotkey(a.text);
@@ -72,6 +76,9 @@ TEST(HotkeyText, ParsesModifiersAndKeysAndRefusesTheRest) {
       {"F1x", "F1x"},
       {"Ctrl+Alt+H ", "H "},
       {"é", "é"},
+      {"H+Ctrl", "'H'"},
+      {"Ctrl++H", "empty"},
+      {"Ctrl+Space", "Space"},
   };
   for (const auto& [text, named] : refused) {
     const HotkeyParse parsed = ParseHotkey(text);

@@ -28,7 +28,7 @@ using control::kRequestIgnored;
 using control::kRequestRefused;
 using control::kRequestTag;
 using control::kWindowClass;
-using tollmere::main_window::TwipsToPixels;
+using tollmere::window::TwipsToPixels;
 
 RECT ChildRect(HWND child) {
   RECT r{};
@@ -243,7 +243,7 @@ TEST_F(Form1Win32Test, OnlyWellFormedRequestsAreTakenAndTheBoxKeepsItsRules) {
       {kRequestTag, "toggle now"},
       {kRequestTag, "interval=" + std::string(kMaxIntervalText + 1, '1')},
       {kRequestTag, "interval=5\n"},
-      {kRequestTag, "interval=" + std::string(kMaxRequestBytes, '1')},
+      {kRequestTag, "interval=" + std::string(kMaxRequestBytes - 8, '1')},
       {kRequestTag, "hotkey=Space"},
   };
   for (const auto& request : malformed) {

@@ -59,7 +59,7 @@ void Say(const std::string& text, bool error, Otherwise otherwise) {
 }
 
 void EnableTrace(bool on) {
-  tollmere::main_window::EnableTrace(on);
+  tollmere::runtime::EnableTrace(on);
   // Redirected, standard error works already: the C runtime took the handle
   // at start-up. Attached already (by Say) is as good as attaching now.
   if (!on || LeadsSomewhere(GetStdHandle(STD_ERROR_HANDLE))) return;

@@ -16,9 +16,19 @@ constexpr UINT kAnswerTimeoutMs = 5000;
 
 }  // namespace
 
+bool IsIntervalText(std::string_view text) {
+  if (text.size() > kMaxIntervalText) return false;
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return false;
+  }
+  return true;
+}
+
 std::vector<std::string> EncodeRequest(const Request& request) {
   std::vector<std::string> out;
-  if (request.interval) out.push_back(std::string(kInterval) + *request.interval);
+  if (request.interval) {
+    out.push_back(std::string(kInterval) + request.interval->substr(0, kMaxIntervalText));
+  }
   if (request.hotkey) out.push_back(std::string(kHotkey) + *request.hotkey);
   if (request.raise) out.emplace_back(kActivate);
   switch (request.action) {

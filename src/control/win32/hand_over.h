@@ -24,7 +24,13 @@ inline constexpr wchar_t kWindowClass[] = L"TollmereForm1";
 // "toggle", no terminator. Any process may send WM_COPYDATA, so the receiver
 // takes nothing else.
 inline constexpr std::uintptr_t kRequestTag = 0x544C4D31;  // "TLM1"
-inline constexpr std::size_t kMaxRequestBytes = 64;
+// The interval's text goes as typed, up to one character more than the box
+// takes, so that the window's own "Too long" refusal answers it; beyond
+// that the sender cuts it.
+inline constexpr std::size_t kMaxIntervalText = 32768;
+inline constexpr std::size_t kMaxRequestBytes = 9 + kMaxIntervalText;  // "interval=" and the text
+// Any characters but control characters: the box judges the rest.
+bool IsIntervalText(std::string_view text);
 
 // What the receiver answers (SendMessage's result). 0 is also what a window
 // that does not know the message returns.

@@ -14,15 +14,15 @@ namespace tollmere::window::win32 {
 namespace hs = tollmere::hold_sequencer;
 namespace rt = tollmere::runtime;
 // Shared with the Qt window, under its older namespace.
-using tollmere::main_window::kClientArea;
-using tollmere::main_window::kCommand1;
-using tollmere::main_window::kMessageGapTwips;
-using tollmere::main_window::kTxtInterval;
-using tollmere::main_window::PixelRect;
-using tollmere::main_window::Quoted;
-using tollmere::main_window::ToPixels;
-using tollmere::main_window::Trace;
-using tollmere::main_window::TwipsToPixels;
+using tollmere::runtime::Quoted;
+using tollmere::runtime::Trace;
+using tollmere::window::kClientArea;
+using tollmere::window::kCommand1;
+using tollmere::window::kMessageGapTwips;
+using tollmere::window::kTxtInterval;
+using tollmere::window::PixelRect;
+using tollmere::window::ToPixels;
+using tollmere::window::TwipsToPixels;
 
 namespace {
 
@@ -417,12 +417,12 @@ void Form1::LayOutMessages() {
   }
 }
 
-void Form1::PressKey(const std::int32_t& key_code) {
+void Form1::PressKey(std::int32_t key_code) {
   key_injection::PressKey(key_code);
   Trace("key-down " + std::to_string(key_code));
 }
 
-void Form1::ReleaseKey(const std::int32_t& key_code) {
+void Form1::ReleaseKey(std::int32_t key_code) {
   key_injection::ReleaseKey(key_code);
   Trace("key-up " + std::to_string(key_code));
 }

@@ -92,8 +92,8 @@ class Form1 final : private hold_sequencer::FormControls, private hold_sequencer
   void SetTimer1Interval(std::int32_t interval_ms) override;
   std::string TxtIntervalText() override;
   void ShowIntervalProblem(const std::string& message) override;
-  void PressKey(const std::int32_t& key_code) override;
-  void ReleaseKey(const std::int32_t& key_code) override;
+  void PressKey(std::int32_t key_code) override;
+  void ReleaseKey(std::int32_t key_code) override;
 
   int dpi_y_;
   int client_width_;
