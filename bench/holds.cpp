@@ -22,9 +22,9 @@
 #include "harness/app_process.h"
 #include "harness/child_process.h"
 #include "harness/driver.h"
+#include "harness/raw_listener.h"
 #include "harness/xvfb_server.h"
 #include "machine.h"
-#include "raw_listener.h"
 
 namespace tollmere::bench {
 namespace {

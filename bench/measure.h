@@ -8,10 +8,12 @@
 #include <vector>
 
 #include "harness/app_process.h"
+#include "harness/raw_listener.h"
 #include "harness/server_time.h"
 
 namespace tollmere::bench {
 
+using e2e::KeyTransition;
 using e2e::ServerSpan;
 
 struct Summary {
@@ -25,12 +27,6 @@ struct Summary {
 
 // Nothing is summarised from no samples.
 std::optional<Summary> Summarize(std::vector<double> values);
-
-// One first press or release of the measured key, stamped by the server.
-struct KeyTransition {
-  bool press = false;
-  std::uint32_t server_ms = 0;
-};
 
 // Hold cycles read off a key's transitions: each press paired with the
 // release after it, and the pause before each press.

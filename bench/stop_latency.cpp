@@ -12,11 +12,11 @@
 #include "harness/app_process.h"
 #include "harness/monotonic.h"
 #include "harness/probe.h"
+#include "harness/raw_listener.h"
 #include "harness/session_bus.h"
 #include "harness/xvfb_server.h"
 #include "holds.h"
 #include "machine.h"
-#include "raw_listener.h"
 
 namespace tollmere::bench {
 namespace {

@@ -10,9 +10,13 @@
 #include <thread>
 #include <vector>
 
-#include "measure.h"
+namespace tollmere::e2e {
 
-namespace tollmere::bench {
+// One press or release of the space bar, stamped by the server.
+struct KeyTransition {
+  bool press = false;
+  std::uint32_t server_ms = 0;
+};
 
 // A key or button change as the server reported it to every listener.
 struct RawInput {
@@ -56,4 +60,4 @@ class RawListener {
   std::thread reader_;
 };
 
-}  // namespace tollmere::bench
+}  // namespace tollmere::e2e
