@@ -84,6 +84,8 @@ void RawListener::Read() {
       case XI_RawButtonRelease: in.kind = RawInput::kButtonRelease; break;
       default: wanted = false;
     }
+    // A repeat is no change of the key.
+    wanted = wanted && (raw->flags & XIKeyRepeat) == 0;
     in.detail = static_cast<unsigned>(raw->detail);
     in.server_ms = static_cast<std::uint32_t>(raw->time);
     XFreeEventData(d, &ev.xcookie);

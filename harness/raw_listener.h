@@ -29,7 +29,8 @@ struct RawInput {
 // the focus, through XInput 2 raw events on the root window. They are taken
 // from the master devices only, so each injected event is seen once, and
 // they carry the server's timestamp (whole milliseconds of its monotonic
-// clock). A thread of its own reads them as they come.
+// clock). Key repeats are left out. A thread of its own reads them as they
+// come.
 class RawListener {
  public:
   explicit RawListener(const std::string& display_name);
