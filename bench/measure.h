@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <string>
 #include <vector>
 
 #include "harness/app_process.h"
@@ -80,11 +79,5 @@ std::vector<HoldSplit> SplitHolds(const std::vector<TimedHold>& taken,
 // nullopt when either is empty.
 std::optional<std::int64_t> ClosestApproach(std::vector<std::uint32_t> a,
                                             std::vector<std::uint32_t> b);
-
-// `document` with the section that starts at the line `heading` (up to the
-// next heading of the same level, or the end) replaced by `section`; with
-// no such section, `section` is appended at the end after a blank line.
-std::string ReplaceSection(const std::string& document, const std::string& heading,
-                           const std::string& section);
 
 }  // namespace tollmere::bench
