@@ -6,6 +6,7 @@
 // and GNOME a probe window's clock at receipt.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -52,6 +53,14 @@ void Progress(const std::string& text) {
 
 Options ParseArgs(int argc, char** argv) {
   Options o;
+  const std::pair<std::string_view, std::size_t*> counts[] = {{"--holds", &o.holds},
+                                                              {"--starts", &o.starts},
+                                                              {"--stops", &o.stops},
+                                                              {"--wayland-holds", &o.wayland_holds},
+                                                              {"--gnome-holds", &o.gnome_holds}};
+  const std::pair<std::string_view, bool*> parts[] = {
+      {"idle", &o.idle},       {"loaded", &o.loaded}, {"footprint", &o.footprint},
+      {"wayland", &o.wayland}, {"gnome", &o.gnome},   {"stop", &o.stop}};
   bool only_seen = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
@@ -59,29 +68,17 @@ Options ParseArgs(int argc, char** argv) {
       if (i + 1 >= argc) throw std::invalid_argument(std::string(arg) + " needs a value");
       return argv[++i];
     };
-    const auto count = [&] {
-      const std::string v = value();
-      const long n = std::strtol(v.c_str(), nullptr, 10);
-      if (n < 1) throw std::invalid_argument("bad count '" + v + "'");
-      return static_cast<std::size_t>(n);
-    };
+    const auto count = std::find_if(std::begin(counts), std::end(counts),
+                                    [&](const auto& c) { return c.first == arg; });
     if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
       std::exit(0);
-    } else if (arg == "--tollmere") {
-      o.binary = value();
-    } else if (arg == "--doc") {
-      o.doc = value();
-    } else if (arg == "--holds") {
-      o.holds = count();
-    } else if (arg == "--starts") {
-      o.starts = count();
-    } else if (arg == "--wayland-holds") {
-      o.wayland_holds = count();
-    } else if (arg == "--stops") {
-      o.stops = count();
-    } else if (arg == "--gnome-holds") {
-      o.gnome_holds = count();
+    } else if (count != std::end(counts)) {
+      const std::string v = value();
+      if (std::atol(v.c_str()) < 1) throw std::invalid_argument("bad count '" + v + "'");
+      *count->second = static_cast<std::size_t>(std::atol(v.c_str()));
+    } else if (arg == "--tollmere" || arg == "--doc") {
+      (arg == "--doc" ? o.doc : o.binary) = value();
     } else if (arg == "--intervals") {
       o.intervals.clear();
       std::istringstream list(value());
@@ -96,15 +93,11 @@ Options ParseArgs(int argc, char** argv) {
       o.peers = true;
     } else if (arg == "--only") {
       const std::string part = value();
-      if (!only_seen) o.idle = o.loaded = o.footprint = o.wayland = o.gnome = o.stop = false;
+      for (const auto& [name, on] : parts) *on = (only_seen && *on) || name == part;
       only_seen = true;
-      bool* parts[] = {&o.idle, &o.loaded, &o.footprint, &o.wayland, &o.gnome, &o.stop};
-      const char* names[] = {"idle", "loaded", "footprint", "wayland", "gnome", "stop"};
-      bool known = false;
-      for (int k = 0; k < 6; ++k) {
-        if (part == names[k]) *parts[k] = known = true;
-      }
-      if (!known) throw std::invalid_argument("no part '" + part + "'\n" + kUsage);
+      if (std::none_of(std::begin(parts), std::end(parts),
+                       [&](auto& p) { return p.first == part; }))
+        throw std::invalid_argument("no part '" + part + "'\n" + kUsage);
     } else {
       throw std::invalid_argument(std::string("unknown argument '") + argv[i] + "'\n" + kUsage);
     }
