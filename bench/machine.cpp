@@ -1,5 +1,3 @@
-#include "machine.h"
-
 #include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
@@ -9,10 +7,8 @@
 #include <chrono>
 #include <fstream>
 #include <string>
-#include <thread>
-#include <vector>
 
-#include "format.h"
+#include "bench.h"
 #include "harness/monotonic.h"
 
 namespace tollmere::bench {
@@ -37,49 +33,61 @@ CpuTimes CpuTimes::Now() {
   return t;
 }
 
+Busy BusySince(const CpuTimes& before) {
+  const CpuTimes after = CpuTimes::Now();
+  const double total = std::max(1e-3, after.total - before.total);
+  const double busy = after.busy - before.busy;
+  return {100.0 * busy / total, 100.0 * std::max(0.0, busy - (after.own - before.own)) / total};
+}
+
+// Other work skews every figure, so each part waits first; what others used
+// during the part is reported all the same.
 void WaitForQuietMachine() {
   const auto give_up = std::chrono::steady_clock::now() + 5min;
   for (;;) {
     const CpuTimes before = CpuTimes::Now();
     std::this_thread::sleep_for(3s);
-    const CpuTimes after = CpuTimes::Now();
-    const double foreign = 100.0 *
-                           std::max(0.0, (after.busy - before.busy) - (after.own - before.own)) /
-                           std::max(1e-3, after.total - before.total);
+    const double foreign = BusySince(before).foreign_percent;
     if (foreign < 10) return;
     if (std::chrono::steady_clock::now() > give_up) {
-      Progress("the machine stayed busy (" + Format("%.0f", foreign) +
-               " % by other processes); measuring anyway");
+      Progress("the machine stayed busy (" + Format("%.0f", foreign) + " %); measuring anyway");
       return;
     }
-    Progress("waiting for a quiet machine: other processes use " + Format("%.0f", foreign) +
-             " % of it");
+    Progress("waiting for a quiet machine: others use " + Format("%.0f", foreign) + " % of it");
   }
 }
 
 std::optional<Summary> WakeLateness() {
   std::vector<double> late;
   for (int i = 0; i < 200; ++i) {
-    timespec due{};
-    clock_gettime(CLOCK_MONOTONIC, &due);
-    due.tv_nsec += 20'000'000;
-    if (due.tv_nsec >= 1'000'000'000) {
-      due.tv_nsec -= 1'000'000'000;
-      ++due.tv_sec;
-    }
+    const double due_ms = e2e::MonotonicMs() + 20;
+    const auto due_ns = static_cast<long long>(due_ms * 1e6);
+    const timespec due{static_cast<time_t>(due_ns / 1'000'000'000), due_ns % 1'000'000'000};
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr) == EINTR) {
     }
-    late.push_back(e2e::MonotonicMs() - (static_cast<double>(due.tv_sec) * 1e3 +
-                                         static_cast<double>(due.tv_nsec) / 1e6));
+    late.push_back(e2e::MonotonicMs() - static_cast<double>(due_ns) / 1e6);
   }
   return Summarize(late);
 }
 
-Busy BusySince(const CpuTimes& before) {
-  const CpuTimes after = CpuTimes::Now();
-  const double total = std::max(1.0, after.total - before.total);
-  const double busy = after.busy - before.busy;
-  return {100.0 * busy / total, 100.0 * std::max(0.0, busy - (after.own - before.own)) / total};
+CpuHog::CpuHog() {
+  for (unsigned i = 0; i < std::max(1u, std::thread::hardware_concurrency()); ++i) {
+    threads_.emplace_back([this, i] {
+      // A xorshift the compiler cannot drop: the result goes to memory.
+      volatile std::uint64_t sink = 0;
+      std::uint64_t x = 0x9E3779B97F4A7C15ull + i;
+      while (!stop_.load(std::memory_order_relaxed)) {
+        for (int k = 0; k < 4096; ++k) x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+        sink = x;
+      }
+      (void)sink;
+    });
+  }
+}
+
+CpuHog::~CpuHog() {
+  stop_ = true;
+  for (std::thread& t : threads_) t.join();
 }
 
 }  // namespace tollmere::bench

@@ -1,106 +1,155 @@
 // tollmere-bench: how exactly Tollmere holds the space bar and counts down,
-// idle and with every core busy, against xdotool doing the same holds, and
-// what it costs to start and to keep open, and how soon a hold ends on
-// request from another process. Every key time is the X server's
-// own timestamp, read by an XInput 2 listener on the root window.
-//
-// holds.cpp, wayland_holds.cpp and gnome_holds.cpp run the cycles,
-// footprint.cpp the start-up, memory and wake-up measures, stop_latency.cpp
-// how soon `tollmere --stop` ends a hold, report.cpp writes them up; this runs the parts asked for
-// and puts the report where it was asked to go.
+// idle and with every core busy, beside the floor (a bare C loop sending the
+// same keys at absolute deadlines); what it costs to start and to keep open,
+// beside a bare Qt window; and how soon a hold ends on request from another
+// process. On X11 every key time is the X server's own timestamp; on sway
+// and GNOME a probe window's clock at receipt.
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <optional>
-#include <string>
+#include <sstream>
+#include <string_view>
 
-#include "footprint.h"
-#include "format.h"
-#include "gnome_holds.h"
+#include "bench.h"
 #include "harness/monotonic.h"
-#include "holds.h"
-#include "machine.h"
-#include "measure.h"
-#include "options.h"
-#include "report.h"
-#include "stop_latency.h"
-#include "wayland_holds.h"
+
+namespace tollmere::bench {
 
 namespace {
 
-namespace fs = std::filesystem;
-using namespace tollmere::bench;
-using tollmere::e2e::MonotonicMs;
+constexpr const char* kUsage =
+    "Usage: tollmere-bench [--tollmere PATH] [--doc PATH] [--holds N] [--starts N]\n"
+    "         [--intervals L] [--serial | --side-by-side] [--peers] [--only PART]...\n"
+    "         [--wayland-holds N] [--stops N] [--gnome-holds N]\n"
+    "Measures Tollmere's holds and countdowns against the floor on Xvfb (idle and\n"
+    "loaded), on headless sway and on headless GNOME; its start-up, memory and idle\n"
+    "wake-ups against a bare Qt window; and `tollmere --stop`. Prints Markdown.\n"
+    "  --doc PATH       also write the report to that file\n"
+    "  --holds N        holds per program, interval and condition on X11 (20)\n"
+    "  --starts N       timed start-ups of each, alternating (15, after one untimed)\n"
+    "  --intervals L    comma-separated intervals in ms (20,1000)\n"
+    "  --serial         run each program's intervals only one after another\n"
+    "  --side-by-side   run them only side by side, each on a server of its own\n"
+    "  --peers          measure xdotool (X11) and wtype (sway) holds as well\n"
+    "  --only PART      idle, loaded, footprint, wayland, gnome or stop (repeatable)\n"
+    "  --wayland-holds N, --stops N, --gnome-holds N   counts for those parts (15)\n";
 
-// Where the README links to the full report: the --doc file as seen from the
-// README's folder.
-std::string DocLink(const Options& options) {
-  if (options.doc.empty()) return "docs/benchmark.md";
-  const fs::path readme_dir = fs::absolute(options.readme).parent_path();
-  return fs::proximate(fs::absolute(options.doc), readme_dir).generic_string();
+}  // namespace
+
+std::string Format(const char* fmt, double v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, fmt, v);
+  return buf;
 }
 
-int Run(const Options& options) {
-  const double t0 = MonotonicMs();
-  Results results;
-  for (const bool loaded : {false, true}) {
-    if (!(loaded ? options.loaded : options.idle)) continue;
-    for (const bool side_by_side : {false, true}) {
-      if (side_by_side ? options.side_by_side : options.serial)
-        results.phases.push_back(RunPhase(options, loaded, side_by_side));
+void Progress(const std::string& text) {
+  std::fprintf(stderr, "[bench %6.1f s] %s\n", e2e::MonotonicMs() / 1000.0, text.c_str());
+}
+
+Options ParseArgs(int argc, char** argv) {
+  Options o;
+  const std::pair<std::string_view, std::size_t*> counts[] = {{"--holds", &o.holds},
+                                                              {"--starts", &o.starts},
+                                                              {"--stops", &o.stops},
+                                                              {"--wayland-holds", &o.wayland_holds},
+                                                              {"--gnome-holds", &o.gnome_holds}};
+  const std::pair<std::string_view, bool*> parts[] = {
+      {"idle", &o.idle},       {"loaded", &o.loaded}, {"footprint", &o.footprint},
+      {"wayland", &o.wayland}, {"gnome", &o.gnome},   {"stop", &o.stop}};
+  bool only_seen = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    const auto value = [&]() -> std::string {
+      if (i + 1 >= argc) throw std::invalid_argument(std::string(arg) + " needs a value");
+      return argv[++i];
+    };
+    const auto count = std::find_if(std::begin(counts), std::end(counts),
+                                    [&](const auto& c) { return c.first == arg; });
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      std::exit(0);
+    } else if (count != std::end(counts)) {
+      const std::string v = value();
+      if (std::atol(v.c_str()) < 1) throw std::invalid_argument("bad count '" + v + "'");
+      *count->second = static_cast<std::size_t>(std::atol(v.c_str()));
+    } else if (arg == "--tollmere" || arg == "--doc") {
+      (arg == "--doc" ? o.doc : o.binary) = value();
+    } else if (arg == "--intervals") {
+      o.intervals.clear();
+      std::istringstream list(value());
+      for (std::string item; std::getline(list, item, ',');) {
+        const int v = std::atoi(item.c_str());
+        if (v < 1 || v > 60000) throw std::invalid_argument("bad interval '" + item + "'");
+        o.intervals.push_back(v);
+      }
+    } else if (arg == "--serial" || arg == "--side-by-side") {
+      (arg == "--serial" ? o.side_by_side : o.serial) = false;
+    } else if (arg == "--peers") {
+      o.peers = true;
+    } else if (arg == "--only") {
+      const std::string part = value();
+      for (const auto& [name, on] : parts) *on = (only_seen && *on) || name == part;
+      only_seen = true;
+      if (std::none_of(std::begin(parts), std::end(parts),
+                       [&](auto& p) { return p.first == part; }))
+        throw std::invalid_argument("no part '" + part + "'\n" + kUsage);
+    } else {
+      throw std::invalid_argument(std::string("unknown argument '") + argv[i] + "'\n" + kUsage);
     }
   }
-  if (options.footprint) results.footprint = RunFootprint(options);
-  if (options.stop) results.stop = RunStopLatency(options);
-  if (options.wayland) {
-    results.wayland_skipped = WaylandUnavailable();
-    for (const bool side_by_side : {false, true}) {
-      if (!results.wayland_skipped.empty()) break;
-      if (side_by_side ? options.side_by_side : options.serial)
-        results.phases.push_back(RunWaylandPhase(options, side_by_side));
+  if (!o.serial && !o.side_by_side)
+    throw std::invalid_argument("--serial and --side-by-side exclude each other");
+  if (access(o.binary.c_str(), X_OK) != 0)
+    throw std::runtime_error("no Tollmere program at " + o.binary);
+  return o;
+}
+
+}  // namespace tollmere::bench
+
+int main(int argc, char** argv) {
+  using namespace tollmere::bench;
+  try {
+    const Options options = ParseArgs(argc, argv);
+    const double t0 = tollmere::e2e::MonotonicMs();
+    Results results;
+    for (const bool loaded : {false, true}) {
+      for (const bool side_by_side : {false, true}) {
+        if ((loaded ? options.loaded : options.idle) &&
+            (side_by_side ? options.side_by_side : options.serial))
+          results.phases.push_back(RunPhase(options, loaded, side_by_side));
+      }
     }
-  }
-  if (options.gnome) {
-    results.gnome_skipped = GnomeUnavailable();
-    if (results.gnome_skipped.empty()) {
-      WaitForQuietMachine();
-      Progress("GNOME: headless mutter, the RemoteDesktop portal, " +
-               std::to_string(options.gnome_holds) + " cycles per interval");
+    if (options.footprint) results.footprint = RunFootprint(options);
+    if (options.stop) results.stop = RunStopLatency(options);
+    if (options.wayland && (results.wayland_skipped = WaylandUnavailable()).empty()) {
+      for (const bool side_by_side : {false, true}) {
+        if (side_by_side ? options.side_by_side : options.serial)
+          results.phases.push_back(RunWaylandPhase(options, side_by_side));
+      }
+    }
+    if (options.gnome && (results.gnome_skipped = GnomeUnavailable()).empty()) {
       try {
-        results.gnome = RunGnomeHolds(options.binary, options.gnome_holds, options.gnome_intervals);
+        results.gnome = RunGnomeHolds(options);
       } catch (const GnomeNotMeasured& e) {
         results.gnome_skipped = std::string("mutter could not start here: ") + e.what();
       }
     }
-  }
-  results.when = Now();
-  results.minutes = (MonotonicMs() - t0) / 60000.0;
+    results.minutes = (tollmere::e2e::MonotonicMs() - t0) / 60000.0;
 
-  const std::string full = FullReport(options, results);
-  std::fputs(full.c_str(), stdout);
-  if (!options.doc.empty()) {
-    const fs::path doc = options.doc;
-    if (doc.has_parent_path()) fs::create_directories(doc.parent_path());
-    std::ofstream(doc) << full;
-    Progress("wrote the results to " + options.doc);
-  }
-  if (!options.readme.empty()) {
-    std::ifstream in(options.readme);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::ofstream(options.readme) << ReplaceSection(text, "## Benchmark",
-                                                    ReadmeSummary(results, DocLink(options)));
-    Progress("wrote the summary to " + options.readme);
-  }
-  return 0;
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-  try {
-    return Run(ParseArgs(argc, argv));
+    const std::string report = Report(results);
+    std::fputs(report.c_str(), stdout);
+    if (!options.doc.empty()) {
+      const std::filesystem::path doc = options.doc;
+      if (doc.has_parent_path()) std::filesystem::create_directories(doc.parent_path());
+      std::ofstream(doc) << report;
+      Progress("wrote the report to " + options.doc);
+    }
+    return 0;
   } catch (const std::exception& e) {
     std::fflush(stdout);
     std::fprintf(stderr, "tollmere-bench: %s\n", e.what());

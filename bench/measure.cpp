@@ -159,37 +159,4 @@ std::optional<std::int64_t> ClosestApproach(std::vector<std::uint32_t> a,
   return best;
 }
 
-std::string ReplaceSection(const std::string& document, const std::string& heading,
-                           const std::string& section) {
-  // Headings are whole lines; the level is the run of '#' before the space.
-  const std::size_t level = heading.find_first_not_of('#');
-  const auto line_starts_heading_of_level = [&](std::size_t at) {
-    std::size_t hashes = 0;
-    while (at + hashes < document.size() && document[at + hashes] == '#') ++hashes;
-    return hashes >= 1 && hashes <= level && at + hashes < document.size() &&
-           document[at + hashes] == ' ';
-  };
-  std::size_t begin = std::string::npos;
-  bool in_fence = false;
-  for (std::size_t at = 0; at < document.size();) {
-    const std::size_t eol = document.find('\n', at);
-    const std::size_t end = eol == std::string::npos ? document.size() : eol;
-    const std::string_view line(document.data() + at, end - at);
-    if (line.substr(0, 3) == "```") in_fence = !in_fence;
-    if (!in_fence) {
-      if (begin == std::string::npos && line == heading) {
-        begin = at;
-      } else if (begin != std::string::npos && line_starts_heading_of_level(at)) {
-        return document.substr(0, begin) + section + "\n" + document.substr(at);
-      }
-    }
-    at = end + 1;
-  }
-  if (begin != std::string::npos) return document.substr(0, begin) + section;
-  std::string out = document;
-  if (!out.empty() && out.back() != '\n') out += '\n';
-  if (!out.empty()) out += '\n';
-  return out + section;
-}
-
 }  // namespace tollmere::bench

@@ -4,14 +4,15 @@
 
 #include <cstdint>
 #include <optional>
-#include <string>
 #include <vector>
 
 #include "harness/app_process.h"
+#include "harness/raw_listener.h"
 #include "harness/server_time.h"
 
 namespace tollmere::bench {
 
+using e2e::KeyTransition;
 using e2e::ServerSpan;
 
 struct Summary {
@@ -25,12 +26,6 @@ struct Summary {
 
 // Nothing is summarised from no samples.
 std::optional<Summary> Summarize(std::vector<double> values);
-
-// One first press or release of the measured key, stamped by the server.
-struct KeyTransition {
-  bool press = false;
-  std::uint32_t server_ms = 0;
-};
 
 // Hold cycles read off a key's transitions: each press paired with the
 // release after it, and the pause before each press.
@@ -84,11 +79,5 @@ std::vector<HoldSplit> SplitHolds(const std::vector<TimedHold>& taken,
 // nullopt when either is empty.
 std::optional<std::int64_t> ClosestApproach(std::vector<std::uint32_t> a,
                                             std::vector<std::uint32_t> b);
-
-// `document` with the section that starts at the line `heading` (up to the
-// next heading of the same level, or the end) replaced by `section`; with
-// no such section, `section` is appended at the end after a blank line.
-std::string ReplaceSection(const std::string& document, const std::string& heading,
-                           const std::string& section);
 
 }  // namespace tollmere::bench

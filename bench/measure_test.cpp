@@ -123,30 +123,5 @@ TEST(ClosestApproach, FindsTheNearestPairEitherSide) {
   EXPECT_EQ(*ClosestApproach({4995}, {4990, 5001}), 5);
 }
 
-TEST(ReplaceSection, ReplacesOnlyItsOwnSectionOrAppends) {
-  const std::string section = "## Benchmark\n\nnew figures\n";
-
-  // None yet: appended after a blank line, the rest untouched.
-  EXPECT_EQ(ReplaceSection("# T\n\n## Tests\n\ntext", "## Benchmark", section),
-            "# T\n\n## Tests\n\ntext\n\n" + section);
-
-  // The last section: replaced to the end.
-  EXPECT_EQ(
-      ReplaceSection("# T\n\n## Benchmark\n\nold\n### Sub\nold too\n", "## Benchmark", section),
-      "# T\n\n" + section);
-
-  // Sections after it, of its level or above, stay; comment lines in code
-  // blocks are not headings.
-  const std::string doc =
-      "# T\n\n## Benchmark\n\n```sh\n# not a heading\nbash bench/run\n```\nold\n\n## "
-      "Packaging\n\nkept\n";
-  EXPECT_EQ(ReplaceSection(doc, "## Benchmark", section),
-            "# T\n\n" + section + "\n## Packaging\n\nkept\n");
-
-  // Replacing twice gives the same as once.
-  const std::string once = ReplaceSection(doc, "## Benchmark", section);
-  EXPECT_EQ(ReplaceSection(once, "## Benchmark", section), once);
-}
-
 }  // namespace
 }  // namespace tollmere::bench

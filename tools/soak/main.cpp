@@ -3,7 +3,6 @@
 // presses Start and the release starts the next countdown), counts the
 // space presses and releases the X server saw, samples the program's memory,
 // and says whether anything leaked or got stuck.
-#include <poll.h>
 #include <signal.h>
 
 #include <algorithm>
@@ -17,18 +16,15 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "harness/app_process.h"
 #include "harness/driver.h"
+#include "harness/raw_listener.h"
+#include "harness/server_time.h"
 #include "harness/x_connection.h"
 #include "harness/xvfb_server.h"
-
-// After our own headers: Xlib's macros would clash with their names.
-#include <X11/XKBlib.h>
-#include <X11/Xlib.h>
-#include <X11/extensions/XInput2.h>
-#include <X11/keysym.h>
 
 namespace {
 
@@ -103,86 +99,39 @@ long RssKb(pid_t pid) {
   return -1;
 }
 
-// Space presses and releases as the X server's master keyboard sees them,
-// whoever has the focus: XInput2 raw events on the root window.
-class RawKeyCounter {
- public:
-  explicit RawKeyCounter(const std::string& display_name) : x_(display_name) {
-    display_ = x_.get();
-    int event = 0, error = 0;
-    if (!XQueryExtension(display_, "XInputExtension", &xi_opcode_, &event, &error)) {
-      throw std::runtime_error("the X server has no XInput extension");
-    }
-    int major = 2, minor = 0;
-    if (XIQueryVersion(display_, &major, &minor) != Success) {
-      throw std::runtime_error("the X server has no XInput 2");
-    }
-    unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
-    XISetMask(bits, XI_RawKeyPress);
-    XISetMask(bits, XI_RawKeyRelease);
-    XIEventMask mask{XIAllMasterDevices, static_cast<int>(sizeof bits), bits};
-    XISelectEvents(display_, DefaultRootWindow(display_), &mask, 1);
-    space_ = XKeysymToKeycode(display_, XK_space);
-    XSync(display_, False);
-  }
-  RawKeyCounter(const RawKeyCounter&) = delete;
-  RawKeyCounter& operator=(const RawKeyCounter&) = delete;
-
-  // Handles what has arrived, waiting up to `wait` for it.
-  void Pump(std::chrono::milliseconds wait) {
-    if (x_.lost()) return;
-    if (XPending(display_) == 0) {
-      pollfd pfd{ConnectionNumber(display_), POLLIN, 0};
-      poll(&pfd, 1, static_cast<int>(wait.count()));
-    }
-    while (!x_.lost() && XPending(display_) > 0) {
-      XEvent ev;
-      XNextEvent(display_, &ev);
-      XGenericEventCookie* cookie = &ev.xcookie;
-      if (cookie->type != GenericEvent || cookie->extension != xi_opcode_ ||
-          !XGetEventData(display_, cookie)) {
-        continue;
-      }
-      const auto* raw = static_cast<const XIRawEvent*>(cookie->data);
-      if (raw->detail == space_ && (raw->flags & XIKeyRepeat) == 0) {
-        const auto at = static_cast<std::uint32_t>(raw->time);
-        if (cookie->evtype == XI_RawKeyPress) {
-          ++presses_;
-          pressed_at_ = at;
-        } else if (cookie->evtype == XI_RawKeyRelease) {
-          ++releases_;
-          if (presses_ == releases_) {
-            holds_ms_.push_back(static_cast<double>(static_cast<std::int32_t>(at - pressed_at_)));
-          }
-        }
-      }
-      XFreeEventData(display_, cookie);
-    }
-  }
-
-  // Whether the server has any key down now; nullopt if it is gone.
-  std::optional<bool> AnyKeyDown() {
-    if (x_.lost()) return std::nullopt;
-    char keys[32] = {};
-    XQueryKeymap(display_, keys);
-    if (x_.lost()) return std::nullopt;
-    return std::any_of(std::begin(keys), std::end(keys), [](char c) { return c != 0; });
-  }
-
-  long presses() const { return presses_; }
-  long releases() const { return releases_; }
-  const std::vector<double>& holds_ms() const { return holds_ms_; }
-
- private:
-  XConnection x_;
-  Display* display_ = nullptr;
-  int xi_opcode_ = 0;
-  int space_ = 0;
-  long presses_ = 0;
-  long releases_ = 0;
-  std::uint32_t pressed_at_ = 0;
-  std::vector<double> holds_ms_;
+// Space presses and releases as the X server's master keyboard saw them,
+// whoever had the focus, and the hold lengths on the server's clock.
+struct KeyCounts {
+  long presses = 0, releases = 0;
+  std::vector<double> holds_ms;
 };
+
+KeyCounts Count(const RawListener& listener) {
+  KeyCounts out;
+  std::uint32_t pressed_at = 0;
+  for (const KeyTransition& t : listener.SpaceTransitions()) {
+    if (t.press) {
+      ++out.presses;
+      pressed_at = t.server_ms;
+    } else if (++out.releases == out.presses) {
+      out.holds_ms.push_back(static_cast<double>(ServerSpan(pressed_at, t.server_ms)));
+    }
+  }
+  return out;
+}
+
+// Whether the server has any key down now; nullopt if it is gone.
+std::optional<bool> AnyKeyDown(const std::string& display_name) {
+  try {
+    XConnection x(display_name);
+    char keys[32] = {};
+    XQueryKeymap(x.get(), keys);
+    if (x.lost()) return std::nullopt;
+    return std::any_of(std::begin(keys), std::end(keys), [](char c) { return c != 0; });
+  } catch (const std::runtime_error&) {
+    return std::nullopt;
+  }
+}
 
 struct Sample {
   int cycle;
@@ -235,7 +184,7 @@ int Run(const Options& options) {
   const int interval = options.interval_ms;
   const auto cycle_time = 4s + std::chrono::milliseconds(2 * interval);
   XvfbServer xvfb;
-  RawKeyCounter counter(xvfb.name());
+  RawListener listener(xvfb.name());
   Driver user(xvfb.name());
   std::printf("tollmere-soak on virtual X display %s: %d cycles of %d ms, about %.0f min\n",
               xvfb.name().c_str(), options.cycles, interval,
@@ -246,9 +195,9 @@ int Run(const Options& options) {
   const unsigned long window = user.WaitForWindow("Tollmere", 15s);
   if (window == 0) throw std::runtime_error("the Tollmere window did not appear:\n" + app.Stderr());
   // The start-up keystroke is not a cycle.
-  const auto startup_deadline = Clock::now() + 5s;
-  while (counter.releases() < 1 && Clock::now() < startup_deadline) counter.Pump(100ms);
-  if (counter.presses() != 1 || counter.releases() != 1) {
+  for (const auto until = Clock::now() + 5s; Count(listener).releases < 1 && Clock::now() < until;)
+    std::this_thread::sleep_for(100ms);
+  if (const KeyCounts c = Count(listener); c.presses != 1 || c.releases != 1) {
     throw std::runtime_error("no start-up keystroke seen");
   }
 
@@ -263,13 +212,15 @@ int Run(const Options& options) {
   std::vector<Sample> samples{{0, RssKb(app.pid())}};
   const auto started = Clock::now();
   auto last_progress = Clock::now();
-  long last_releases = counter.releases();
+  KeyCounts counts = Count(listener);
+  long last_releases = counts.releases;
   std::string failure;
-  auto cycles = [&] { return static_cast<int>(counter.releases() - 1); };
+  auto cycles = [&] { return static_cast<int>(counts.releases - 1); };
   while (cycles() < options.cycles && !g_stop) {
-    counter.Pump(200ms);
-    if (counter.releases() != last_releases) {
-      last_releases = counter.releases();
+    std::this_thread::sleep_for(200ms);
+    counts = Count(listener);
+    if (counts.releases != last_releases) {
+      last_releases = counts.releases;
       last_progress = Clock::now();
       if (cycles() % kSampleEvery == 0 || cycles() == options.cycles) {
         samples.push_back({cycles(), RssKb(app.pid())});
@@ -299,12 +250,13 @@ int Run(const Options& options) {
   ExitStatus status;
   if (app.Running()) user.RequestClose(window);
   status = app.WaitForExit(10s);
-  counter.Pump(300ms);
-  const std::optional<bool> key_down = counter.AnyKeyDown();
+  std::this_thread::sleep_for(300ms);
+  counts = Count(listener);
+  const std::optional<bool> key_down = AnyKeyDown(xvfb.name());
   const long trace_downs = CountTrace(app, "key-down") - 1;
   const long trace_ups = CountTrace(app, "key-up") - 1;
 
-  const long presses = counter.presses() - 1, releases = counter.releases() - 1;
+  const long presses = counts.presses - 1, releases = counts.releases - 1;
   long rss_max = 0;
   for (const Sample& s : samples) rss_max = std::max(rss_max, s.rss_kb);
   // The growth after warm-up: from the sample at kWarmUpCycles if the run
@@ -315,7 +267,7 @@ int Run(const Options& options) {
   }
   const long growth = samples.back().rss_kb - base.rss_kb;
 
-  const Spread server_hold = SpreadOf(counter.holds_ms(), 2.0 * interval);
+  const Spread server_hold = SpreadOf(counts.holds_ms, 2.0 * interval);
   const Spread program_hold = SpreadOf(TracedHolds(app), 2.0 * interval);
   std::printf("\ncycles    %d of %d in %.1f min%s\n", cycles(), options.cycles, minutes,
               g_stop ? " (interrupted)" : "");

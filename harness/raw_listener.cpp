@@ -1,4 +1,4 @@
-#include "raw_listener.h"
+#include "harness/raw_listener.h"
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <stdexcept>
 
-namespace tollmere::bench {
+namespace tollmere::e2e {
 
 struct RawListener::Connection {
   Display* display = nullptr;
@@ -84,6 +84,8 @@ void RawListener::Read() {
       case XI_RawButtonRelease: in.kind = RawInput::kButtonRelease; break;
       default: wanted = false;
     }
+    // A repeat is no change of the key.
+    wanted = wanted && (raw->flags & XIKeyRepeat) == 0;
     in.detail = static_cast<unsigned>(raw->detail);
     in.server_ms = static_cast<std::uint32_t>(raw->time);
     XFreeEventData(d, &ev.xcookie);
@@ -116,4 +118,4 @@ bool RawListener::WaitUntil(const std::function<bool(const std::vector<RawInput>
   return changed_.wait_for(lock, timeout, [&] { return done(events_); });
 }
 
-}  // namespace tollmere::bench
+}  // namespace tollmere::e2e

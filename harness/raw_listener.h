@@ -10,9 +10,13 @@
 #include <thread>
 #include <vector>
 
-#include "measure.h"
+namespace tollmere::e2e {
 
-namespace tollmere::bench {
+// One press or release of the space bar, stamped by the server.
+struct KeyTransition {
+  bool press = false;
+  std::uint32_t server_ms = 0;
+};
 
 // A key or button change as the server reported it to every listener.
 struct RawInput {
@@ -25,7 +29,8 @@ struct RawInput {
 // the focus, through XInput 2 raw events on the root window. They are taken
 // from the master devices only, so each injected event is seen once, and
 // they carry the server's timestamp (whole milliseconds of its monotonic
-// clock). A thread of its own reads them as they come.
+// clock). Key repeats are left out. A thread of its own reads them as they
+// come.
 class RawListener {
  public:
   explicit RawListener(const std::string& display_name);
@@ -56,4 +61,4 @@ class RawListener {
   std::thread reader_;
 };
 
-}  // namespace tollmere::bench
+}  // namespace tollmere::e2e

@@ -1,0 +1,186 @@
+#pragma once
+// The benchmark's parts and what each measures. The arithmetic is in
+// measure.h, apart from X and processes so that it can be tested.
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "harness/child_process.h"
+#include "harness/raw_listener.h"
+#include "measure.h"
+
+namespace tollmere::bench {
+
+struct Options {
+  std::string binary = TOLLMERE_DEFAULT_BINARY;
+  std::string doc;  // the report's file, the whole of it; stdout only when empty
+  std::string floor_dir = TOLLMERE_FLOOR_DIR;
+  std::size_t holds = 20, starts = 15, wayland_holds = 15, stops = 15, gnome_holds = 15;
+  std::vector<int> intervals = {20, 1000};  // the shortest hold and a long one
+  std::vector<int> gnome_intervals = {40, 1000};
+  bool serial = true, side_by_side = true;  // how the intervals run
+  bool peers = false;                       // xdotool and wtype as well
+  bool idle = true, loaded = true, footprint = true, wayland = true, stop = true, gnome = true;
+};
+// Throws on a bad argument; --help prints the usage and exits.
+Options ParseArgs(int argc, char** argv);
+
+inline constexpr int kCountdownMs = 4000;
+inline constexpr int kCountdownTicks = 4;
+inline constexpr int kFloorGapMs = 250;       // the floor's pause between holds
+inline constexpr std::int64_t kNearMs = 3;    // key events of two runs this close may have met
+inline constexpr int kStopIntervalMs = 1500;  // a 3 s hold...
+inline constexpr int kStopAfterMs = 1000;     // ...stopped this far into it
+
+std::string Format(const char* fmt, double v);
+// A progress line on stderr: stdout carries only the report.
+void Progress(const std::string& text);
+
+// ---- The machine (machine.cpp)
+
+// Processor time in seconds: all cores busy, all in total, and ours (this
+// process and the children it has reaped).
+struct CpuTimes {
+  double busy = 0, total = 0, own = 0;
+  static CpuTimes Now();
+};
+// Percent of all cores busy since `before`: in all, and by other processes.
+struct Busy {
+  double percent = 0, foreign_percent = 0;
+};
+Busy BusySince(const CpuTimes& before);
+// Waits, up to a limit, until other processes leave the cores nearly idle.
+void WaitForQuietMachine();
+// How late a plain absolute clock_nanosleep wakes: the scheduler's floor.
+std::optional<Summary> WakeLateness();
+
+// Keeps every core busy while it lives, a spinning thread per core at
+// normal priority, as a compile would.
+class CpuHog {
+ public:
+  CpuHog();
+  ~CpuHog();
+  unsigned threads() const { return static_cast<unsigned>(threads_.size()); }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::vector<std::thread> threads_;
+};
+
+// ---- Holds (holds.cpp on X11, wayland_holds.cpp on sway)
+
+// One program's holds of one interval.
+struct ProgramHolds {
+  std::string program;  // "Tollmere", "floor", "xdotool", "wtype"
+  int interval_ms = 0;
+  std::vector<HoldSplit> holds;
+  std::vector<double> countdowns;          // key-down − click − 4000, as taken (Tollmere)
+  std::vector<double> traced_countdowns;   // the same on the program's own clock
+  std::size_t out_of_order = 0;            // key changes left out
+  std::optional<double> cpu_ms_per_cycle;  // Tollmere's processor time
+};
+
+// One condition on one kind of server.
+struct Phase {
+  std::string server;  // "X11" or "sway"
+  bool loaded = false, side_by_side = false;
+  std::vector<ProgramHolds> runs;
+  std::optional<std::int64_t> closest_ms;       // between two of Tollmere's runs' key changes
+  std::size_t key_events = 0, near_events = 0;  // of Tollmere's; within kNearMs of another run's
+  std::optional<Summary> wake_late_ms;
+  Busy busy;
+};
+
+// Tollmere's cycles, then the floor's holds (and with --peers xdotool's or
+// wtype's), each program's intervals one after another or side by side,
+// each on a server of its own; with `loaded`, every core spins meanwhile.
+Phase RunPhase(const Options& options, bool loaded, bool side_by_side);
+Phase RunWaylandPhase(const Options& options, bool side_by_side);
+std::string WaylandUnavailable();  // why sway cannot run here, or empty
+
+// Runs `run(i)` for each interval, in turn or each on a thread of its own
+// started a third of a second after the one before (so that runs keeping to
+// a one-second grid never meet); rethrows the first failure.
+void ForEachInterval(std::size_t count, bool side_by_side,
+                     const std::function<void(std::size_t)>& run);
+
+// A floor program (in Options::floor_dir) running `holds` holds of the
+// interval; killed if dropped before it ends.
+class FloorProcess {
+ public:
+  FloorProcess(const std::string& name, const Options& options, std::size_t holds, int interval_ms,
+               std::vector<e2e::EnvChange> env);
+  ~FloorProcess();
+  FloorProcess(const FloorProcess&) = delete;
+  FloorProcess& operator=(const FloorProcess&) = delete;
+  // Waits for its end and returns its trace; throws if it failed.
+  std::vector<e2e::TraceEvent> Finish();
+
+ private:
+  std::string name_;
+  int out_;
+  pid_t pid_;
+  int budget_ms_;
+};
+
+// Waits until `listener` has seen `count` changes of the space bar.
+bool WaitForSpace(e2e::RawListener& listener, std::size_t count, int timeout_ms);
+
+// ---- GNOME through the RemoteDesktop portal (gnome_holds.cpp)
+
+struct GnomeRun {
+  int interval_ms = 0;
+  std::vector<double> hold_errors;         // at the probe
+  std::vector<double> traced_hold_errors;  // on the program's own clock
+  std::vector<double> press_delays;        // key-down at the probe − traced
+  std::vector<double> release_delays;      // key-up at the probe − traced
+};
+struct GnomeNotMeasured : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+std::string GnomeUnavailable();
+// Throws GnomeNotMeasured when the desktop cannot start.
+std::vector<GnomeRun> RunGnomeHolds(const Options& options);
+
+// ---- Start-up, memory and wake-ups (footprint.cpp)
+
+struct Footprint {
+  // Tollmere and the bare Qt window started alternately in one run.
+  std::vector<double> first_paint_ms, bare_first_paint_ms;
+  std::optional<long> peak_rss_kb, bare_peak_rss_kb;
+  long wakeups_background = -1;
+  long wakeups_focused = -1;        // the 10 s after a click in the interval box
+  long wakeups_focused_later = -1;  // the 10 s after those
+};
+Footprint RunFootprint(const Options& options);
+
+// ---- How soon `tollmere --stop` ends a hold (stop_latency.cpp)
+
+struct StopLatency {
+  std::vector<double> from_start_ms;  // the helper process started → key-up
+  std::vector<double> from_call_ms;   // its D-Bus call sent → key-up
+};
+StopLatency RunStopLatency(const Options& options);
+
+// ---- The report (report.cpp)
+
+struct Results {
+  std::vector<Phase> phases;
+  std::optional<Footprint> footprint;
+  std::optional<StopLatency> stop;
+  std::vector<GnomeRun> gnome;
+  std::string wayland_skipped, gnome_skipped;  // why not measured
+  double minutes = 0;
+};
+std::string Report(const Results& results);
+
+}  // namespace tollmere::bench
