@@ -99,6 +99,14 @@ TEST_F(CommandLine, IntervalThenStartFromOtherProcessesGiveThatHold) {
   ASSERT_TRUE(keys[0].press && !keys[1].press);
   EXPECT_NEAR(ServerSpan(keys[0].server_ms, keys[1].server_ms), 500, kToleranceMs);
   ExpectNoKeyDown("after the hold");
+
+  // A hotkey goes to the running window as well, and its press starts it.
+  const auto [bound, bound_err] = Run({"--hotkey=F9"});
+  EXPECT_TRUE(ExitedWith(bound, 0)) << bound.Describe() << "\n" << bound_err;
+  ASSERT_TRUE(app_->WaitForTrace("hotkey-grabbed", "F9", 2s)) << app_->Stderr();
+  driver_->PressKey(0xffc6);  // XK_F9
+  driver_->ReleaseKey(0xffc6);
+  EXPECT_TRUE(app_->WaitForTrace("caption", "Starting in 3", 2s, 2)) << app_->Stderr();
 }
 
 // --stop alone starts nothing; --start opens a window that owns the name and
