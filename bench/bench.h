@@ -27,8 +27,7 @@ struct Options {
   std::size_t holds = 20, starts = 15, wayland_holds = 15, stops = 15, gnome_holds = 15;
   std::vector<int> intervals = {20, 1000};  // the shortest hold and a long one
   std::vector<int> gnome_intervals = {40, 1000};
-  bool serial = true, side_by_side = true;  // how the intervals run
-  bool peers = false;                       // xdotool and wtype as well
+  bool peers = false;  // xdotool and wtype as well
   bool idle = true, loaded = true, footprint = true, wayland = true, stop = true, gnome = true;
 };
 // Throws on a bad argument; --help prints the usage and exits.
@@ -37,7 +36,6 @@ Options ParseArgs(int argc, char** argv);
 inline constexpr int kCountdownMs = 4000;
 inline constexpr int kCountdownTicks = 4;
 inline constexpr int kFloorGapMs = 250;       // the floor's pause between holds
-inline constexpr std::int64_t kNearMs = 3;    // key events of two runs this close may have met
 inline constexpr int kStopIntervalMs = 1500;  // a 3 s hold...
 inline constexpr int kStopAfterMs = 1000;     // ...stopped this far into it
 
@@ -60,8 +58,6 @@ struct Busy {
 Busy BusySince(const CpuTimes& before);
 // Waits, up to a limit, until other processes leave the cores nearly idle.
 void WaitForQuietMachine();
-// How late a plain absolute clock_nanosleep wakes: the scheduler's floor.
-std::optional<Summary> WakeLateness();
 
 // Keeps every core busy while it lives, a spinning thread per core at
 // normal priority, as a compile would.
@@ -83,35 +79,25 @@ struct ProgramHolds {
   std::string program;  // "Tollmere", "floor", "xdotool", "wtype"
   int interval_ms = 0;
   std::vector<HoldSplit> holds;
-  std::vector<double> countdowns;          // key-down − click − 4000, as taken (Tollmere)
-  std::vector<double> traced_countdowns;   // the same on the program's own clock
-  std::size_t out_of_order = 0;            // key changes left out
-  std::optional<double> cpu_ms_per_cycle;  // Tollmere's processor time
+  std::vector<double> countdowns;         // key-down − click − 4000, as taken (Tollmere)
+  std::vector<double> traced_countdowns;  // the same on the program's own clock
+  std::size_t out_of_order = 0;           // key changes left out
 };
 
 // One condition on one kind of server.
 struct Phase {
   std::string server;  // "X11" or "sway"
-  bool loaded = false, side_by_side = false;
+  bool loaded = false;
   std::vector<ProgramHolds> runs;
-  std::optional<std::int64_t> closest_ms;       // between two of Tollmere's runs' key changes
-  std::size_t key_events = 0, near_events = 0;  // of Tollmere's; within kNearMs of another run's
-  std::optional<Summary> wake_late_ms;
   Busy busy;
 };
 
 // Tollmere's cycles, then the floor's holds (and with --peers xdotool's or
-// wtype's), each program's intervals one after another or side by side,
-// each on a server of its own; with `loaded`, every core spins meanwhile.
-Phase RunPhase(const Options& options, bool loaded, bool side_by_side);
-Phase RunWaylandPhase(const Options& options, bool side_by_side);
+// wtype's), the intervals one after another, each on a server of its own;
+// with `loaded`, every core spins meanwhile.
+Phase RunPhase(const Options& options, bool loaded);
+Phase RunWaylandPhase(const Options& options);
 std::string WaylandUnavailable();  // why sway cannot run here, or empty
-
-// Runs `run(i)` for each interval, in turn or each on a thread of its own
-// started a third of a second after the one before (so that runs keeping to
-// a one-second grid never meet); rethrows the first failure.
-void ForEachInterval(std::size_t count, bool side_by_side,
-                     const std::function<void(std::size_t)>& run);
 
 // A floor program (in Options::floor_dir) running `holds` holds of the
 // interval; killed if dropped before it ends.

@@ -31,24 +31,10 @@ void Require(bool ok, const std::string& what, const AppProcess& app) {
   if (!ok) throw std::runtime_error(what + "; the program said:\n" + app.Stderr());
 }
 
-// A process's processor time so far in ms, from each thread's schedstat
-// (nanoseconds; /proc/PID/stat counts only 10 ms ticks).
-double CpuMs(pid_t pid) {
-  double ns = 0;
-  std::error_code error;
-  for (const auto& task :
-       std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
-    double on_cpu = 0;
-    if (std::ifstream(task.path() / "schedstat") >> on_cpu) ns += on_cpu;
-  }
-  return ns / 1e6;
-}
-
 // Tollmere typed an interval and started with a click on "Start". The focus
 // stays on the button, so each release of the held space clicks it again and
-// the cycles follow by themselves. `key_times` gets its key changes' times.
-ProgramHolds RunTollmere(const Options& options, int interval_ms,
-                         std::vector<std::uint32_t>& key_times) {
+// the cycles follow by themselves.
+ProgramHolds RunTollmere(const Options& options, int interval_ms) {
   XvfbServer xvfb;
   RawListener listener(xvfb.name());
   Driver driver(xvfb.name());
@@ -61,7 +47,6 @@ ProgramHolds RunTollmere(const Options& options, int interval_ms,
   driver.Type(std::to_string(interval_ms));
   Require(app.WaitForTrace("interval", std::to_string(interval_ms), 5s).has_value(),
           "interval not taken", app);
-  const double cpu_at_click = CpuMs(app.pid());
   driver.Click(window, StartButtonCentre());
 
   // Qt's buttons click on the release of the mouse button.
@@ -81,15 +66,12 @@ ProgramHolds RunTollmere(const Options& options, int interval_ms,
   for (;;) {
     const auto keys = since_click();
     if (std::count_if(keys.begin(), keys.end(), [](auto& t) { return !t.press; }) >=
-        static_cast<std::ptrdiff_t>(options.holds)) {
-      for (const KeyTransition& t : keys) key_times.push_back(t.server_ms);
+        static_cast<std::ptrdiff_t>(options.holds))
       break;
-    }
     Require(std::chrono::steady_clock::now() < deadline && app.Running(),
             "interval " + std::to_string(interval_ms) + ": not all holds came", app);
     std::this_thread::sleep_for(100ms);
   }
-  const double cpu_ms = CpuMs(app.pid()) - cpu_at_click;
   driver.RequestClose(window);
   app.WaitForExit(5s);
 
@@ -107,7 +89,6 @@ ProgramHolds RunTollmere(const Options& options, int interval_ms,
     run.countdowns.push_back(double(lead_in - kCountdownMs));
   run.traced_countdowns = TracedCountdowns(trace, kCountdownMs);
   if (run.traced_countdowns.size() > options.holds) run.traced_countdowns.resize(options.holds);
-  if (!cycles.holds.empty()) run.cpu_ms_per_cycle = cpu_ms / double(options.holds);
   return run;
 }
 
@@ -143,8 +124,6 @@ ProgramHolds RunOther(const Options& options, const std::string& program, int in
                          TracedHolds(trace), hold);
   return run;
 }
-
-std::string How(bool side_by_side) { return side_by_side ? "side by side" : "one after another"; }
 
 }  // namespace
 
@@ -192,35 +171,10 @@ std::vector<TraceEvent> FloorProcess::Finish() {
   return trace;
 }
 
-void ForEachInterval(std::size_t count, bool side_by_side,
-                     const std::function<void(std::size_t)>& run) {
-  if (!side_by_side) {
-    for (std::size_t i = 0; i < count; ++i) run(i);
-    return;
-  }
-  std::vector<std::exception_ptr> failures(count);
-  std::vector<std::thread> threads;
-  for (std::size_t i = 0; i < count; ++i) {
-    threads.emplace_back([&, i] {
-      std::this_thread::sleep_for(i * 333ms);
-      try {
-        run(i);
-      } catch (...) {
-        failures[i] = std::current_exception();
-      }
-    });
-  }
-  for (std::thread& t : threads) t.join();
-  for (const std::exception_ptr& failure : failures) {
-    if (failure) std::rethrow_exception(failure);
-  }
-}
-
-Phase RunPhase(const Options& options, bool loaded, bool side_by_side) {
+Phase RunPhase(const Options& options, bool loaded) {
   Phase phase;
   phase.server = "X11";
   phase.loaded = loaded;
-  phase.side_by_side = side_by_side;
   WaitForQuietMachine();
   std::optional<CpuHog> hog;
   if (loaded) {
@@ -228,36 +182,16 @@ Phase RunPhase(const Options& options, bool loaded, bool side_by_side) {
     Progress("CPU hog: " + std::to_string(hog->threads()) + " spinning threads");
   }
   const auto cpu_before = CpuTimes::Now();
-  phase.wake_late_ms = WakeLateness();
-  const std::size_t n = options.intervals.size();
-  std::vector<std::vector<std::uint32_t>> times(n);
   for (const std::string program : {"Tollmere", "floor", "xdotool"}) {
     if (program == "xdotool" && !(options.peers && OnPath("xdotool"))) continue;
-    Progress("X11, " + program + ": intervals " + How(side_by_side) + ", " +
-             std::to_string(options.holds) + " holds each");
-    std::vector<ProgramHolds> runs(n);
-    ForEachInterval(n, side_by_side, [&](std::size_t i) {
-      runs[i] = program == "Tollmere" ? RunTollmere(options, options.intervals[i], times[i])
-                                      : RunOther(options, program, options.intervals[i]);
-    });
-    phase.runs.insert(phase.runs.end(), runs.begin(), runs.end());
+    Progress("X11, " + program + ": " + std::to_string(options.holds) + " holds per interval");
+    for (const int interval_ms : options.intervals) {
+      phase.runs.push_back(program == "Tollmere" ? RunTollmere(options, interval_ms)
+                                                 : RunOther(options, program, interval_ms));
+    }
   }
   hog.reset();
   phase.busy = BusySince(cpu_before);
-  // How near Tollmere's runs side by side came to each other on the server.
-  for (std::size_t a = 0; side_by_side && a < n; ++a) {
-    for (const std::uint32_t t : times[a]) {
-      bool near = false;
-      for (std::size_t b = 0; b < n; ++b) {
-        const auto d = b == a ? std::nullopt : ClosestApproach({t}, times[b]);
-        if (!d) continue;
-        near = near || *d <= kNearMs;
-        if (!phase.closest_ms || *d < *phase.closest_ms) phase.closest_ms = d;
-      }
-      phase.near_events += near;
-      ++phase.key_events;
-    }
-  }
   return phase;
 }
 

@@ -57,19 +57,6 @@ void WaitForQuietMachine() {
   }
 }
 
-std::optional<Summary> WakeLateness() {
-  std::vector<double> late;
-  for (int i = 0; i < 200; ++i) {
-    const double due_ms = e2e::MonotonicMs() + 20;
-    const auto due_ns = static_cast<long long>(due_ms * 1e6);
-    const timespec due{static_cast<time_t>(due_ns / 1'000'000'000), due_ns % 1'000'000'000};
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr) == EINTR) {
-    }
-    late.push_back(e2e::MonotonicMs() - static_cast<double>(due_ns) / 1e6);
-  }
-  return Summarize(late);
-}
-
 CpuHog::CpuHog() {
   for (unsigned i = 0; i < std::max(1u, std::thread::hardware_concurrency()); ++i) {
     threads_.emplace_back([this, i] {

@@ -24,7 +24,7 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: tollmere-bench [--tollmere PATH] [--doc PATH] [--holds N] [--starts N]\n"
-    "         [--intervals L] [--serial | --side-by-side] [--peers] [--only PART]...\n"
+    "         [--intervals L] [--peers] [--only PART]...\n"
     "         [--wayland-holds N] [--stops N] [--gnome-holds N]\n"
     "Measures Tollmere's holds and countdowns against the floor on Xvfb (idle and\n"
     "loaded), on headless sway and on headless GNOME; its start-up, memory and idle\n"
@@ -33,8 +33,6 @@ constexpr const char* kUsage =
     "  --holds N        holds per program, interval and condition on X11 (20)\n"
     "  --starts N       timed start-ups of each, alternating (15, after one untimed)\n"
     "  --intervals L    comma-separated intervals in ms (20,1000)\n"
-    "  --serial         run each program's intervals only one after another\n"
-    "  --side-by-side   run them only side by side, each on a server of its own\n"
     "  --peers          measure xdotool (X11) and wtype (sway) holds as well\n"
     "  --only PART      idle, loaded, footprint, wayland, gnome or stop (repeatable)\n"
     "  --wayland-holds N, --stops N, --gnome-holds N   counts for those parts (15)\n";
@@ -87,8 +85,6 @@ Options ParseArgs(int argc, char** argv) {
         if (v < 1 || v > 60000) throw std::invalid_argument("bad interval '" + item + "'");
         o.intervals.push_back(v);
       }
-    } else if (arg == "--serial" || arg == "--side-by-side") {
-      (arg == "--serial" ? o.side_by_side : o.serial) = false;
     } else if (arg == "--peers") {
       o.peers = true;
     } else if (arg == "--only") {
@@ -102,8 +98,6 @@ Options ParseArgs(int argc, char** argv) {
       throw std::invalid_argument(std::string("unknown argument '") + argv[i] + "'\n" + kUsage);
     }
   }
-  if (!o.serial && !o.side_by_side)
-    throw std::invalid_argument("--serial and --side-by-side exclude each other");
   if (access(o.binary.c_str(), X_OK) != 0)
     throw std::runtime_error("no Tollmere program at " + o.binary);
   return o;
@@ -118,20 +112,13 @@ int main(int argc, char** argv) {
     const double t0 = tollmere::e2e::MonotonicMs();
     Results results;
     for (const bool loaded : {false, true}) {
-      for (const bool side_by_side : {false, true}) {
-        if ((loaded ? options.loaded : options.idle) &&
-            (side_by_side ? options.side_by_side : options.serial))
-          results.phases.push_back(RunPhase(options, loaded, side_by_side));
-      }
+      if (loaded ? options.loaded : options.idle)
+        results.phases.push_back(RunPhase(options, loaded));
     }
     if (options.footprint) results.footprint = RunFootprint(options);
     if (options.stop) results.stop = RunStopLatency(options);
-    if (options.wayland && (results.wayland_skipped = WaylandUnavailable()).empty()) {
-      for (const bool side_by_side : {false, true}) {
-        if (side_by_side ? options.side_by_side : options.serial)
-          results.phases.push_back(RunWaylandPhase(options, side_by_side));
-      }
-    }
+    if (options.wayland && (results.wayland_skipped = WaylandUnavailable()).empty())
+      results.phases.push_back(RunWaylandPhase(options));
     if (options.gnome && (results.gnome_skipped = GnomeUnavailable()).empty()) {
       try {
         results.gnome = RunGnomeHolds(options);

@@ -145,18 +145,4 @@ std::vector<HoldSplit> SplitHolds(const std::vector<TimedHold>& taken,
   return out;
 }
 
-std::optional<std::int64_t> ClosestApproach(std::vector<std::uint32_t> a,
-                                            std::vector<std::uint32_t> b) {
-  if (a.empty() || b.empty()) return std::nullopt;
-  std::sort(b.begin(), b.end());
-  std::int64_t best = INT64_MAX;
-  for (std::uint32_t t : a) {
-    const auto it = std::lower_bound(b.begin(), b.end(), t);
-    if (it != b.end()) best = std::min<std::int64_t>(best, std::llabs(ServerSpan(t, *it)));
-    if (it != b.begin())
-      best = std::min<std::int64_t>(best, std::llabs(ServerSpan(t, *std::prev(it))));
-  }
-  return best;
-}
-
 }  // namespace tollmere::bench

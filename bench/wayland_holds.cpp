@@ -18,7 +18,7 @@
 namespace tollmere::bench {
 #if !TOLLMERE_BENCH_WAYLAND
 std::string WaylandUnavailable() { return "this build has no Wayland test harness."; }
-Phase RunWaylandPhase(const Options&, bool) { return {}; }
+Phase RunWaylandPhase(const Options&) { return {}; }
 #else
 namespace {
 
@@ -119,23 +119,17 @@ ProgramHolds RunOne(const Options& options, const std::string& program, int inte
 
 std::string WaylandUnavailable() { return HeadlessSway::Unavailable(); }
 
-Phase RunWaylandPhase(const Options& options, bool side_by_side) {
+Phase RunWaylandPhase(const Options& options) {
   Phase phase;
   phase.server = "sway";
-  phase.side_by_side = side_by_side;
   WaitForQuietMachine();
   const auto cpu_before = CpuTimes::Now();
-  const std::size_t n = options.intervals.size();
   for (const std::string program : {"Tollmere", "floor", "wtype"}) {
     if (program == "wtype" && !(options.peers && OnPath("wtype"))) continue;
-    Progress("sway, " + program + ": intervals " +
-             (side_by_side ? "side by side, " : "one after another, ") +
-             std::to_string(options.wayland_holds) + " holds each");
-    std::vector<ProgramHolds> runs(n);
-    ForEachInterval(n, side_by_side, [&](std::size_t i) {
-      runs[i] = RunOne(options, program, options.intervals[i]);
-    });
-    phase.runs.insert(phase.runs.end(), runs.begin(), runs.end());
+    Progress("sway, " + program + ": " + std::to_string(options.wayland_holds) +
+             " holds per interval");
+    for (const int interval_ms : options.intervals)
+      phase.runs.push_back(RunOne(options, program, interval_ms));
   }
   phase.busy = BusySince(cpu_before);
   return phase;
