@@ -7,7 +7,6 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -42,6 +41,8 @@ inline constexpr int kStopAfterMs = 1000;     // ...stopped this far into it
 std::string Format(const char* fmt, double v);
 // A progress line on stderr: stdout carries only the report.
 void Progress(const std::string& text);
+// Throws `what`, with what the program said, unless `ok`.
+void Require(bool ok, const std::string& what, const e2e::AppProcess* app = nullptr);
 
 // ---- The machine (machine.cpp)
 
@@ -96,8 +97,8 @@ struct Phase {
 // wtype's), the intervals one after another, each on a server of its own;
 // with `loaded`, every core spins meanwhile.
 Phase RunPhase(const Options& options, bool loaded);
-Phase RunWaylandPhase(const Options& options);
-std::string WaylandUnavailable();  // why sway cannot run here, or empty
+// Nothing, with the reason in `skipped`, where sway cannot run.
+std::optional<Phase> RunWaylandPhase(const Options& options, std::string& skipped);
 
 // A floor program (in Options::floor_dir) running `holds` holds of the
 // interval; killed if dropped before it ends.
@@ -130,12 +131,8 @@ struct GnomeRun {
   std::vector<double> press_delays;        // key-down at the probe − traced
   std::vector<double> release_delays;      // key-up at the probe − traced
 };
-struct GnomeNotMeasured : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-std::string GnomeUnavailable();
-// Throws GnomeNotMeasured when the desktop cannot start.
-std::vector<GnomeRun> RunGnomeHolds(const Options& options);
+// Nothing, with the reason in `skipped`, where the desktop cannot start.
+std::vector<GnomeRun> RunGnomeHolds(const Options& options, std::string& skipped);
 
 // ---- Start-up, memory and wake-ups (footprint.cpp)
 

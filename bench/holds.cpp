@@ -27,10 +27,6 @@ namespace {
 using namespace std::chrono_literals;
 using namespace tollmere::e2e;
 
-void Require(bool ok, const std::string& what, const AppProcess& app) {
-  if (!ok) throw std::runtime_error(what + "; the program said:\n" + app.Stderr());
-}
-
 // Tollmere typed an interval and started with a click on "Start". The focus
 // stays on the button, so each release of the held space clicks it again and
 // the cycles follow by themselves.
@@ -40,13 +36,13 @@ ProgramHolds RunTollmere(const Options& options, int interval_ms) {
   Driver driver(xvfb.name());
   AppProcess app(options.binary, AppProcess::XEnvironment(xvfb.name()));
   const unsigned long window = driver.WaitForWindow("Tollmere", 15s);
-  Require(window != 0, "no Tollmere window", app);
+  Require(window != 0, "no Tollmere window", &app);
   // The start-up keystroke goes wherever the focus was; then ours.
-  Require(app.WaitForTrace("key-up", std::nullopt, 5s).has_value(), "no start-up keystroke", app);
+  Require(app.WaitForTrace("key-up", std::nullopt, 5s).has_value(), "no start-up keystroke", &app);
   driver.Focus(window);
   driver.Type(std::to_string(interval_ms));
   Require(app.WaitForTrace("interval", std::to_string(interval_ms), 5s).has_value(),
-          "interval not taken", app);
+          "interval not taken", &app);
   driver.Click(window, StartButtonCentre());
 
   // Qt's buttons click on the release of the mouse button.
@@ -69,7 +65,7 @@ ProgramHolds RunTollmere(const Options& options, int interval_ms) {
         static_cast<std::ptrdiff_t>(options.holds))
       break;
     Require(std::chrono::steady_clock::now() < deadline && app.Running(),
-            "interval " + std::to_string(interval_ms) + ": not all holds came", app);
+            "interval " + std::to_string(interval_ms) + ": not all holds came", &app);
     std::this_thread::sleep_for(100ms);
   }
   driver.RequestClose(window);

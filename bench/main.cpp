@@ -49,6 +49,10 @@ void Progress(const std::string& text) {
   std::fprintf(stderr, "[bench %6.1f s] %s\n", e2e::MonotonicMs() / 1000.0, text.c_str());
 }
 
+void Require(bool ok, const std::string& what, const e2e::AppProcess* app) {
+  if (!ok) throw std::runtime_error(what + (app ? "; the program said:\n" + app->Stderr() : ""));
+}
+
 Options ParseArgs(int argc, char** argv) {
   Options o;
   const std::pair<std::string_view, std::size_t*> counts[] = {{"--holds", &o.holds},
@@ -117,15 +121,11 @@ int main(int argc, char** argv) {
     }
     if (options.footprint) results.footprint = RunFootprint(options);
     if (options.stop) results.stop = RunStopLatency(options);
-    if (options.wayland && (results.wayland_skipped = WaylandUnavailable()).empty())
-      results.phases.push_back(RunWaylandPhase(options));
-    if (options.gnome && (results.gnome_skipped = GnomeUnavailable()).empty()) {
-      try {
-        results.gnome = RunGnomeHolds(options);
-      } catch (const GnomeNotMeasured& e) {
-        results.gnome_skipped = std::string("mutter could not start here: ") + e.what();
-      }
+    if (options.wayland) {
+      if (auto phase = RunWaylandPhase(options, results.wayland_skipped))
+        results.phases.push_back(std::move(*phase));
     }
+    if (options.gnome) results.gnome = RunGnomeHolds(options, results.gnome_skipped);
     results.minutes = (tollmere::e2e::MonotonicMs() - t0) / 60000.0;
 
     const std::string report = Report(results);

@@ -17,17 +17,15 @@
 
 namespace tollmere::bench {
 #if !TOLLMERE_BENCH_WAYLAND
-std::string WaylandUnavailable() { return "this build has no Wayland test harness."; }
-Phase RunWaylandPhase(const Options&) { return {}; }
+std::optional<Phase> RunWaylandPhase(const Options&, std::string& skipped) {
+  skipped = "this build has no Wayland test harness.";
+  return std::nullopt;
+}
 #else
 namespace {
 
 using namespace std::chrono_literals;
 using namespace tollmere::e2e;
-
-void Require(bool ok, const std::string& what, const AppProcess* app = nullptr) {
-  if (!ok) throw std::runtime_error(what + (app ? "; the program said:\n" + app->Stderr() : ""));
-}
 
 // The first press and release in `keys`, as a hold.
 TimedHold FirstHold(const std::vector<WaylandKeyEvent>& keys, const std::string& who) {
@@ -117,9 +115,8 @@ ProgramHolds RunOne(const Options& options, const std::string& program, int inte
 
 }  // namespace
 
-std::string WaylandUnavailable() { return HeadlessSway::Unavailable(); }
-
-Phase RunWaylandPhase(const Options& options) {
+std::optional<Phase> RunWaylandPhase(const Options& options, std::string& skipped) {
+  if (!(skipped = HeadlessSway::Unavailable()).empty()) return std::nullopt;
   Phase phase;
   phase.server = "sway";
   WaitForQuietMachine();
