@@ -4,13 +4,12 @@
 
 #include <sys/types.h>
 
-#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "harness/child_process.h"
@@ -60,19 +59,6 @@ Busy BusySince(const CpuTimes& before);
 // Waits, up to a limit, until other processes leave the cores nearly idle.
 void WaitForQuietMachine();
 
-// Keeps every core busy while it lives, a spinning thread per core at
-// normal priority, as a compile would.
-class CpuHog {
- public:
-  CpuHog();
-  ~CpuHog();
-  unsigned threads() const { return static_cast<unsigned>(threads_.size()); }
-
- private:
-  std::atomic<bool> stop_{false};
-  std::vector<std::thread> threads_;
-};
-
 // ---- Holds (holds.cpp on X11, wayland_holds.cpp on sway)
 
 // One program's holds of one interval.
@@ -101,22 +87,14 @@ Phase RunPhase(const Options& options, bool loaded);
 std::optional<Phase> RunWaylandPhase(const Options& options, std::string& skipped);
 
 // A floor program (in Options::floor_dir) running `holds` holds of the
-// interval; killed if dropped before it ends.
-class FloorProcess {
- public:
-  FloorProcess(const std::string& name, const Options& options, std::size_t holds, int interval_ms,
-               std::vector<e2e::EnvChange> env);
-  ~FloorProcess();
-  FloorProcess(const FloorProcess&) = delete;
-  FloorProcess& operator=(const FloorProcess&) = delete;
+// interval, its trace on stderr as Tollmere's.
+struct Floor {
+  Floor(const std::string& name, const Options& options, std::size_t holds, int interval_ms,
+        std::vector<e2e::EnvChange> env);
   // Waits for its end and returns its trace; throws if it failed.
   std::vector<e2e::TraceEvent> Finish();
-
- private:
-  std::string name_;
-  int out_;
-  pid_t pid_;
-  int budget_ms_;
+  e2e::AppProcess process;
+  std::chrono::milliseconds budget;
 };
 
 // Waits until `listener` has seen `count` changes of the space bar.

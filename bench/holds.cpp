@@ -1,16 +1,8 @@
 // Hold cycles on X11: Tollmere repeating its cycles by itself, and the floor
 // (and with --peers xdotool) holding the space bar as long, each on an Xvfb
 // of its own, timed by the server's own stamps.
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
-#include <csignal>
-#include <cstdio>
-#include <exception>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -96,8 +88,8 @@ ProgramHolds RunOther(const Options& options, const std::string& program, int in
   const int hold = 2 * interval_ms;
   std::vector<TraceEvent> trace;
   if (program == "floor") {
-    trace = FloorProcess("tollmere-floor-xtest", options, options.holds, interval_ms,
-                         {{"DISPLAY", xvfb.name()}})
+    trace = Floor("tollmere-floor-xtest", options, options.holds, interval_ms,
+                  {{"DISPLAY", xvfb.name()}})
                 .Finish();
   }
   for (std::size_t rep = 0; program == "xdotool" && rep < options.holds; ++rep) {
@@ -134,37 +126,16 @@ bool WaitForSpace(RawListener& listener, std::size_t count, int timeout_ms) {
       std::chrono::milliseconds(timeout_ms));
 }
 
-FloorProcess::FloorProcess(const std::string& name, const Options& options, std::size_t holds,
-                           int interval_ms, std::vector<EnvChange> env)
-    : name_(name),
-      out_(TempFile()),
-      budget_ms_((2 * interval_ms + kFloorGapMs + 100) * static_cast<int>(holds) + 10000) {
-  SpawnOptions spawn;
-  spawn.argv = {options.floor_dir + "/" + name, std::to_string(holds), std::to_string(interval_ms),
-                std::to_string(kFloorGapMs)};
-  spawn.env = std::move(env);
-  spawn.stdout_fd = out_;
-  pid_ = Spawn(spawn);
-}
+Floor::Floor(const std::string& name, const Options& options, std::size_t holds, int interval_ms,
+             std::vector<EnvChange> env)
+    : process(options.floor_dir + "/" + name, std::move(env),
+              {std::to_string(holds), std::to_string(interval_ms), std::to_string(kFloorGapMs)}),
+      budget((2 * interval_ms + kFloorGapMs + 100) * std::chrono::milliseconds(holds) + 10s) {}
 
-FloorProcess::~FloorProcess() {
-  if (pid_ > 0) kill(pid_, SIGKILL), WaitForPid(pid_, 5s);
-  close(out_);
-}
-
-std::vector<TraceEvent> FloorProcess::Finish() {
-  const auto status = WaitForPid(pid_, std::chrono::milliseconds(budget_ms_));
-  if (status) pid_ = 0;
-  if (!status || *status != 0) {
-    throw std::runtime_error(
-        name_ + " failed: " + (status ? DescribeWaitStatus(*status) : std::string("timed out")));
-  }
-  std::vector<TraceEvent> trace;
-  std::istringstream text(ReadTail(out_, 1 << 20));
-  for (std::string line; std::getline(text, line);) {
-    if (auto e = ParseTraceLine(line)) trace.push_back(*e);
-  }
-  return trace;
+std::vector<TraceEvent> Floor::Finish() {
+  const ExitStatus status = process.WaitForExit(budget);
+  Require(status.Exited() && status.Code() == 0, "the floor " + status.Describe(), &process);
+  return process.Trace();
 }
 
 Phase RunPhase(const Options& options, bool loaded) {
@@ -172,10 +143,18 @@ Phase RunPhase(const Options& options, bool loaded) {
   phase.server = "X11";
   phase.loaded = loaded;
   WaitForQuietMachine();
-  std::optional<CpuHog> hog;
-  if (loaded) {
-    hog.emplace();
-    Progress("CPU hog: " + std::to_string(hog->threads()) + " spinning threads");
+  // Every core spinning at normal priority, as a compile would, until the
+  // threads are dropped.
+  std::vector<std::jthread> spinners;
+  for (unsigned i = 0; loaded && i < std::max(1u, std::thread::hardware_concurrency()); ++i) {
+    spinners.emplace_back([x = 0x9E3779B97F4A7C15ull + i](std::stop_token stop) mutable {
+      volatile std::uint64_t sink = 0;  // so the compiler keeps the work
+      while (!stop.stop_requested()) {
+        for (int k = 0; k < 4096; ++k) x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+        sink = x;
+      }
+      (void)sink;
+    });
   }
   const auto cpu_before = CpuTimes::Now();
   for (const std::string program : {"Tollmere", "floor", "xdotool"}) {
@@ -186,7 +165,7 @@ Phase RunPhase(const Options& options, bool loaded) {
                                                  : RunOther(options, program, interval_ms));
     }
   }
-  hog.reset();
+  spinners.clear();
   phase.busy = BusySince(cpu_before);
   return phase;
 }

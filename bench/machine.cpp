@@ -1,15 +1,14 @@
+// How busy the machine is, from /proc/stat and our own usage.
 #include <sys/resource.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "bench.h"
-#include "harness/monotonic.h"
 
 namespace tollmere::bench {
 
@@ -55,26 +54,6 @@ void WaitForQuietMachine() {
     }
     Progress("waiting for a quiet machine: others use " + Format("%.0f", foreign) + " % of it");
   }
-}
-
-CpuHog::CpuHog() {
-  for (unsigned i = 0; i < std::max(1u, std::thread::hardware_concurrency()); ++i) {
-    threads_.emplace_back([this, i] {
-      // A xorshift the compiler cannot drop: the result goes to memory.
-      volatile std::uint64_t sink = 0;
-      std::uint64_t x = 0x9E3779B97F4A7C15ull + i;
-      while (!stop_.load(std::memory_order_relaxed)) {
-        for (int k = 0; k < 4096; ++k) x ^= x << 13, x ^= x >> 7, x ^= x << 17;
-        sink = x;
-      }
-      (void)sink;
-    });
-  }
-}
-
-CpuHog::~CpuHog() {
-  stop_ = true;
-  for (std::thread& t : threads_) t.join();
 }
 
 }  // namespace tollmere::bench

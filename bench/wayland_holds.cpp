@@ -45,8 +45,7 @@ ProgramHolds RunOne(const Options& options, const std::string& program, int inte
   std::vector<TimedHold> taken;
   std::vector<TraceEvent> trace;
   if (program == "floor") {
-    FloorProcess floor("tollmere-floor-wayland", options, holds, interval_ms,
-                       sway.ClientEnvironment());
+    Floor floor("tollmere-floor-wayland", options, holds, interval_ms, sway.ClientEnvironment());
     // The probe reads the keys as they come, so their times are the arrival's.
     Require(probe.WaitForKeys(
                 2 * holds,
