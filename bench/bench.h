@@ -2,13 +2,10 @@
 // The benchmark's parts and what each measures. The arithmetic is in
 // measure.h, apart from X and processes so that it can be tested.
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -17,6 +14,10 @@
 #include "measure.h"
 
 namespace tollmere::bench {
+
+// Every part drives the harness and waits in chrono literals.
+using namespace std::chrono_literals;
+using namespace e2e;
 
 struct Options {
   std::string binary = TOLLMERE_DEFAULT_BINARY;

@@ -17,9 +17,6 @@
 namespace tollmere::bench {
 namespace {
 
-using namespace std::chrono_literals;
-using namespace tollmere::e2e;
-
 constexpr auto kIdle = 10s;
 constexpr const char* kBareTitle = "Bare Qt window";
 

@@ -23,9 +23,6 @@ std::vector<GnomeRun> RunGnomeHolds(const Options&, std::string& skipped) {
 #else
 namespace {
 
-using namespace std::chrono_literals;
-using namespace tollmere::e2e;
-
 int CountTrace(const AppProcess& app, const std::string& event, const std::string& arg = "") {
   int n = 0;
   for (const TraceEvent& e : app.Trace()) n += e.event == event && (arg.empty() || e.arg == arg);

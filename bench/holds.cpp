@@ -16,9 +16,6 @@
 namespace tollmere::bench {
 namespace {
 
-using namespace std::chrono_literals;
-using namespace tollmere::e2e;
-
 // Tollmere typed an interval and started with a click on "Start". The focus
 // stays on the button, so each release of the held space clicks it again and
 // the cycles follow by themselves.

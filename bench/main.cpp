@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string_view>
@@ -131,9 +130,8 @@ int main(int argc, char** argv) {
     const std::string report = Report(results);
     std::fputs(report.c_str(), stdout);
     if (!options.doc.empty()) {
-      const std::filesystem::path doc = options.doc;
-      if (doc.has_parent_path()) std::filesystem::create_directories(doc.parent_path());
-      std::ofstream(doc) << report;
+      if (!(std::ofstream(options.doc) << report))
+        throw std::runtime_error("cannot write " + options.doc);
       Progress("wrote the report to " + options.doc);
     }
     return 0;

@@ -155,13 +155,10 @@ std::string Report(const Results& results) {
       "per hold, as a user would; xdotool's include its default 12 ms pause after a keystroke.\n\n";
   std::vector<Cells> rows;
   for (const Phase& p : results.phases) {
-    for (const std::string program : {"Tollmere", "floor", "xdotool", "wtype"}) {
-      for (const ProgramHolds& r : p.runs) {
-        if (r.program != program) continue;
-        const Split s = SplitOf(p, program, r.interval_ms);
-        rows.push_back(Cells{Where(p), program, std::to_string(2 * r.interval_ms)} +
-                       Stats(s.end_to_end) + Stats(s.program, false) + Stats(s.rest, false));
-      }
+    for (const ProgramHolds& r : p.runs) {
+      const Split s = SplitOf(p, r.program, r.interval_ms);
+      rows.push_back(Cells{Where(p), r.program, std::to_string(2 * r.interval_ms)} +
+                     Stats(s.end_to_end) + Stats(s.program, false) + Stats(s.rest, false));
     }
   }
   md += Table({"where", "program", "hold", "n", "median", "p99", "max", "program side: median",

@@ -15,9 +15,6 @@
 namespace tollmere::bench {
 namespace {
 
-using namespace std::chrono_literals;
-using namespace tollmere::e2e;
-
 // From a CLOCK_MONOTONIC reading to a server timestamp: the server counts the
 // same clock in whole milliseconds.
 double MsUntil(double monotonic_ms, std::uint32_t server_ms) {

@@ -24,9 +24,6 @@ std::optional<Phase> RunWaylandPhase(const Options&, std::string& skipped) {
 #else
 namespace {
 
-using namespace std::chrono_literals;
-using namespace tollmere::e2e;
-
 // The first press and release in `keys`, as a hold.
 TimedHold FirstHold(const std::vector<WaylandKeyEvent>& keys, const std::string& who) {
   Require(keys.size() >= 2 && keys[0].press && !keys[1].press,
