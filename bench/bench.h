@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -22,12 +23,11 @@ using namespace e2e;
 struct Options {
   std::string binary = TOLLMERE_DEFAULT_BINARY;
   std::string doc;  // the report's file, the whole of it; stdout only when empty
-  std::string floor_dir = TOLLMERE_FLOOR_DIR;
   std::size_t holds = 20, starts = 15, wayland_holds = 15, stops = 15, gnome_holds = 15;
   std::vector<int> intervals = {20, 1000};  // the shortest hold and a long one
   std::vector<int> gnome_intervals = {40, 1000};
   bool peers = false;  // xdotool and wtype as well
-  bool idle = true, loaded = true, footprint = true, wayland = true, stop = true, gnome = true;
+  std::set<std::string> parts = {"idle", "loaded", "footprint", "wayland", "gnome", "stop"};
 };
 // Throws on a bad argument; --help prints the usage and exits.
 Options ParseArgs(int argc, char** argv);
@@ -87,10 +87,10 @@ Phase RunPhase(const Options& options, bool loaded);
 // Nothing, with the reason in `skipped`, where sway cannot run.
 std::optional<Phase> RunWaylandPhase(const Options& options, std::string& skipped);
 
-// A floor program (in Options::floor_dir) running `holds` holds of the
+// A floor program (in TOLLMERE_FLOOR_DIR) running `holds` holds of the
 // interval, its trace on stderr as Tollmere's.
 struct Floor {
-  Floor(const std::string& name, const Options& options, std::size_t holds, int interval_ms,
+  Floor(const std::string& name, std::size_t holds, int interval_ms,
         std::vector<e2e::EnvChange> env);
   // Waits for its end and returns its trace; throws if it failed.
   std::vector<e2e::TraceEvent> Finish();

@@ -34,25 +34,18 @@ ProgramHolds RunTollmere(const Options& options, int interval_ms) {
           "interval not taken", &app);
   driver.Click(window, StartButtonCentre());
 
-  // Qt's buttons click on the release of the mouse button.
+  // Qt's buttons click on the release of the mouse button; the cycles count
+  // from there.
   std::optional<std::uint32_t> click;
-  const auto since_click = [&] {
+  const auto read_cycles = [&] {
     for (const RawInput& in : listener.Events()) {
       if (in.kind == RawInput::kButtonRelease && in.detail == 1) click = in.server_ms;
     }
-    std::vector<KeyTransition> out;
-    for (const KeyTransition& t : listener.SpaceTransitions()) {
-      if (click && ServerSpan(*click, t.server_ms) >= 0) out.push_back(t);
-    }
-    return out;
+    return click ? ReadCycles(listener.SpaceTransitions(), click, options.holds) : Cycles{};
   };
   const auto cycle = std::chrono::milliseconds(kCountdownMs + 2 * interval_ms + 200);
   const auto deadline = std::chrono::steady_clock::now() + cycle * options.holds + 30s;
-  for (;;) {
-    const auto keys = since_click();
-    if (std::count_if(keys.begin(), keys.end(), [](auto& t) { return !t.press; }) >=
-        static_cast<std::ptrdiff_t>(options.holds))
-      break;
+  while (read_cycles().holds.size() < options.holds) {
     Require(std::chrono::steady_clock::now() < deadline && app.Running(),
             "interval " + std::to_string(interval_ms) + ": not all holds came", &app);
     std::this_thread::sleep_for(100ms);
@@ -62,7 +55,7 @@ ProgramHolds RunTollmere(const Options& options, int interval_ms) {
 
   const auto trace = app.Trace();
   const auto traced = TracedHolds(trace);
-  const Cycles cycles = ReadCycles(since_click(), click, options.holds);
+  const Cycles cycles = read_cycles();
   ProgramHolds run;
   run.program = "Tollmere";
   run.interval_ms = interval_ms;
@@ -85,8 +78,7 @@ ProgramHolds RunOther(const Options& options, const std::string& program, int in
   const int hold = 2 * interval_ms;
   std::vector<TraceEvent> trace;
   if (program == "floor") {
-    trace = Floor("tollmere-floor-xtest", options, options.holds, interval_ms,
-                  {{"DISPLAY", xvfb.name()}})
+    trace = Floor("tollmere-floor-xtest", options.holds, interval_ms, {{"DISPLAY", xvfb.name()}})
                 .Finish();
   }
   for (std::size_t rep = 0; program == "xdotool" && rep < options.holds; ++rep) {
@@ -123,9 +115,9 @@ bool WaitForSpace(RawListener& listener, std::size_t count, int timeout_ms) {
       std::chrono::milliseconds(timeout_ms));
 }
 
-Floor::Floor(const std::string& name, const Options& options, std::size_t holds, int interval_ms,
+Floor::Floor(const std::string& name, std::size_t holds, int interval_ms,
              std::vector<EnvChange> env)
-    : process(options.floor_dir + "/" + name, std::move(env),
+    : process(std::string(TOLLMERE_FLOOR_DIR) + "/" + name, std::move(env),
               {std::to_string(holds), std::to_string(interval_ms), std::to_string(kFloorGapMs)}),
       budget((2 * interval_ms + kFloorGapMs + 100) * std::chrono::milliseconds(holds) + 10s) {}
 

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <sstream>
 #include <string_view>
+#include <utility>
 
 #include "bench.h"
 #include "harness/monotonic.h"
@@ -59,9 +60,6 @@ Options ParseArgs(int argc, char** argv) {
                                                               {"--stops", &o.stops},
                                                               {"--wayland-holds", &o.wayland_holds},
                                                               {"--gnome-holds", &o.gnome_holds}};
-  const std::pair<std::string_view, bool*> parts[] = {
-      {"idle", &o.idle},       {"loaded", &o.loaded}, {"footprint", &o.footprint},
-      {"wayland", &o.wayland}, {"gnome", &o.gnome},   {"stop", &o.stop}};
   bool only_seen = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
@@ -71,7 +69,7 @@ Options ParseArgs(int argc, char** argv) {
     };
     const auto count = std::find_if(std::begin(counts), std::end(counts),
                                     [&](const auto& c) { return c.first == arg; });
-    if (arg == "--help" || arg == "-h") {
+    if (arg == "--help") {
       std::fputs(kUsage, stdout);
       std::exit(0);
     } else if (count != std::end(counts)) {
@@ -92,11 +90,10 @@ Options ParseArgs(int argc, char** argv) {
       o.peers = true;
     } else if (arg == "--only") {
       const std::string part = value();
-      for (const auto& [name, on] : parts) *on = (only_seen && *on) || name == part;
-      only_seen = true;
-      if (std::none_of(std::begin(parts), std::end(parts),
-                       [&](auto& p) { return p.first == part; }))
+      if (!Options().parts.contains(part))
         throw std::invalid_argument("no part '" + part + "'\n" + kUsage);
+      if (!std::exchange(only_seen, true)) o.parts.clear();
+      o.parts.insert(part);
     } else {
       throw std::invalid_argument(std::string("unknown argument '") + argv[i] + "'\n" + kUsage);
     }
@@ -115,16 +112,17 @@ int main(int argc, char** argv) {
     const double t0 = tollmere::e2e::MonotonicMs();
     Results results;
     for (const bool loaded : {false, true}) {
-      if (loaded ? options.loaded : options.idle)
+      if (options.parts.contains(loaded ? "loaded" : "idle"))
         results.phases.push_back(RunPhase(options, loaded));
     }
-    if (options.footprint) results.footprint = RunFootprint(options);
-    if (options.stop) results.stop = RunStopLatency(options);
-    if (options.wayland) {
+    if (options.parts.contains("footprint")) results.footprint = RunFootprint(options);
+    if (options.parts.contains("stop")) results.stop = RunStopLatency(options);
+    if (options.parts.contains("wayland")) {
       if (auto phase = RunWaylandPhase(options, results.wayland_skipped))
         results.phases.push_back(std::move(*phase));
     }
-    if (options.gnome) results.gnome = RunGnomeHolds(options, results.gnome_skipped);
+    if (options.parts.contains("gnome"))
+      results.gnome = RunGnomeHolds(options, results.gnome_skipped);
     results.minutes = (tollmere::e2e::MonotonicMs() - t0) / 60000.0;
 
     const std::string report = Report(results);

@@ -48,10 +48,8 @@ StopLatency RunStopLatency(const Options& options) {
   const auto run = [&](const std::vector<std::string>& args) {
     auto helper = std::make_unique<AppProcess>(options.binary, env, args);
     const ExitStatus status = helper->WaitForExit(10s);
-    if (!status.Exited() || status.Code() != 0) {
-      throw std::runtime_error("tollmere " + args.back() + " " + status.Describe() + ":\n" +
-                               helper->Stderr());
-    }
+    Require(status.Exited() && status.Code() == 0,
+            "tollmere " + args.back() + " " + status.Describe(), helper.get());
     return helper;
   };
   run({"--interval=" + std::to_string(kStopIntervalMs)});

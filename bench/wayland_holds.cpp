@@ -42,12 +42,9 @@ ProgramHolds RunOne(const Options& options, const std::string& program, int inte
   std::vector<TimedHold> taken;
   std::vector<TraceEvent> trace;
   if (program == "floor") {
-    Floor floor("tollmere-floor-wayland", options, holds, interval_ms, sway.ClientEnvironment());
+    Floor floor("tollmere-floor-wayland", holds, interval_ms, sway.ClientEnvironment());
     // The probe reads the keys as they come, so their times are the arrival's.
-    Require(probe.WaitForKeys(
-                2 * holds,
-                std::chrono::milliseconds((2 * interval_ms + kFloorGapMs + 100) * 2 * holds) + 10s),
-            "the floor's keys did not all come");
+    Require(probe.WaitForKeys(2 * holds, floor.budget), "the floor's keys did not all come");
     trace = floor.Finish();
     const auto keys = probe.Transitions(KEY_SPACE);
     for (std::size_t i = 0; i + 1 < keys.size(); i += 2)
