@@ -2,16 +2,12 @@
 // The benchmark's parts and what each measures. The arithmetic is in
 // measure.h, apart from X and processes so that it can be tested.
 
-#include <sys/types.h>
-
-#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <optional>
-#include <stdexcept>
+#include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "harness/child_process.h"
@@ -20,16 +16,18 @@
 
 namespace tollmere::bench {
 
+// Every part drives the harness and waits in chrono literals.
+using namespace std::chrono_literals;
+using namespace e2e;
+
 struct Options {
   std::string binary = TOLLMERE_DEFAULT_BINARY;
   std::string doc;  // the report's file, the whole of it; stdout only when empty
-  std::string floor_dir = TOLLMERE_FLOOR_DIR;
   std::size_t holds = 20, starts = 15, wayland_holds = 15, stops = 15, gnome_holds = 15;
   std::vector<int> intervals = {20, 1000};  // the shortest hold and a long one
   std::vector<int> gnome_intervals = {40, 1000};
-  bool serial = true, side_by_side = true;  // how the intervals run
-  bool peers = false;                       // xdotool and wtype as well
-  bool idle = true, loaded = true, footprint = true, wayland = true, stop = true, gnome = true;
+  bool peers = false;  // xdotool and wtype as well
+  std::set<std::string> parts = {"idle", "loaded", "footprint", "wayland", "gnome", "stop"};
 };
 // Throws on a bad argument; --help prints the usage and exits.
 Options ParseArgs(int argc, char** argv);
@@ -37,13 +35,14 @@ Options ParseArgs(int argc, char** argv);
 inline constexpr int kCountdownMs = 4000;
 inline constexpr int kCountdownTicks = 4;
 inline constexpr int kFloorGapMs = 250;       // the floor's pause between holds
-inline constexpr std::int64_t kNearMs = 3;    // key events of two runs this close may have met
 inline constexpr int kStopIntervalMs = 1500;  // a 3 s hold...
 inline constexpr int kStopAfterMs = 1000;     // ...stopped this far into it
 
 std::string Format(const char* fmt, double v);
 // A progress line on stderr: stdout carries only the report.
 void Progress(const std::string& text);
+// Throws `what`, with what the program said, unless `ok`.
+void Require(bool ok, const std::string& what, const e2e::AppProcess* app = nullptr);
 
 // ---- The machine (machine.cpp)
 
@@ -60,21 +59,6 @@ struct Busy {
 Busy BusySince(const CpuTimes& before);
 // Waits, up to a limit, until other processes leave the cores nearly idle.
 void WaitForQuietMachine();
-// How late a plain absolute clock_nanosleep wakes: the scheduler's floor.
-std::optional<Summary> WakeLateness();
-
-// Keeps every core busy while it lives, a spinning thread per core at
-// normal priority, as a compile would.
-class CpuHog {
- public:
-  CpuHog();
-  ~CpuHog();
-  unsigned threads() const { return static_cast<unsigned>(threads_.size()); }
-
- private:
-  std::atomic<bool> stop_{false};
-  std::vector<std::thread> threads_;
-};
 
 // ---- Holds (holds.cpp on X11, wayland_holds.cpp on sway)
 
@@ -83,53 +67,35 @@ struct ProgramHolds {
   std::string program;  // "Tollmere", "floor", "xdotool", "wtype"
   int interval_ms = 0;
   std::vector<HoldSplit> holds;
-  std::vector<double> countdowns;          // key-down − click − 4000, as taken (Tollmere)
-  std::vector<double> traced_countdowns;   // the same on the program's own clock
-  std::size_t out_of_order = 0;            // key changes left out
-  std::optional<double> cpu_ms_per_cycle;  // Tollmere's processor time
+  std::vector<double> countdowns;         // key-down − click − 4000, as taken (Tollmere)
+  std::vector<double> traced_countdowns;  // the same on the program's own clock
+  std::size_t out_of_order = 0;           // key changes left out
 };
 
 // One condition on one kind of server.
 struct Phase {
   std::string server;  // "X11" or "sway"
-  bool loaded = false, side_by_side = false;
+  bool loaded = false;
   std::vector<ProgramHolds> runs;
-  std::optional<std::int64_t> closest_ms;       // between two of Tollmere's runs' key changes
-  std::size_t key_events = 0, near_events = 0;  // of Tollmere's; within kNearMs of another run's
-  std::optional<Summary> wake_late_ms;
   Busy busy;
 };
 
 // Tollmere's cycles, then the floor's holds (and with --peers xdotool's or
-// wtype's), each program's intervals one after another or side by side,
-// each on a server of its own; with `loaded`, every core spins meanwhile.
-Phase RunPhase(const Options& options, bool loaded, bool side_by_side);
-Phase RunWaylandPhase(const Options& options, bool side_by_side);
-std::string WaylandUnavailable();  // why sway cannot run here, or empty
+// wtype's), the intervals one after another, each on a server of its own;
+// with `loaded`, every core spins meanwhile.
+Phase RunPhase(const Options& options, bool loaded);
+// Nothing, with the reason in `skipped`, where sway cannot run.
+std::optional<Phase> RunWaylandPhase(const Options& options, std::string& skipped);
 
-// Runs `run(i)` for each interval, in turn or each on a thread of its own
-// started a third of a second after the one before (so that runs keeping to
-// a one-second grid never meet); rethrows the first failure.
-void ForEachInterval(std::size_t count, bool side_by_side,
-                     const std::function<void(std::size_t)>& run);
-
-// A floor program (in Options::floor_dir) running `holds` holds of the
-// interval; killed if dropped before it ends.
-class FloorProcess {
- public:
-  FloorProcess(const std::string& name, const Options& options, std::size_t holds, int interval_ms,
-               std::vector<e2e::EnvChange> env);
-  ~FloorProcess();
-  FloorProcess(const FloorProcess&) = delete;
-  FloorProcess& operator=(const FloorProcess&) = delete;
+// A floor program (in TOLLMERE_FLOOR_DIR) running `holds` holds of the
+// interval, its trace on stderr as Tollmere's.
+struct Floor {
+  Floor(const std::string& name, std::size_t holds, int interval_ms,
+        std::vector<e2e::EnvChange> env);
   // Waits for its end and returns its trace; throws if it failed.
   std::vector<e2e::TraceEvent> Finish();
-
- private:
-  std::string name_;
-  int out_;
-  pid_t pid_;
-  int budget_ms_;
+  e2e::AppProcess process;
+  std::chrono::milliseconds budget;
 };
 
 // Waits until `listener` has seen `count` changes of the space bar.
@@ -144,12 +110,8 @@ struct GnomeRun {
   std::vector<double> press_delays;        // key-down at the probe − traced
   std::vector<double> release_delays;      // key-up at the probe − traced
 };
-struct GnomeNotMeasured : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-std::string GnomeUnavailable();
-// Throws GnomeNotMeasured when the desktop cannot start.
-std::vector<GnomeRun> RunGnomeHolds(const Options& options);
+// Nothing, with the reason in `skipped`, where the desktop cannot start.
+std::vector<GnomeRun> RunGnomeHolds(const Options& options, std::string& skipped);
 
 // ---- Start-up, memory and wake-ups (footprint.cpp)
 

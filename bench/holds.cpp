@@ -1,16 +1,8 @@
 // Hold cycles on X11: Tollmere repeating its cycles by itself, and the floor
 // (and with --peers xdotool) holding the space bar as long, each on an Xvfb
 // of its own, timed by the server's own stamps.
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
-#include <csignal>
-#include <cstdio>
-#include <exception>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -24,78 +16,46 @@
 namespace tollmere::bench {
 namespace {
 
-using namespace std::chrono_literals;
-using namespace tollmere::e2e;
-
-void Require(bool ok, const std::string& what, const AppProcess& app) {
-  if (!ok) throw std::runtime_error(what + "; the program said:\n" + app.Stderr());
-}
-
-// A process's processor time so far in ms, from each thread's schedstat
-// (nanoseconds; /proc/PID/stat counts only 10 ms ticks).
-double CpuMs(pid_t pid) {
-  double ns = 0;
-  std::error_code error;
-  for (const auto& task :
-       std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
-    double on_cpu = 0;
-    if (std::ifstream(task.path() / "schedstat") >> on_cpu) ns += on_cpu;
-  }
-  return ns / 1e6;
-}
-
 // Tollmere typed an interval and started with a click on "Start". The focus
 // stays on the button, so each release of the held space clicks it again and
-// the cycles follow by themselves. `key_times` gets its key changes' times.
-ProgramHolds RunTollmere(const Options& options, int interval_ms,
-                         std::vector<std::uint32_t>& key_times) {
+// the cycles follow by themselves.
+ProgramHolds RunTollmere(const Options& options, int interval_ms) {
   XvfbServer xvfb;
   RawListener listener(xvfb.name());
   Driver driver(xvfb.name());
   AppProcess app(options.binary, AppProcess::XEnvironment(xvfb.name()));
   const unsigned long window = driver.WaitForWindow("Tollmere", 15s);
-  Require(window != 0, "no Tollmere window", app);
+  Require(window != 0, "no Tollmere window", &app);
   // The start-up keystroke goes wherever the focus was; then ours.
-  Require(app.WaitForTrace("key-up", std::nullopt, 5s).has_value(), "no start-up keystroke", app);
+  Require(app.WaitForTrace("key-up", std::nullopt, 5s).has_value(), "no start-up keystroke", &app);
   driver.Focus(window);
   driver.Type(std::to_string(interval_ms));
   Require(app.WaitForTrace("interval", std::to_string(interval_ms), 5s).has_value(),
-          "interval not taken", app);
-  const double cpu_at_click = CpuMs(app.pid());
+          "interval not taken", &app);
   driver.Click(window, StartButtonCentre());
 
-  // Qt's buttons click on the release of the mouse button.
+  // Qt's buttons click on the release of the mouse button; the cycles count
+  // from there.
   std::optional<std::uint32_t> click;
-  const auto since_click = [&] {
+  const auto read_cycles = [&] {
     for (const RawInput& in : listener.Events()) {
       if (in.kind == RawInput::kButtonRelease && in.detail == 1) click = in.server_ms;
     }
-    std::vector<KeyTransition> out;
-    for (const KeyTransition& t : listener.SpaceTransitions()) {
-      if (click && ServerSpan(*click, t.server_ms) >= 0) out.push_back(t);
-    }
-    return out;
+    return click ? ReadCycles(listener.SpaceTransitions(), click, options.holds) : Cycles{};
   };
   const auto cycle = std::chrono::milliseconds(kCountdownMs + 2 * interval_ms + 200);
   const auto deadline = std::chrono::steady_clock::now() + cycle * options.holds + 30s;
-  for (;;) {
-    const auto keys = since_click();
-    if (std::count_if(keys.begin(), keys.end(), [](auto& t) { return !t.press; }) >=
-        static_cast<std::ptrdiff_t>(options.holds)) {
-      for (const KeyTransition& t : keys) key_times.push_back(t.server_ms);
-      break;
-    }
+  while (read_cycles().holds.size() < options.holds) {
     Require(std::chrono::steady_clock::now() < deadline && app.Running(),
-            "interval " + std::to_string(interval_ms) + ": not all holds came", app);
+            "interval " + std::to_string(interval_ms) + ": not all holds came", &app);
     std::this_thread::sleep_for(100ms);
   }
-  const double cpu_ms = CpuMs(app.pid()) - cpu_at_click;
   driver.RequestClose(window);
   app.WaitForExit(5s);
 
   const auto trace = app.Trace();
   const auto traced = TracedHolds(trace);
-  const Cycles cycles = ReadCycles(since_click(), click, options.holds);
+  const Cycles cycles = read_cycles();
   ProgramHolds run;
   run.program = "Tollmere";
   run.interval_ms = interval_ms;
@@ -107,7 +67,6 @@ ProgramHolds RunTollmere(const Options& options, int interval_ms,
     run.countdowns.push_back(double(lead_in - kCountdownMs));
   run.traced_countdowns = TracedCountdowns(trace, kCountdownMs);
   if (run.traced_countdowns.size() > options.holds) run.traced_countdowns.resize(options.holds);
-  if (!cycles.holds.empty()) run.cpu_ms_per_cycle = cpu_ms / double(options.holds);
   return run;
 }
 
@@ -119,8 +78,7 @@ ProgramHolds RunOther(const Options& options, const std::string& program, int in
   const int hold = 2 * interval_ms;
   std::vector<TraceEvent> trace;
   if (program == "floor") {
-    trace = FloorProcess("tollmere-floor-xtest", options, options.holds, interval_ms,
-                         {{"DISPLAY", xvfb.name()}})
+    trace = Floor("tollmere-floor-xtest", options.holds, interval_ms, {{"DISPLAY", xvfb.name()}})
                 .Finish();
   }
   for (std::size_t rep = 0; program == "xdotool" && rep < options.holds; ++rep) {
@@ -144,8 +102,6 @@ ProgramHolds RunOther(const Options& options, const std::string& program, int in
   return run;
 }
 
-std::string How(bool side_by_side) { return side_by_side ? "side by side" : "one after another"; }
-
 }  // namespace
 
 bool WaitForSpace(RawListener& listener, std::size_t count, int timeout_ms) {
@@ -159,105 +115,47 @@ bool WaitForSpace(RawListener& listener, std::size_t count, int timeout_ms) {
       std::chrono::milliseconds(timeout_ms));
 }
 
-FloorProcess::FloorProcess(const std::string& name, const Options& options, std::size_t holds,
-                           int interval_ms, std::vector<EnvChange> env)
-    : name_(name),
-      out_(TempFile()),
-      budget_ms_((2 * interval_ms + kFloorGapMs + 100) * static_cast<int>(holds) + 10000) {
-  SpawnOptions spawn;
-  spawn.argv = {options.floor_dir + "/" + name, std::to_string(holds), std::to_string(interval_ms),
-                std::to_string(kFloorGapMs)};
-  spawn.env = std::move(env);
-  spawn.stdout_fd = out_;
-  pid_ = Spawn(spawn);
+Floor::Floor(const std::string& name, std::size_t holds, int interval_ms,
+             std::vector<EnvChange> env)
+    : process(std::string(TOLLMERE_FLOOR_DIR) + "/" + name, std::move(env),
+              {std::to_string(holds), std::to_string(interval_ms), std::to_string(kFloorGapMs)}),
+      budget((2 * interval_ms + kFloorGapMs + 100) * std::chrono::milliseconds(holds) + 10s) {}
+
+std::vector<TraceEvent> Floor::Finish() {
+  const ExitStatus status = process.WaitForExit(budget);
+  Require(status.Exited() && status.Code() == 0, "the floor " + status.Describe(), &process);
+  return process.Trace();
 }
 
-FloorProcess::~FloorProcess() {
-  if (pid_ > 0) kill(pid_, SIGKILL), WaitForPid(pid_, 5s);
-  close(out_);
-}
-
-std::vector<TraceEvent> FloorProcess::Finish() {
-  const auto status = WaitForPid(pid_, std::chrono::milliseconds(budget_ms_));
-  if (status) pid_ = 0;
-  if (!status || *status != 0) {
-    throw std::runtime_error(
-        name_ + " failed: " + (status ? DescribeWaitStatus(*status) : std::string("timed out")));
-  }
-  std::vector<TraceEvent> trace;
-  std::istringstream text(ReadTail(out_, 1 << 20));
-  for (std::string line; std::getline(text, line);) {
-    if (auto e = ParseTraceLine(line)) trace.push_back(*e);
-  }
-  return trace;
-}
-
-void ForEachInterval(std::size_t count, bool side_by_side,
-                     const std::function<void(std::size_t)>& run) {
-  if (!side_by_side) {
-    for (std::size_t i = 0; i < count; ++i) run(i);
-    return;
-  }
-  std::vector<std::exception_ptr> failures(count);
-  std::vector<std::thread> threads;
-  for (std::size_t i = 0; i < count; ++i) {
-    threads.emplace_back([&, i] {
-      std::this_thread::sleep_for(i * 333ms);
-      try {
-        run(i);
-      } catch (...) {
-        failures[i] = std::current_exception();
-      }
-    });
-  }
-  for (std::thread& t : threads) t.join();
-  for (const std::exception_ptr& failure : failures) {
-    if (failure) std::rethrow_exception(failure);
-  }
-}
-
-Phase RunPhase(const Options& options, bool loaded, bool side_by_side) {
+Phase RunPhase(const Options& options, bool loaded) {
   Phase phase;
   phase.server = "X11";
   phase.loaded = loaded;
-  phase.side_by_side = side_by_side;
   WaitForQuietMachine();
-  std::optional<CpuHog> hog;
-  if (loaded) {
-    hog.emplace();
-    Progress("CPU hog: " + std::to_string(hog->threads()) + " spinning threads");
+  // Every core spinning at normal priority, as a compile would, until the
+  // threads are dropped.
+  std::vector<std::jthread> spinners;
+  for (unsigned i = 0; loaded && i < std::max(1u, std::thread::hardware_concurrency()); ++i) {
+    spinners.emplace_back([x = 0x9E3779B97F4A7C15ull + i](std::stop_token stop) mutable {
+      volatile std::uint64_t sink = 0;  // so the compiler keeps the work
+      while (!stop.stop_requested()) {
+        for (int k = 0; k < 4096; ++k) x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+        sink = x;
+      }
+      (void)sink;
+    });
   }
   const auto cpu_before = CpuTimes::Now();
-  phase.wake_late_ms = WakeLateness();
-  const std::size_t n = options.intervals.size();
-  std::vector<std::vector<std::uint32_t>> times(n);
   for (const std::string program : {"Tollmere", "floor", "xdotool"}) {
     if (program == "xdotool" && !(options.peers && OnPath("xdotool"))) continue;
-    Progress("X11, " + program + ": intervals " + How(side_by_side) + ", " +
-             std::to_string(options.holds) + " holds each");
-    std::vector<ProgramHolds> runs(n);
-    ForEachInterval(n, side_by_side, [&](std::size_t i) {
-      runs[i] = program == "Tollmere" ? RunTollmere(options, options.intervals[i], times[i])
-                                      : RunOther(options, program, options.intervals[i]);
-    });
-    phase.runs.insert(phase.runs.end(), runs.begin(), runs.end());
-  }
-  hog.reset();
-  phase.busy = BusySince(cpu_before);
-  // How near Tollmere's runs side by side came to each other on the server.
-  for (std::size_t a = 0; side_by_side && a < n; ++a) {
-    for (const std::uint32_t t : times[a]) {
-      bool near = false;
-      for (std::size_t b = 0; b < n; ++b) {
-        const auto d = b == a ? std::nullopt : ClosestApproach({t}, times[b]);
-        if (!d) continue;
-        near = near || *d <= kNearMs;
-        if (!phase.closest_ms || *d < *phase.closest_ms) phase.closest_ms = d;
-      }
-      phase.near_events += near;
-      ++phase.key_events;
+    Progress("X11, " + program + ": " + std::to_string(options.holds) + " holds per interval");
+    for (const int interval_ms : options.intervals) {
+      phase.runs.push_back(program == "Tollmere" ? RunTollmere(options, interval_ms)
+                                                 : RunOther(options, program, interval_ms));
     }
   }
+  spinners.clear();
+  phase.busy = BusySince(cpu_before);
   return phase;
 }
 

@@ -1,19 +1,16 @@
+// How busy the machine is, from /proc/stat and our own usage.
 #include <sys/resource.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "bench.h"
-#include "harness/monotonic.h"
 
 namespace tollmere::bench {
-
-using namespace std::chrono_literals;
 
 CpuTimes CpuTimes::Now() {
   CpuTimes t;
@@ -43,51 +40,14 @@ Busy BusySince(const CpuTimes& before) {
 // Other work skews every figure, so each part waits first; what others used
 // during the part is reported all the same.
 void WaitForQuietMachine() {
-  const auto give_up = std::chrono::steady_clock::now() + 5min;
-  for (;;) {
+  for (int look = 0; look < 100; ++look) {  // 3 s each: 5 minutes at most
     const CpuTimes before = CpuTimes::Now();
     std::this_thread::sleep_for(3s);
     const double foreign = BusySince(before).foreign_percent;
     if (foreign < 10) return;
-    if (std::chrono::steady_clock::now() > give_up) {
-      Progress("the machine stayed busy (" + Format("%.0f", foreign) + " %); measuring anyway");
-      return;
-    }
     Progress("waiting for a quiet machine: others use " + Format("%.0f", foreign) + " % of it");
   }
-}
-
-std::optional<Summary> WakeLateness() {
-  std::vector<double> late;
-  for (int i = 0; i < 200; ++i) {
-    const double due_ms = e2e::MonotonicMs() + 20;
-    const auto due_ns = static_cast<long long>(due_ms * 1e6);
-    const timespec due{static_cast<time_t>(due_ns / 1'000'000'000), due_ns % 1'000'000'000};
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr) == EINTR) {
-    }
-    late.push_back(e2e::MonotonicMs() - static_cast<double>(due_ns) / 1e6);
-  }
-  return Summarize(late);
-}
-
-CpuHog::CpuHog() {
-  for (unsigned i = 0; i < std::max(1u, std::thread::hardware_concurrency()); ++i) {
-    threads_.emplace_back([this, i] {
-      // A xorshift the compiler cannot drop: the result goes to memory.
-      volatile std::uint64_t sink = 0;
-      std::uint64_t x = 0x9E3779B97F4A7C15ull + i;
-      while (!stop_.load(std::memory_order_relaxed)) {
-        for (int k = 0; k < 4096; ++k) x ^= x << 13, x ^= x >> 7, x ^= x << 17;
-        sink = x;
-      }
-      (void)sink;
-    });
-  }
-}
-
-CpuHog::~CpuHog() {
-  stop_ = true;
-  for (std::thread& t : threads_) t.join();
+  Progress("the machine stayed busy; measuring anyway");
 }
 
 }  // namespace tollmere::bench

@@ -10,10 +10,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string_view>
+#include <utility>
 
 #include "bench.h"
 #include "harness/monotonic.h"
@@ -24,7 +24,7 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: tollmere-bench [--tollmere PATH] [--doc PATH] [--holds N] [--starts N]\n"
-    "         [--intervals L] [--serial | --side-by-side] [--peers] [--only PART]...\n"
+    "         [--intervals L] [--peers] [--only PART]...\n"
     "         [--wayland-holds N] [--stops N] [--gnome-holds N]\n"
     "Measures Tollmere's holds and countdowns against the floor on Xvfb (idle and\n"
     "loaded), on headless sway and on headless GNOME; its start-up, memory and idle\n"
@@ -33,8 +33,6 @@ constexpr const char* kUsage =
     "  --holds N        holds per program, interval and condition on X11 (20)\n"
     "  --starts N       timed start-ups of each, alternating (15, after one untimed)\n"
     "  --intervals L    comma-separated intervals in ms (20,1000)\n"
-    "  --serial         run each program's intervals only one after another\n"
-    "  --side-by-side   run them only side by side, each on a server of its own\n"
     "  --peers          measure xdotool (X11) and wtype (sway) holds as well\n"
     "  --only PART      idle, loaded, footprint, wayland, gnome or stop (repeatable)\n"
     "  --wayland-holds N, --stops N, --gnome-holds N   counts for those parts (15)\n";
@@ -51,6 +49,10 @@ void Progress(const std::string& text) {
   std::fprintf(stderr, "[bench %6.1f s] %s\n", e2e::MonotonicMs() / 1000.0, text.c_str());
 }
 
+void Require(bool ok, const std::string& what, const e2e::AppProcess* app) {
+  if (!ok) throw std::runtime_error(what + (app ? "; the program said:\n" + app->Stderr() : ""));
+}
+
 Options ParseArgs(int argc, char** argv) {
   Options o;
   const std::pair<std::string_view, std::size_t*> counts[] = {{"--holds", &o.holds},
@@ -58,9 +60,6 @@ Options ParseArgs(int argc, char** argv) {
                                                               {"--stops", &o.stops},
                                                               {"--wayland-holds", &o.wayland_holds},
                                                               {"--gnome-holds", &o.gnome_holds}};
-  const std::pair<std::string_view, bool*> parts[] = {
-      {"idle", &o.idle},       {"loaded", &o.loaded}, {"footprint", &o.footprint},
-      {"wayland", &o.wayland}, {"gnome", &o.gnome},   {"stop", &o.stop}};
   bool only_seen = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
@@ -70,7 +69,7 @@ Options ParseArgs(int argc, char** argv) {
     };
     const auto count = std::find_if(std::begin(counts), std::end(counts),
                                     [&](const auto& c) { return c.first == arg; });
-    if (arg == "--help" || arg == "-h") {
+    if (arg == "--help") {
       std::fputs(kUsage, stdout);
       std::exit(0);
     } else if (count != std::end(counts)) {
@@ -87,23 +86,18 @@ Options ParseArgs(int argc, char** argv) {
         if (v < 1 || v > 60000) throw std::invalid_argument("bad interval '" + item + "'");
         o.intervals.push_back(v);
       }
-    } else if (arg == "--serial" || arg == "--side-by-side") {
-      (arg == "--serial" ? o.side_by_side : o.serial) = false;
     } else if (arg == "--peers") {
       o.peers = true;
     } else if (arg == "--only") {
       const std::string part = value();
-      for (const auto& [name, on] : parts) *on = (only_seen && *on) || name == part;
-      only_seen = true;
-      if (std::none_of(std::begin(parts), std::end(parts),
-                       [&](auto& p) { return p.first == part; }))
+      if (!Options().parts.contains(part))
         throw std::invalid_argument("no part '" + part + "'\n" + kUsage);
+      if (!std::exchange(only_seen, true)) o.parts.clear();
+      o.parts.insert(part);
     } else {
       throw std::invalid_argument(std::string("unknown argument '") + argv[i] + "'\n" + kUsage);
     }
   }
-  if (!o.serial && !o.side_by_side)
-    throw std::invalid_argument("--serial and --side-by-side exclude each other");
   if (access(o.binary.c_str(), X_OK) != 0)
     throw std::runtime_error("no Tollmere program at " + o.binary);
   return o;
@@ -118,35 +112,24 @@ int main(int argc, char** argv) {
     const double t0 = tollmere::e2e::MonotonicMs();
     Results results;
     for (const bool loaded : {false, true}) {
-      for (const bool side_by_side : {false, true}) {
-        if ((loaded ? options.loaded : options.idle) &&
-            (side_by_side ? options.side_by_side : options.serial))
-          results.phases.push_back(RunPhase(options, loaded, side_by_side));
-      }
+      if (options.parts.contains(loaded ? "loaded" : "idle"))
+        results.phases.push_back(RunPhase(options, loaded));
     }
-    if (options.footprint) results.footprint = RunFootprint(options);
-    if (options.stop) results.stop = RunStopLatency(options);
-    if (options.wayland && (results.wayland_skipped = WaylandUnavailable()).empty()) {
-      for (const bool side_by_side : {false, true}) {
-        if (side_by_side ? options.side_by_side : options.serial)
-          results.phases.push_back(RunWaylandPhase(options, side_by_side));
-      }
+    if (options.parts.contains("footprint")) results.footprint = RunFootprint(options);
+    if (options.parts.contains("stop")) results.stop = RunStopLatency(options);
+    if (options.parts.contains("wayland")) {
+      if (auto phase = RunWaylandPhase(options, results.wayland_skipped))
+        results.phases.push_back(std::move(*phase));
     }
-    if (options.gnome && (results.gnome_skipped = GnomeUnavailable()).empty()) {
-      try {
-        results.gnome = RunGnomeHolds(options);
-      } catch (const GnomeNotMeasured& e) {
-        results.gnome_skipped = std::string("mutter could not start here: ") + e.what();
-      }
-    }
+    if (options.parts.contains("gnome"))
+      results.gnome = RunGnomeHolds(options, results.gnome_skipped);
     results.minutes = (tollmere::e2e::MonotonicMs() - t0) / 60000.0;
 
     const std::string report = Report(results);
     std::fputs(report.c_str(), stdout);
     if (!options.doc.empty()) {
-      const std::filesystem::path doc = options.doc;
-      if (doc.has_parent_path()) std::filesystem::create_directories(doc.parent_path());
-      std::ofstream(doc) << report;
+      if (!(std::ofstream(options.doc) << report))
+        throw std::runtime_error("cannot write " + options.doc);
       Progress("wrote the report to " + options.doc);
     }
     return 0;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <iterator>
 #include <string_view>
+#include <utility>
 
 namespace tollmere::bench {
 namespace {
@@ -56,52 +57,35 @@ std::optional<Summary> Summarize(std::vector<double> values) {
 Cycles ReadCycles(const std::vector<KeyTransition>& transitions, std::optional<std::uint32_t> start,
                   std::size_t max_holds) {
   Cycles out;
-  bool down = false;  // a cycle is under way, pressed at down_at
-  std::uint32_t down_at = 0;
-  bool have_lead_in = false;  // the pause before that press is known
-  bool lead_in_from_start = false;
-  std::int64_t lead_in = 0;
-  bool have_up = false;  // the cycle before was released at up_at
-  std::uint32_t up_at = 0;
-  bool first = true;
+  // The open press and the release before it, -1 for none (std::optional
+  // here makes g++ 12 warn of uninitialised use).
+  std::int64_t down = -1, up = -1;
+  std::optional<std::int64_t> lead_in;  // the pause before the open press
+  bool first = true, lead_in_from_start = false;
   for (const KeyTransition& t : transitions) {
     if (out.holds.size() >= max_holds) break;
     if (start && ServerSpan(*start, t.server_ms) < 0) continue;
-    const bool was_first = first;
-    first = false;
-    if (t.press) {
-      if (down) {
-        // A second press with no release between: that cycle is unreadable.
-        ++out.out_of_order;
-        down = have_up = false;
-        continue;
-      }
-      down = true;
-      down_at = t.server_ms;
-      lead_in_from_start = was_first && start.has_value();
-      have_lead_in = lead_in_from_start || have_up;
-      if (lead_in_from_start)
-        lead_in = ServerSpan(*start, t.server_ms);
-      else if (have_up)
-        lead_in = ServerSpan(up_at, t.server_ms);
-      continue;
+    const bool was_first = std::exchange(first, false);
+    if (t.press && down < 0) {
+      down = t.server_ms;
+      lead_in_from_start = was_first && start;
+      lead_in.reset();
+      if (lead_in_from_start) lead_in = ServerSpan(*start, t.server_ms);
+      if (!lead_in_from_start && up >= 0) lead_in = ServerSpan(std::uint32_t(up), t.server_ms);
+    } else if (!t.press && down >= 0) {
+      out.holds.push_back(ServerSpan(std::uint32_t(down), t.server_ms));
+      out.presses.push_back(std::uint32_t(down));
+      if (lead_in && lead_in_from_start) out.first_lead_in = lead_in;
+      if (lead_in && !lead_in_from_start) out.lead_ins.push_back(*lead_in);
+      up = t.server_ms;
+      down = -1;
+    } else {
+      // A second press with no release between, or a release with no press
+      // (before the first press: the key was down before we looked): that
+      // cycle is unreadable.
+      if (t.press || !was_first) ++out.out_of_order;
+      down = up = -1;
     }
-    if (!down) {
-      // A release with no press: a press went missing, or (before the
-      // first press) the key was down before we looked.
-      if (!was_first) ++out.out_of_order;
-      have_up = false;
-      continue;
-    }
-    out.holds.push_back(ServerSpan(down_at, t.server_ms));
-    out.presses.push_back(down_at);
-    if (have_lead_in && lead_in_from_start)
-      out.first_lead_in = lead_in;
-    else if (have_lead_in)
-      out.lead_ins.push_back(lead_in);
-    down = false;
-    have_up = true;
-    up_at = t.server_ms;
   }
   return out;
 }
@@ -143,20 +127,6 @@ std::vector<HoldSplit> SplitHolds(const std::vector<TimedHold>& taken,
     out.push_back(split);
   }
   return out;
-}
-
-std::optional<std::int64_t> ClosestApproach(std::vector<std::uint32_t> a,
-                                            std::vector<std::uint32_t> b) {
-  if (a.empty() || b.empty()) return std::nullopt;
-  std::sort(b.begin(), b.end());
-  std::int64_t best = INT64_MAX;
-  for (std::uint32_t t : a) {
-    const auto it = std::lower_bound(b.begin(), b.end(), t);
-    if (it != b.end()) best = std::min<std::int64_t>(best, std::llabs(ServerSpan(t, *it)));
-    if (it != b.begin())
-      best = std::min<std::int64_t>(best, std::llabs(ServerSpan(t, *std::prev(it))));
-  }
-  return best;
 }
 
 }  // namespace tollmere::bench

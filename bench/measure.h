@@ -75,9 +75,4 @@ inline constexpr double kPairMs = 5;
 std::vector<HoldSplit> SplitHolds(const std::vector<TimedHold>& taken,
                                   const std::vector<TimedHold>& traced, double hold_ms);
 
-// The smallest distance between a time in `a` and one in `b` (server ms);
-// nullopt when either is empty.
-std::optional<std::int64_t> ClosestApproach(std::vector<std::uint32_t> a,
-                                            std::vector<std::uint32_t> b);
-
 }  // namespace tollmere::bench

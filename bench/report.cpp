@@ -19,9 +19,7 @@ std::string Table(const Cells& header, const std::vector<Cells>& rows) {
     for (const std::string& c : cells) out += " " + c + " |";
     return out + "\n";
   };
-  std::string out = line(header) + "|";
-  for (std::size_t i = 0; i < header.size(); ++i) out += "---|";
-  out += "\n";
+  std::string out = line(header) + line(Cells(header.size(), "---"));
   for (const Cells& row : rows) out += line(row);
   return out + "\n";
 }
@@ -46,10 +44,7 @@ std::optional<double> P99(const std::vector<double>& v) {
   return s ? std::optional(s->p99_abs) : std::nullopt;
 }
 
-std::string Where(const Phase& p) {
-  return p.server + ", " + (p.loaded ? "loaded" : "idle") + ", " +
-         (p.side_by_side ? "side by side" : "one after another");
-}
+std::string Where(const Phase& p) { return p.server + ", " + (p.loaded ? "loaded" : "idle"); }
 
 // Each hold's error end to end, on the program's side, and the rest.
 struct Split {
@@ -71,20 +66,6 @@ Split SplitOf(const Phase& p, const std::string& program, int interval_ms = 0) {
   return out;
 }
 
-// The phase the goals are read from: one server and condition, the intervals
-// one after another where they ran so, else side by side.
-const Phase* GoalPhase(const Results& results, const std::string& server, bool loaded) {
-  const Phase* found = nullptr;
-  for (const Phase& p : results.phases) {
-    if (p.server == server && p.loaded == loaded && (!found || found->side_by_side)) found = &p;
-  }
-  return found;
-}
-
-// Tollmere's processor time for one whole cycle at the worst interval, as
-// measured before the timing work of December 2026: no change may add to it.
-constexpr double kCpuPerCycleMs = 18.3;
-
 std::vector<Cells> Goals(const Results& results) {
   std::vector<Cells> goals;
   const auto add = [&](const std::string& what, double value, std::optional<double> base, bool met,
@@ -93,34 +74,21 @@ std::vector<Cells> Goals(const Results& results) {
                      base && *base > 0 ? Format("%.2f×", value / *base) : "",
                      met ? "yes" : "**no**"});
   };
-  for (const char* server : {"X11", "sway"}) {
-    for (const bool loaded : {false, true}) {
-      const Phase* p = GoalPhase(results, server, loaded);
-      if (!p) continue;
-      const Split t = SplitOf(*p, "Tollmere"), f = SplitOf(*p, "floor");
-      const double limit = loaded ? 1 : 0.5, margin = loaded ? 2 : 1;
-      if (p->server == "X11" && P99(t.program) && P99(f.program)) {
-        add("hold, program side p99 ≤ " + Format("%.1f", limit) + " ms, " + Where(*p),
-            *P99(t.program), P99(f.program), *P99(t.program) <= limit);
-      }
-      if (P99(t.end_to_end) && P99(f.end_to_end)) {
-        add("hold, end to end p99 ≤ floor's + " + Format("%.0f", margin) + " ms, " + Where(*p),
-            *P99(t.end_to_end), P99(f.end_to_end),
-            *P99(t.end_to_end) <= *P99(f.end_to_end) + margin);
-      }
+  for (const Phase& p : results.phases) {
+    const Split t = SplitOf(p, "Tollmere"), f = SplitOf(p, "floor");
+    const double limit = p.loaded ? 1 : 0.5, margin = p.loaded ? 2 : 1;
+    if (p.server == "X11" && P99(t.program) && P99(f.program)) {
+      add("hold, program side p99 ≤ " + Format("%.1f", limit) + " ms, " + Where(p), *P99(t.program),
+          P99(f.program), *P99(t.program) <= limit);
     }
-  }
-  if (const Phase* p = GoalPhase(results, "X11", false)) {
-    if (const auto t = P99(SplitOf(*p, "Tollmere").countdowns)) {
-      add("countdown p99 per tick ≤ 1 ms, " + Where(*p) + ", X server's time", *t / kCountdownTicks,
-          std::nullopt, *t / kCountdownTicks <= 1);
+    if (P99(t.end_to_end) && P99(f.end_to_end)) {
+      add("hold, end to end p99 ≤ floor's + " + Format("%.0f", margin) + " ms, " + Where(p),
+          *P99(t.end_to_end), P99(f.end_to_end), *P99(t.end_to_end) <= *P99(f.end_to_end) + margin);
     }
-    double worst = -1;
-    for (const ProgramHolds& r : p->runs) worst = std::max(worst, r.cpu_ms_per_cycle.value_or(-1));
-    if (worst >= 0) {
-      add("processor time per cycle ≤ " + Format("%.1f", kCpuPerCycleMs) + " ms, " + Where(*p) +
-              ", worst interval",
-          worst, std::nullopt, worst <= kCpuPerCycleMs, "%.1f ms");
+    if (p.server == "X11" && !p.loaded && P99(t.countdowns)) {
+      const double tick = *P99(t.countdowns) / kCountdownTicks;
+      add("countdown p99 per tick ≤ 1 ms, " + Where(p) + ", X server's time", tick, std::nullopt,
+          tick <= 1);
     }
   }
   if (const auto& fp = results.footprint) {
@@ -149,22 +117,20 @@ std::vector<Cells> Goals(const Results& results) {
   return goals;
 }
 
+// The cores, the processor's name, the kernel and when.
 std::string Machine() {
   utsname un{};
   uname(&un);
-  std::ifstream in("/proc/cpuinfo");
-  std::string cpu = "unknown CPU";
-  for (std::string line; std::getline(in, line);) {
-    if (line.rfind("model name", 0) == 0) {
-      cpu = line.substr(line.find(':') + 2);
-      break;
-    }
+  std::ifstream cpuinfo("/proc/cpuinfo");
+  std::string cpu;
+  while (std::getline(cpuinfo, cpu) && cpu.rfind("model name", 0) != 0) {
   }
   char when[64];
   const std::time_t now = std::time(nullptr);
   std::strftime(when, sizeof when, "%Y-%m-%d %H:%M UTC", std::gmtime(&now));
-  return std::to_string(sysconf(_SC_NPROCESSORS_ONLN)) + " cores (" + cpu + "), Linux " +
-         un.release + ", " + when;
+  return std::to_string(sysconf(_SC_NPROCESSORS_ONLN)) + " cores (" +
+         cpu.substr(std::min(cpu.size(), cpu.find(':') + 2)) + "), Linux " + un.release + ", " +
+         when;
 }
 
 }  // namespace
@@ -185,18 +151,14 @@ std::string Report(const Results& results) {
       "lines); rest: the difference. The floor (`bench/floor/`) is a bare C loop making the "
       "same calls at absolute deadlines, " +
       std::to_string(kFloorGapMs) +
-      " ms apart. Side by side: each program's intervals at "
-      "once, each on a server of its own. xdotool and wtype (--peers) run a process per hold, as a "
-      "user would; xdotool's include its default 12 ms pause after a keystroke.\n\n";
+      " ms apart; each interval on a server of its own. xdotool and wtype (--peers) run a process "
+      "per hold, as a user would; xdotool's include its default 12 ms pause after a keystroke.\n\n";
   std::vector<Cells> rows;
   for (const Phase& p : results.phases) {
-    for (const std::string program : {"Tollmere", "floor", "xdotool", "wtype"}) {
-      for (const ProgramHolds& r : p.runs) {
-        if (r.program != program) continue;
-        const Split s = SplitOf(p, program, r.interval_ms);
-        rows.push_back(Cells{Where(p), program, std::to_string(2 * r.interval_ms)} +
-                       Stats(s.end_to_end) + Stats(s.program, false) + Stats(s.rest, false));
-      }
+    for (const ProgramHolds& r : p.runs) {
+      const Split s = SplitOf(p, r.program, r.interval_ms);
+      rows.push_back(Cells{Where(p), r.program, std::to_string(2 * r.interval_ms)} +
+                     Stats(s.end_to_end) + Stats(s.program, false) + Stats(s.rest, false));
     }
   }
   md += Table({"where", "program", "hold", "n", "median", "p99", "max", "program side: median",
@@ -224,19 +186,21 @@ std::string Report(const Results& results) {
     md +=
         "## Start-up, memory and wake-ups\n\nFirst paint: fork to the first paint, Tollmere "
         "and a bare Qt window with the same controls (`bench/bare_window.cpp`) started "
-        "alternately in one run. Peak RSS by `/usr/bin/time -v` over start-up and one cycle. "
+        "alternately in one run. Peak RSS: VmHWM after start-up and one cycle. "
         "Wake-ups: the context switches of all the program's threads in 10 s.\n\n";
     const auto mb = [](std::optional<long> kb) {
       return kb ? Format("%.1f MB", double(*kb) / 1024) : "–";
     };
-    const auto paint = Summarize(fp->first_paint_ms), bare = Summarize(fp->bare_first_paint_ms);
+    const auto paint = [](const std::vector<double>& v) {
+      const auto s = Summarize(v);
+      return s ? Format("%.1f", s->median) + " (" + Format("%.1f", s->min) + "–" +
+                     Format("%.1f", s->max) + ")"
+               : "–";
+    };
     md += Table(
         {"measure", "Tollmere", "bare Qt window"},
-        {Cells{"first paint, median (ms)", Format("%.1f", paint ? paint->median : 0),
-               Format("%.1f", bare ? bare->median : 0)},
-         Cells{"first paint, min–max (ms)",
-               paint ? Format("%.1f", paint->min) + "–" + Format("%.1f", paint->max) : "",
-               bare ? Format("%.1f", bare->min) + "–" + Format("%.1f", bare->max) : ""},
+        {Cells{"first paint, median (min–max), ms", paint(fp->first_paint_ms),
+               paint(fp->bare_first_paint_ms)},
          Cells{"peak RSS", mb(fp->peak_rss_kb), mb(fp->bare_peak_rss_kb)},
          Cells{"wake-ups, in the background", std::to_string(fp->wakeups_background), ""},
          Cells{"wake-ups, focused, caret blinking", std::to_string(fp->wakeups_focused), ""},
@@ -279,15 +243,6 @@ std::string Report(const Results& results) {
   for (const Phase& p : results.phases) {
     md += "- " + Where(p) + ": all cores " + Format("%.0f", p.busy.percent) + " % busy, " +
           Format("%.0f", p.busy.foreign_percent) + " % by other processes";
-    if (p.wake_late_ms) {
-      md += "; a plain 20 ms sleep wakes " + Format("%.2f", p.wake_late_ms->median) +
-            " ms late at the median, " + Format("%.2f", p.wake_late_ms->p99) + " ms at p99";
-    }
-    if (p.closest_ms) {
-      md += "; " + std::to_string(p.near_events) + " of Tollmere's " +
-            std::to_string(p.key_events) + " key events within " + std::to_string(kNearMs) +
-            " ms of another run's (closest " + std::to_string(*p.closest_ms) + " ms)";
-    }
     std::size_t disorder = 0;
     for (const ProgramHolds& r : p.runs) disorder += r.out_of_order;
     if (disorder > 0) md += "; " + std::to_string(disorder) + " key changes out of order, left out";

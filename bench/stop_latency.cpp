@@ -15,9 +15,6 @@
 namespace tollmere::bench {
 namespace {
 
-using namespace std::chrono_literals;
-using namespace tollmere::e2e;
-
 // From a CLOCK_MONOTONIC reading to a server timestamp: the server counts the
 // same clock in whole milliseconds.
 double MsUntil(double monotonic_ms, std::uint32_t server_ms) {
@@ -46,17 +43,13 @@ StopLatency RunStopLatency(const Options& options) {
     if (name == "DBUS_SESSION_BUS_ADDRESS") value = bus.address();
   }
   AppProcess app(options.binary, env);
-  const auto require = [&](bool ok, const std::string& what) {
-    if (!ok) throw std::runtime_error(what + ":\n" + app.Stderr());
-  };
-  require(app.WaitForTrace("first-paint", std::nullopt, 15s).has_value(), "no Tollmere window");
+  Require(app.WaitForTrace("first-paint", std::nullopt, 15s).has_value(), "no Tollmere window",
+          &app);
   const auto run = [&](const std::vector<std::string>& args) {
     auto helper = std::make_unique<AppProcess>(options.binary, env, args);
     const ExitStatus status = helper->WaitForExit(10s);
-    if (!status.Exited() || status.Code() != 0) {
-      throw std::runtime_error("tollmere " + args.back() + " " + status.Describe() + ":\n" +
-                               helper->Stderr());
-    }
+    Require(status.Exited() && status.Code() == 0,
+            "tollmere " + args.back() + " " + status.Describe(), helper.get());
     return helper;
   };
   run({"--interval=" + std::to_string(kStopIntervalMs)});
@@ -65,23 +58,24 @@ StopLatency RunStopLatency(const Options& options) {
     // This cycle's key changes: exactly a press, then its release.
     const std::size_t before = listener.SpaceTransitions().size();
     run({"--start"});
-    require(WaitForSpace(listener, before + 1, kCountdownMs + 3000), "the hold did not begin");
+    Require(WaitForSpace(listener, before + 1, kCountdownMs + 3000), "the hold did not begin",
+            &app);
     const auto keys = listener.SpaceTransitions();
-    require(keys[before].press, "a release came before the press");
+    Require(keys[before].press, "a release came before the press", &app);
     while (MsUntil(MonotonicMs(), keys[before].server_ms) > -kStopAfterMs)
       std::this_thread::sleep_for(1ms);
 
     const double started = MonotonicMs();
     const auto helper = run({"--trace", "--stop"});
-    require(WaitForSpace(listener, before + 2, 3000), "no release after --stop");
+    Require(WaitForSpace(listener, before + 2, 3000), "no release after --stop", &app);
     const auto after = listener.SpaceTransitions();
-    require(!after[before + 1].press, "a second press instead of the release");
+    Require(!after[before + 1].press, "a second press instead of the release", &app);
     const std::uint32_t up = after[before + 1].server_ms;
     out.from_start_ms.push_back(MsUntil(started, up));
     if (const auto call = helper->WaitForTrace("remote-call", "Stop", 0s))
       out.from_call_ms.push_back(MsUntil(call->ms, up));
-    require(app.WaitForTrace("caption", "Start", 2s, static_cast<int>(i) + 1).has_value(),
-            "no \"Start\" after --stop");
+    Require(app.WaitForTrace("caption", "Start", 2s, static_cast<int>(i) + 1).has_value(),
+            "no \"Start\" after --stop", &app);
   }
   return out;
 }

@@ -17,17 +17,12 @@
 
 namespace tollmere::bench {
 #if !TOLLMERE_BENCH_WAYLAND
-std::string WaylandUnavailable() { return "this build has no Wayland test harness."; }
-Phase RunWaylandPhase(const Options&, bool) { return {}; }
+std::optional<Phase> RunWaylandPhase(const Options&, std::string& skipped) {
+  skipped = "this build has no Wayland test harness.";
+  return std::nullopt;
+}
 #else
 namespace {
-
-using namespace std::chrono_literals;
-using namespace tollmere::e2e;
-
-void Require(bool ok, const std::string& what, const AppProcess* app = nullptr) {
-  if (!ok) throw std::runtime_error(what + (app ? "; the program said:\n" + app->Stderr() : ""));
-}
 
 // The first press and release in `keys`, as a hold.
 TimedHold FirstHold(const std::vector<WaylandKeyEvent>& keys, const std::string& who) {
@@ -47,13 +42,9 @@ ProgramHolds RunOne(const Options& options, const std::string& program, int inte
   std::vector<TimedHold> taken;
   std::vector<TraceEvent> trace;
   if (program == "floor") {
-    FloorProcess floor("tollmere-floor-wayland", options, holds, interval_ms,
-                       sway.ClientEnvironment());
+    Floor floor("tollmere-floor-wayland", holds, interval_ms, sway.ClientEnvironment());
     // The probe reads the keys as they come, so their times are the arrival's.
-    Require(probe.WaitForKeys(
-                2 * holds,
-                std::chrono::milliseconds((2 * interval_ms + kFloorGapMs + 100) * 2 * holds) + 10s),
-            "the floor's keys did not all come");
+    Require(probe.WaitForKeys(2 * holds, floor.budget), "the floor's keys did not all come");
     trace = floor.Finish();
     const auto keys = probe.Transitions(KEY_SPACE);
     for (std::size_t i = 0; i + 1 < keys.size(); i += 2)
@@ -117,25 +108,18 @@ ProgramHolds RunOne(const Options& options, const std::string& program, int inte
 
 }  // namespace
 
-std::string WaylandUnavailable() { return HeadlessSway::Unavailable(); }
-
-Phase RunWaylandPhase(const Options& options, bool side_by_side) {
+std::optional<Phase> RunWaylandPhase(const Options& options, std::string& skipped) {
+  if (!(skipped = HeadlessSway::Unavailable()).empty()) return std::nullopt;
   Phase phase;
   phase.server = "sway";
-  phase.side_by_side = side_by_side;
   WaitForQuietMachine();
   const auto cpu_before = CpuTimes::Now();
-  const std::size_t n = options.intervals.size();
   for (const std::string program : {"Tollmere", "floor", "wtype"}) {
     if (program == "wtype" && !(options.peers && OnPath("wtype"))) continue;
-    Progress("sway, " + program + ": intervals " +
-             (side_by_side ? "side by side, " : "one after another, ") +
-             std::to_string(options.wayland_holds) + " holds each");
-    std::vector<ProgramHolds> runs(n);
-    ForEachInterval(n, side_by_side, [&](std::size_t i) {
-      runs[i] = RunOne(options, program, options.intervals[i]);
-    });
-    phase.runs.insert(phase.runs.end(), runs.begin(), runs.end());
+    Progress("sway, " + program + ": " + std::to_string(options.wayland_holds) +
+             " holds per interval");
+    for (const int interval_ms : options.intervals)
+      phase.runs.push_back(RunOne(options, program, interval_ms));
   }
   phase.busy = BusySince(cpu_before);
   return phase;

@@ -16,7 +16,7 @@ run=(
 )
 test=(
   googletest libgtest-dev
-  x11-utils xdotool time
+  x11-utils xdotool
   # The benchmark's scripted Wayland hold, beside xdotool's on X11.
   wtype
   # A private session bus for the hotkey's portal test and the command-line tests.

@@ -1,7 +1,7 @@
 /* The floors' shared loop: the least a program can do to hold a key for a
  * given time. Each key change is sent at an absolute CLOCK_MONOTONIC
- * deadline, and the moment the sending call returned is printed in the
- * program's own trace format, so one reader serves both:
+ * deadline, and the moment the sending call returned is printed on stderr
+ * in the program's own trace format, so one reader serves both:
  *   trace 12345.678 key-down 32
  */
 #pragma once
@@ -25,8 +25,7 @@ static inline void floor_sleep_until(long long deadline_ns) {
 }
 
 static inline void floor_trace(const char* event, long long ns) {
-  printf("trace %.3f %s 32\n", (double)ns / 1e6, event);
-  fflush(stdout);
+  fprintf(stderr, "trace %.3f %s 32\n", (double)ns / 1e6, event);
 }
 
 /* `holds` holds of 2 × interval_ms, each after a pause of gap_ms; `send`

@@ -43,45 +43,30 @@ static int send_key(void* context, int down) {
   return wl_display_roundtrip(w->display) < 0;
 }
 
+static int fail(const char* what) {
+  fprintf(stderr, "wayland-floor: %s\n", what);
+  return 1;
+}
+
+/* The process ends with the holds; its end closes the connection. */
 int main(int argc, char** argv) {
   struct floor_wayland w = {0};
   w.display = wl_display_connect(NULL);
-  if (w.display == NULL) {
-    fprintf(stderr, "wayland-floor: cannot connect to the compositor\n");
-    return 1;
-  }
+  if (w.display == NULL) return fail("cannot connect to the compositor");
   wl_registry_add_listener(wl_display_get_registry(w.display), &registry_listener, &w);
   wl_display_roundtrip(w.display);
-  if (w.seat == NULL || w.manager == NULL) {
-    fprintf(stderr, "wayland-floor: no seat or no virtual keyboards\n");
-    return 1;
-  }
+  if (w.seat == NULL || w.manager == NULL) return fail("no seat or no virtual keyboards");
   w.keyboard = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(w.manager, w.seat);
 
   /* The compositor takes no key before a keymap: the default layout. */
   struct xkb_context* xkb = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
   struct xkb_keymap* keymap = xkb_keymap_new_from_names(xkb, NULL, XKB_KEYMAP_COMPILE_NO_FLAGS);
-  char* text = keymap ? xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1) : NULL;
-  if (text == NULL) {
-    fprintf(stderr, "wayland-floor: no keymap\n");
-    return 1;
-  }
+  const char* text = keymap ? xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1) : NULL;
+  if (text == NULL) return fail("no keymap");
   const size_t size = strlen(text) + 1;
   const int fd = memfd_create("wayland-floor-keymap", MFD_CLOEXEC);
-  if (fd < 0 || write(fd, text, size) != (ssize_t)size) {
-    fprintf(stderr, "wayland-floor: cannot write the keymap\n");
-    return 1;
-  }
+  if (fd < 0 || write(fd, text, size) != (ssize_t)size) return fail("cannot write the keymap");
   zwp_virtual_keyboard_v1_keymap(w.keyboard, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd, (uint32_t)size);
   wl_display_roundtrip(w.display);
-  close(fd);
-  free(text);
-  xkb_keymap_unref(keymap);
-  xkb_context_unref(xkb);
-
-  const int status = floor_run(argc, argv, send_key, &w);
-  zwp_virtual_keyboard_v1_destroy(w.keyboard);
-  wl_display_roundtrip(w.display);
-  wl_display_disconnect(w.display);
-  return status;
+  return floor_run(argc, argv, send_key, &w);
 }

@@ -11,11 +11,7 @@ static int send_key(void* context, int down) {
   static KeyCode space;
   if (space == 0) space = XKeysymToKeycode(display, XK_space);
   XTestFakeKeyEvent(display, space, down ? True : False, CurrentTime);
-  if (down) {
-    XFlush(display);
-  } else {
-    XSync(display, False);
-  }
+  (void)(down ? XFlush(display) : XSync(display, False));
   return 0;
 }
 
@@ -25,7 +21,5 @@ int main(int argc, char** argv) {
     fprintf(stderr, "xtest-floor: cannot open the display\n");
     return 1;
   }
-  const int status = floor_run(argc, argv, send_key, display);
-  XCloseDisplay(display);
-  return status;
+  return floor_run(argc, argv, send_key, display);
 }

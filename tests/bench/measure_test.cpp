@@ -117,11 +117,5 @@ TEST(SplitHolds, EachTakenHoldIsPairedWithTheTracedHoldThatStartedNearest) {
   EXPECT_DOUBLE_EQ(late[0].down, 4294967301.0);
 }
 
-TEST(ClosestApproach, FindsTheNearestPairEitherSide) {
-  EXPECT_FALSE(ClosestApproach({}, {1}));
-  EXPECT_EQ(*ClosestApproach({100, 5000}, {4990, 300, 9000}), 10);
-  EXPECT_EQ(*ClosestApproach({4995}, {4990, 5001}), 5);
-}
-
 }  // namespace
 }  // namespace tollmere::bench
