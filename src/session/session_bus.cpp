@@ -137,6 +137,11 @@ std::string AvoidSilentSessionBus() {
 
 const std::string& SessionBusSilence() { return silence; }
 
+bool SessionBusDisabled() {
+  const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+  return address != nullptr && std::string_view(address) == "disabled:";
+}
+
 QDBusConnection SessionBus() { return QDBusConnection::sessionBus(); }
 
 }  // namespace tollmere::session

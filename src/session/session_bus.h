@@ -26,4 +26,9 @@ const std::string& SessionBusSilence();
 // users cannot reach what is offered on it.
 QDBusConnection SessionBus();
 
+// The address names no bus ("disabled:", as for a silent bus above): then
+// there is nothing to ask, and asking Qt would start its D-Bus thread only
+// to learn that.
+bool SessionBusDisabled();
+
 }  // namespace tollmere::session

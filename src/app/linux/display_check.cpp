@@ -39,15 +39,17 @@ std::string FailureMessage() {
 }
 
 QtMessageHandler previous_handler = nullptr;
+std::function<void()> before_exit;
 
 void OnToolkitMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
   if (type != QtFatalMsg) {
     if (previous_handler != nullptr) previous_handler(type, context, text);
     return;
   }
+  if (before_exit) before_exit();
   std::fprintf(stderr, "tollmere: %s\n", FailureMessage().c_str());
   std::fflush(stderr);
-  _exit(1);  // nothing is pressed yet, and the toolkit would abort next
+  _exit(1);  // nothing is pressed now, and the toolkit would abort next
 }
 
 }  // namespace
@@ -69,7 +71,10 @@ std::string DisplayProblem() {
          "Start Tollmere from a desktop session.";
 }
 
-void ExplainWindowSystemFailure() { previous_handler = qInstallMessageHandler(OnToolkitMessage); }
+void ExplainWindowSystemFailure(std::function<void()> then) {
+  before_exit = std::move(then);
+  previous_handler = qInstallMessageHandler(OnToolkitMessage);
+}
 void EndWindowSystemWatch() { qInstallMessageHandler(previous_handler); }
 
 }  // namespace tollmere::app

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace tollmere::app {
@@ -15,9 +16,9 @@ void ChooseWindowSystem();
 std::string DisplayProblem();
 
 // Until the toolkit has started, turns its fatal "no platform" abort into a
-// clear message and exit status 1. Call before the application object is
-// made and EndWindowSystemWatch after.
-void ExplainWindowSystemFailure();
+// clear message and exit status 1, once `before_exit` has returned. Call
+// before the application object is made and EndWindowSystemWatch after.
+void ExplainWindowSystemFailure(std::function<void()> before_exit = {});
 void EndWindowSystemWatch();
 
 }  // namespace tollmere::app

@@ -24,12 +24,13 @@ int main(int argc, char** argv) {
   if (const auto status = app::HandOver(request, no_owner)) return *status;
   if (const auto status = app::NoDisplay()) return *status;
   app::Notices notices;
-  const app::EarlyLoad load = app::LoadBeforeDisplay(line, notices);
+  app::EarlyLoad load(line, notices);
 
   int qt_argc = 1;  // Qt's argument parsing must not see the options we took.
-  app::ExplainWindowSystemFailure();
+  app::ExplainWindowSystemFailure([&load] { load.Wait(); });
   QApplication application(qt_argc, argv);
   app::EndWindowSystemWatch();
+  load.Wait();
   app::DescribeApplication();
   window::qt::Form1 form(app::LogicalDpi());
   notices.ShowIn(form);

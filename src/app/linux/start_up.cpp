@@ -152,33 +152,36 @@ void Notices::ShowIn(Form1& form) {
   waiting_.clear();
 }
 
-EarlyLoad LoadBeforeDisplay(const control::CommandLine& line, Notices& notices) {
+EarlyLoad::EarlyLoad(const control::CommandLine& line, Notices& notices) {
   const auto request = ki::ParseBackendName(line.backend).value_or(ki::BackendRequest::kAuto);
   ki::InstallModule1(ki::DefaultBinder(request, notices.From("keys")));
   // The start-up keystroke's release would end another window's hold of the
   // same key.
   if (line.new_window && control::AnotherTollmereBusy()) {
     rt::Trace("load-keystroke-skipped");
-    return {};
+    return;
   }
   // The portal answers through the event loop, and on Wayland the automatic
   // choice may come to the portal.
   if (request == ki::BackendRequest::kPortal ||
       (request == ki::BackendRequest::kAuto && session::SessionFromEnvironment().Wayland())) {
-    return {.left_to_window = true, .error = std::nullopt};
+    left_to_window_ = true;
+    return;
   }
-  EarlyLoad load;
   rt::SetFatalPolicy({.cleanup = ReleaseHeldKeys,
-                      .report = [&load](const rt::Error& e) { load.error = e; },
+                      .report = [this](const rt::Error& e) { error_ = e; },
                       .exit = [](int) {}});
-  rt::RunHandler([] { window::qt::Form1::LoadKeystroke(); });
-  return load;
+  sending_ = std::thread([] { rt::RunHandler([] { window::qt::Form1::LoadKeystroke(); }); });
+}
+
+void EarlyLoad::Wait() {
+  if (sending_.joinable()) sending_.join();
 }
 
 void FinishLoad(Form1& form, const EarlyLoad& load) {
-  if (load.error) {
-    rt::Fatal(*load.error);
-  } else if (load.left_to_window) {
+  if (load.Failure()) {
+    rt::Fatal(*load.Failure());
+  } else if (load.LeftToWindow()) {
     rt::RunHandler([&form] { form.Form_Load(); });
   }
 }

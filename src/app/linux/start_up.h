@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "control/command_line.h"
 #include "control/hotkeys/global_hotkey.h"
@@ -55,14 +56,29 @@ class Notices {
 };
 
 // Binds the keystroke back end, and sends the load keystroke before the
-// toolkit connects to the display where the back end needs no event loop:
-// an XTest key then changes the server's keyboard before Qt reads its
-// keymap, not after. An error there waits for the window system.
-struct EarlyLoad {
-  bool left_to_window = false;  // Form_Load is still to run
-  std::optional<runtime::Error> error;
+// toolkit has read the keyboard, where the back end needs no event loop: an
+// XTest key switches the server's keyboard, and Qt would read its keymap a
+// second time. The keystroke goes out on a thread of its own while Qt starts
+// (Xlib serves threads since 1.8). An error waits for the window.
+class EarlyLoad {
+ public:
+  EarlyLoad(const control::CommandLine& line, Notices& notices);
+  ~EarlyLoad() { Wait(); }
+  EarlyLoad(const EarlyLoad&) = delete;
+  EarlyLoad& operator=(const EarlyLoad&) = delete;
+
+  // Until the keystroke is complete: nothing may leave with the key down.
+  void Wait();
+  // Form_Load is still to run.
+  bool LeftToWindow() const { return left_to_window_; }
+  const std::optional<runtime::Error>& Failure() const { return error_; }
+
+ private:
+  bool left_to_window_ = false;
+  std::optional<runtime::Error> error_;
+  std::thread sending_;
 };
-EarlyLoad LoadBeforeDisplay(const control::CommandLine& line, Notices& notices);
+
 // Runs Form_Load if it is still to run, or ends the program for the early
 // error, with the window there to answer requests while the dialog shows.
 void FinishLoad(Form1& form, const EarlyLoad& load);

@@ -67,6 +67,7 @@ HandOver HandOverToRunning(const Request& request) {
   if (const std::string& silence = session::SessionBusSilence(); !silence.empty()) {
     return {Outcome::kSilentBus, silence};
   }
+  if (session::SessionBusDisabled()) return {Outcome::kNoBus, "the session bus is disabled"};
   QDBusConnection bus = session::SessionBus();
   if (!bus.isConnected()) return {Outcome::kNoBus, bus.lastError().message().toStdString()};
   QString tried;
@@ -133,7 +134,7 @@ HandOver HandOverToRunning(const Request& request) {
 }
 
 bool AnotherTollmereBusy() {
-  if (!session::SessionBusSilence().empty()) return false;
+  if (!session::SessionBusSilence().empty() || session::SessionBusDisabled()) return false;
   QDBusConnection bus = session::SessionBus();
   if (!bus.isConnected()) return false;
   for (const QString& owner : QueuedOwners(bus)) {
@@ -150,6 +151,7 @@ bool AnotherTollmereBusy() {
 }
 
 bool OfferOnSessionBus(RequestTarget& target, QObject* owner) {
+  if (session::SessionBusDisabled()) return false;
   QDBusConnection bus = session::SessionBus();
   if (!bus.isConnected()) return false;
   auto* control = new RemoteControl(target, owner);

@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPushButton>
 #include <QValidator>
 #include <functional>
@@ -100,7 +101,11 @@ Form1::Form1(double logical_dpi)
   }
   notice_->setObjectName(QStringLiteral("lblNotice"));
   problem_->setObjectName(QStringLiteral("lblIntervalProblem"));
-  problem_->setStyleSheet(QStringLiteral("color: #b00020;"));
+  // A palette rather than a style sheet, which would cost start-up a style
+  // of its own.
+  QPalette red = problem_->palette();
+  red.setColor(QPalette::WindowText, QColor(0xb0, 0x00, 0x20));
+  problem_->setPalette(red);
 
   txt_interval_->setMaxLength(hs::kTxtIntervalMaxLength + 1);
   txt_interval_->setValidator(new LengthLimit(
