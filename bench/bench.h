@@ -23,7 +23,7 @@ using namespace e2e;
 struct Options {
   std::string binary = TOLLMERE_DEFAULT_BINARY;
   std::string doc;  // the report's file, the whole of it; stdout only when empty
-  std::size_t holds = 20, starts = 15, wayland_holds = 15, stops = 15, gnome_holds = 15;
+  std::size_t holds = 20, starts = 31, wayland_holds = 15, stops = 15, gnome_holds = 15;
   std::vector<int> intervals = {20, 1000};  // the shortest hold and a long one
   std::vector<int> gnome_intervals = {40, 1000};
   bool peers = false;  // xdotool and wtype as well

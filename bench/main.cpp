@@ -31,7 +31,7 @@ constexpr const char* kUsage =
     "wake-ups against a bare Qt window; and `tollmere --stop`. Prints Markdown.\n"
     "  --doc PATH       also write the report to that file\n"
     "  --holds N        holds per program, interval and condition on X11 (20)\n"
-    "  --starts N       timed start-ups of each, alternating (15, after one untimed)\n"
+    "  --starts N       timed start-ups of each, alternating (31, after one untimed)\n"
     "  --intervals L    comma-separated intervals in ms (20,1000)\n"
     "  --peers          measure xdotool (X11) and wtype (sway) holds as well\n"
     "  --only PART      idle, loaded, footprint, wayland, gnome or stop (repeatable)\n"
