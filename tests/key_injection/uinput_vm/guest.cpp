@@ -35,8 +35,8 @@
 #include <vector>
 
 #include "key_injection/backends/evdev_keys.h"
-#include "key_injection/module1.h"
 #include "key_injection/backends/uinput_backend.h"
+#include "key_injection/module1.h"
 #include "runtime/error.h"
 
 namespace {
