@@ -3,6 +3,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusReply>
+#include <optional>
 
 #include "runtime/trace.h"
 #include "session/session_bus.h"
@@ -92,40 +93,30 @@ HandOver HandOverToRunning(const Request& request) {
       const QString problem = reply.arguments().value(0).toString();
       if (!problem.isEmpty()) return {Outcome::kRefused, problem.toStdString()};
     }
-    if (request.hotkey) {
-      const QDBusMessage reply =
-          Call(bus, tried, "SetHotkey", {QString::fromStdString(*request.hotkey)});
+    // Whether the call was taken. A refusal ends the request; a failure
+    // asks the owner again.
+    std::optional<HandOver> refused;
+    const auto taken = [&](const char* name, const QVariantList& args = {}) {
+      const QDBusMessage reply = Call(bus, tried, name, args);
       if (reply.errorName() == QLatin1String(kRefusedError)) {
-        return {Outcome::kRefused, reply.errorMessage().toStdString()};
-      }
-      if (reply.type() != QDBusMessage::ReplyMessage) {
+        refused = HandOver{Outcome::kRefused, reply.errorMessage().toStdString()};
+      } else if (reply.type() != QDBusMessage::ReplyMessage) {
         failure = Described(reply);
-        continue;
       }
+      return !refused && reply.type() == QDBusMessage::ReplyMessage;
+    };
+    const char* method = MethodFor(request.action);
+    if ((request.hotkey && !taken("SetHotkey", {QString::fromStdString(*request.hotkey)})) ||
+        (request.raise && !taken("Activate", {QString::fromStdString(request.token)})) ||
+        (method != nullptr && !taken(method))) {
+      if (refused) return *refused;
+      continue;
     }
-    if (request.raise) {
-      const QDBusMessage reply =
-          Call(bus, tried, "Activate", {QString::fromStdString(request.token)});
-      if (reply.type() != QDBusMessage::ReplyMessage) {
-        failure = Described(reply);
-        continue;
-      }
-    }
-    if (const char* method = MethodFor(request.action)) {
-      const QDBusMessage reply = Call(bus, tried, method);
-      if (reply.errorName() == QLatin1String(kRefusedError)) {
-        return {Outcome::kRefused, reply.errorMessage().toStdString()};
-      }
-      if (reply.type() != QDBusMessage::ReplyMessage) {
-        failure = Described(reply);
-        continue;
-      }
-      // A window opened with --new-window waits in line for the name: a
-      // stop is for it too.
-      if (request.action == Action::kStop) {
-        for (const QString& other : QueuedOwners(bus)) {
-          if (other != tried) Call(bus, other, "Stop");
-        }
+    // A window opened with --new-window waits in line for the name: a stop
+    // is for it too.
+    if (request.action == Action::kStop) {
+      for (const QString& other : QueuedOwners(bus)) {
+        if (other != tried) Call(bus, other, "Stop");
       }
     }
     return {Outcome::kDone, {}};
