@@ -158,6 +158,43 @@ TEST(Form1Win32DpiTest, LargerDpiGivesALargerWindow) {
   EXPECT_EQ(client.cx, 294);
   EXPECT_EQ(client.cy, 74);
   EXPECT_EQ(ChildRect(form.Command1()).left, 156);
+
+  // Moved to a monitor of twice the dpi: the window, the controls and the
+  // font double.
+  Form1 moved(GetModuleHandleW(nullptr), kWindowClass, 96, 96);
+  const auto font_height = [](HWND control) {
+    LOGFONTW face{};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), sizeof face,
+               &face);
+    return face.lfHeight;
+  };
+  const LONG font_at_96 = font_height(moved.Command1());
+  RECT suggested{40, 30, 40, 30};
+  SendMessageW(moved.Window(), WM_DPICHANGED, MAKEWPARAM(192, 192),
+               reinterpret_cast<LPARAM>(&suggested));
+  EXPECT_EQ(ClientSize(moved.Window()).cx, 392);
+  EXPECT_EQ(ClientSize(moved.Window()).cy, 118);
+  EXPECT_EQ(ChildRect(moved.Command1()).left, 208);
+  EXPECT_EQ(ChildRect(moved.txtInterval()).bottom, 2 * (24 + 19));
+  EXPECT_EQ(font_height(moved.Command1()), 2 * font_at_96);
+}
+
+// Windows' own pick among the program's icon images: the 16-colour one in
+// colour, the 2-colour one in black and white.
+TEST(Form1Win32IconTest, ColourAndMonochromeDisplaysGetTheirOwnImage) {
+  HMODULE self = GetModuleHandleW(nullptr);
+  HRSRC group = FindResourceW(self, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(14));  // RT_GROUP_ICON
+  ASSERT_NE(group, nullptr);
+  auto* directory = static_cast<BYTE*>(LockResource(LoadResource(self, group)));
+  const auto bits_of_pick = [&](UINT flags) {
+    const int id = LookupIconIdFromDirectoryEx(directory, TRUE, 32, 32, flags);
+    HRSRC image = FindResourceW(self, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(3));  // RT_ICON
+    if (image == nullptr) return -1;
+    return static_cast<int>(
+        static_cast<const BITMAPINFOHEADER*>(LockResource(LoadResource(self, image)))->biBitCount);
+  };
+  EXPECT_EQ(bits_of_pick(LR_DEFAULTCOLOR), 4);
+  EXPECT_EQ(bits_of_pick(LR_MONOCHROME), 1);
 }
 
 TEST_F(Form1Win32Test, RefusedEntryIsExplainedBelowAndTheWindowGrows) {

@@ -28,8 +28,8 @@ void ShowFatalMessage(HWND owner, const rt::Error& error) {
 int RunWindow(HINSTANCE instance, int show_command,
               const std::function<void(Form1&, const MessageLoop& loop)>& with_window) {
   const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-  // Lengths follow the system DPI rather than being scaled up as a bitmap.
-  SetProcessDPIAware();
+  // The manifest makes the program DPI-aware: lengths follow the monitor's
+  // DPI rather than being scaled up as a bitmap.
   HDC screen = GetDC(nullptr);
   const int dpi_x = GetDeviceCaps(screen, LOGPIXELSX);
   const int dpi_y = GetDeviceCaps(screen, LOGPIXELSY);
@@ -58,6 +58,7 @@ int RunWindow(HINSTANCE instance, int show_command,
   rt::RunHandler([&] {
     Form1 the_form(instance, control::kWindowClass, dpi_x, dpi_y);
     form = &the_form;
+    the_form.FitToMonitor();
     // The policy must not reach a form that is gone, however this scope ends.
     struct Forget {
       Form1*& form;

@@ -65,7 +65,29 @@ void RegisterFormClass(HINSTANCE instance, const wchar_t* class_name) {
   }
 }
 
-HFONT GuiFont() { return static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT)); }
+// Windows 10 1607 and later give each monitor its own dpi; before, the
+// system's holds for every window, and these answer 0 and FALSE.
+UINT WINAPI NoDpiForWindow(HWND) { return 0; }
+BOOL WINAPI NoAdjustForDpi(RECT*, DWORD, BOOL, DWORD, UINT) { return FALSE; }
+
+struct PerMonitorDpiFunctions {
+  UINT(WINAPI* for_window)(HWND) = NoDpiForWindow;
+  BOOL(WINAPI* adjust_window_rect)(RECT*, DWORD, BOOL, DWORD, UINT) = NoAdjustForDpi;
+};
+
+const PerMonitorDpiFunctions& PerMonitorDpi() {
+  static const PerMonitorDpiFunctions functions = [] {
+    PerMonitorDpiFunctions f;
+    HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    if (FARPROC p = GetProcAddress(user32, "GetDpiForWindow"))
+      f.for_window = reinterpret_cast<decltype(f.for_window)>(reinterpret_cast<void*>(p));
+    if (FARPROC p = GetProcAddress(user32, "AdjustWindowRectExForDpi"))
+      f.adjust_window_rect =
+          reinterpret_cast<decltype(f.adjust_window_rect)>(reinterpret_cast<void*>(p));
+    return f;
+  }();
+  return functions;
+}
 
 // Its own flag: IsWindowVisible is false too while the window is hidden.
 bool Shown(HWND control) { return (GetWindowLongW(control, GWL_STYLE) & WS_VISIBLE) != 0; }
@@ -92,57 +114,88 @@ std::string Narrow(const std::wstring& text) {
 }
 
 Form1::Form1(HINSTANCE instance, const wchar_t* class_name, int dpi_x, int dpi_y)
-    : dpi_y_(dpi_y), sequencer_(*this, *this) {
-  const PixelRect client = ToPixels(kClientArea, dpi_x, dpi_y);
-  const PixelRect box = ToPixels(kTxtInterval, dpi_x, dpi_y);
-  const PixelRect button = ToPixels(kCommand1, dpi_x, dpi_y);
-  client_width_ = client.width;
-  client_height_ = client.height;
-
+    : sequencer_(*this, *this) {
   RegisterFormClass(instance, class_name);
-  RECT outer{0, 0, client_width_, client_height_};
-  AdjustWindowRectEx(&outer, kStyle, FALSE, 0);
-  window_ = CreateWindowExW(0, class_name, L"Tollmere", kStyle, CW_USEDEFAULT, CW_USEDEFAULT,
-                            outer.right - outer.left, outer.bottom - outer.top, nullptr, nullptr,
-                            instance, nullptr);
+  // Sized by ApplyDpi, once the controls exist.
+  window_ = CreateWindowExW(0, class_name, L"Tollmere", kStyle, CW_USEDEFAULT, CW_USEDEFAULT, 0, 0,
+                            nullptr, nullptr, instance, nullptr);
   if (window_ == nullptr) throw rt::Error(rt::ErrorNumber::kInternal, "Cannot create the window");
   // From here on the window's messages come to Handle().
   SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Form1::WindowProc));
 
   const auto child = [&](const wchar_t* cls, const wchar_t* text, DWORD style, DWORD ex_style,
-                         int id, int left, int top, int width, int height) {
-    HWND h =
-        CreateWindowExW(ex_style, cls, text, WS_CHILD | style, left, top, width, height, window_,
-                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+                         int id) {
+    HWND h = CreateWindowExW(ex_style, cls, text, WS_CHILD | style, 0, 0, 0, 0, window_,
+                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
     if (h == nullptr)
       throw rt::Error(rt::ErrorNumber::kInternal, "Cannot create the window's controls");
-    SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(GuiFont()), FALSE);
     return h;
   };
   // Screen readers name an edit box by the static text just before it. The
   // window's look is fixed, so that label stays hidden: it is read, not seen.
-  child(L"STATIC", kTxtIntervalName, SS_LEFT, 0, kTxtIntervalLabelId, box.x, box.y, box.width,
-        box.height);
+  label_ = child(L"STATIC", kTxtIntervalName, SS_LEFT, 0, kTxtIntervalLabelId);
   // Created in tab order: the box first, then the button.
   txt_interval_ = child(L"EDIT", L"", WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE,
-                        kTxtIntervalId, box.x, box.y, box.width, box.height);
-  command1_ =
-      child(L"BUTTON", Widen(hs::kIdleCaption).c_str(), WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0,
-            kCommand1Id, button.x, button.y, button.width, button.height);
+                        kTxtIntervalId);
+  command1_ = child(L"BUTTON", Widen(hs::kIdleCaption).c_str(),
+                    WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0, kCommand1Id);
   // Room below the controls for a notice and a refused entry's reason; the
   // window grows to show them only while there are any.
-  notice_ = child(L"STATIC", L"", SS_LEFT, 0, kNoticeId, box.x, client_height_,
-                  client_width_ - 2 * box.x, 0);
-  problem_ = child(L"STATIC", L"", SS_LEFT, 0, kProblemId, box.x, client_height_,
-                   client_width_ - 2 * box.x, 0);
+  notice_ = child(L"STATIC", L"", SS_LEFT, 0, kNoticeId);
+  problem_ = child(L"STATIC", L"", SS_LEFT, 0, kProblemId);
   last_focus_ = txt_interval_;
   AddHints(instance);
+  ApplyDpi(dpi_x, dpi_y);
 
   timer2_.emplace(window_, kTimer2Id, 1000, false);
   timer1_.emplace(window_, kTimer1Id, 0, false);
   timer2_->SetOnTick([this] { rt::RunHandler([this] { sequencer_.Timer2_Timer(); }); });
   timer1_->SetOnTick([this] { rt::RunHandler([this] { sequencer_.Timer1_Timer(); }); });
+}
+
+void Form1::FitToMonitor() {
+  const int dpi = static_cast<int>(PerMonitorDpi().for_window(window_));
+  if (dpi > 0 && (dpi != dpi_x_ || dpi != dpi_y_)) ApplyDpi(dpi, dpi);
+}
+
+void Form1::ApplyDpi(int dpi_x, int dpi_y) {
+  dpi_x_ = dpi_x;
+  dpi_y_ = dpi_y;
+  const PixelRect client = ToPixels(kClientArea, dpi_x, dpi_y);
+  const PixelRect box = ToPixels(kTxtInterval, dpi_x, dpi_y);
+  const PixelRect button = ToPixels(kCommand1, dpi_x, dpi_y);
+  client_width_ = client.width;
+  client_height_ = client.height;
+
+  // The dialog font, at this dpi rather than the system's.
+  LOGFONTW face{};
+  GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof face, &face);
+  HDC screen = GetDC(nullptr);
+  face.lfHeight = MulDiv(face.lfHeight, dpi_y, GetDeviceCaps(screen, LOGPIXELSY));
+  ReleaseDC(nullptr, screen);
+  HFONT font = CreateFontIndirectW(&face);
+  if (font != nullptr) {
+    for (HWND control : {label_, txt_interval_, command1_, notice_, problem_})
+      SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    if (font_ != nullptr) DeleteObject(font_);
+    font_ = font;
+  }
+
+  const auto place = [](HWND control, int x, int y, int width, int height) {
+    SetWindowPos(control, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    InvalidateRect(control, nullptr, TRUE);
+  };
+  place(label_, box.x, box.y, box.width, box.height);
+  place(txt_interval_, box.x, box.y, box.width, box.height);
+  place(command1_, button.x, button.y, button.width, button.height);
+  // The messages' heights come from LayOutMessages.
+  for (HWND label : {notice_, problem_})
+    place(label, box.x, client_height_, client_width_ - 2 * box.x, 0);
+  // Wrapped at the window's width rather than one long line.
+  if (tooltips_ != nullptr) SendMessageW(tooltips_, TTM_SETMAXTIPWIDTH, 0, client_width_ * 3 / 2);
+  resized_ = false;
+  LayOutMessages();
 }
 
 Form1::~Form1() {
@@ -155,6 +208,7 @@ Form1::~Form1() {
   }
   SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
   DestroyWindow(window_);
+  if (font_ != nullptr) DeleteObject(font_);
 }
 
 void Form1::AddHints(HINSTANCE instance) {
@@ -169,8 +223,6 @@ void Form1::AddHints(HINSTANCE instance) {
                               WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
                               CW_USEDEFAULT, CW_USEDEFAULT, window_, nullptr, instance, nullptr);
   if (tooltips_ != nullptr) {
-    // Wrapped at the window's width rather than one long line.
-    SendMessageW(tooltips_, TTM_SETMAXTIPWIDTH, 0, client_width_ * 3 / 2);
     for (const auto& [control, tip] :
          {std::pair{txt_interval_, kTxtIntervalTip}, std::pair{command1_, kCommand1Tip}}) {
       TOOLINFOW tool{};
@@ -312,6 +364,15 @@ LRESULT Form1::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
         Trace("first-paint");
       }
       break;
+    case WM_DPICHANGED: {
+      // Moved to a monitor of another dpi: the same twips at the new dpi,
+      // where Windows suggests.
+      const RECT* suggested = reinterpret_cast<const RECT*>(lparam);
+      ApplyDpi(LOWORD(wparam), HIWORD(wparam));
+      SetWindowPos(window_, nullptr, suggested->left, suggested->top, 0, 0,
+                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+      return 0;
+    }
     case WM_ENDSESSION:
       // Windows ends the process after this returns: no key may stay down.
       if (wparam) key_injection::TheModule1().ReleaseHeldKeys();
@@ -339,8 +400,13 @@ LRESULT Form1::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
 }
 
 void Form1::ResizeClient(int height) {
+  // The frame as drawn at the window's monitor's dpi.
   RECT outer{0, 0, client_width_, height};
-  AdjustWindowRectEx(&outer, kStyle, FALSE, 0);
+  if (!PerMonitorDpi().adjust_window_rect(&outer, kStyle, FALSE, 0,
+                                          PerMonitorDpi().for_window(window_))) {
+    outer = {0, 0, client_width_, height};
+    AdjustWindowRectEx(&outer, kStyle, FALSE, 0);
+  }
   SetWindowPos(window_, nullptr, 0, 0, outer.right - outer.left, outer.bottom - outer.top,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
@@ -400,7 +466,7 @@ void Form1::LayOutMessages() {
     MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&place), 2);
     RECT measure{0, 0, place.right - place.left, 0};
     HDC dc = GetDC(label);
-    HGDIOBJ old = SelectObject(dc, GuiFont());
+    HGDIOBJ old = SelectObject(dc, font_);
     DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &measure,
               DT_CALCRECT | DT_WORDBREAK);
     SelectObject(dc, old);
@@ -411,8 +477,9 @@ void Form1::LayOutMessages() {
     bottom += height + gap;
   }
   const int grown_by = bottom - client_height_;
-  if (grown_by != grown_by_) {
+  if (grown_by != grown_by_ || !resized_) {
     grown_by_ = grown_by;
+    resized_ = true;
     ResizeClient(client_height_ + grown_by_);
   }
 }

@@ -41,6 +41,10 @@ class Form1 final : private hold_sequencer::FormControls, private hold_sequencer
   // On the way out after an error: no more ticks, no more input.
   void StopEverything();
 
+  // Lays the window out at the dpi of the monitor it is on, where Windows
+  // says which; the dpi given at creation is the system's.
+  void FitToMonitor();
+
   // Shows the window; once active, the focus is in the interval box.
   void Show(int show_command);
 
@@ -80,6 +84,8 @@ class Form1 final : private hold_sequencer::FormControls, private hold_sequencer
  private:
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
   LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
+  // The controls, the font and the window's size at `dpi_x` × `dpi_y`.
+  void ApplyDpi(int dpi_x, int dpi_y);
   void ResizeClient(int height);
   void ShowMessage(HWND label, const std::string& message);
   void LayOutMessages();
@@ -95,11 +101,15 @@ class Form1 final : private hold_sequencer::FormControls, private hold_sequencer
   void PressKey(std::int32_t key_code) override;
   void ReleaseKey(std::int32_t key_code) override;
 
-  int dpi_y_;
-  int client_width_;
-  int client_height_;
+  int dpi_x_ = 0;
+  int dpi_y_ = 0;
+  int client_width_ = 0;
+  int client_height_ = 0;
   int grown_by_ = 0;
+  bool resized_ = false;  // to client_height_ + grown_by_ at this dpi
+  HFONT font_ = nullptr;
   HWND window_ = nullptr;
+  HWND label_ = nullptr;
   HWND txt_interval_ = nullptr;
   HWND command1_ = nullptr;
   HWND problem_ = nullptr;
