@@ -24,6 +24,9 @@ test=(
   desktop-file-utils appstream dpkg-dev file man-db
   clang libclang-rt-14-dev clang-format
   g++-mingw-w64-x86-64-posix wine wine64
+  # The x86 (Win32) build and the Windows installer; libc6-i386 tells whether
+  # this kernel runs 32-bit programs (below).
+  g++-mingw-w64-i686-posix nsis libc6-i386
   wayland-protocols sway grim
   # A private headless GNOME: mutter, the desktop portal with its GNOME back
   # end (started by the session bus), and the bus's session configuration.
@@ -45,4 +48,17 @@ if ((${#missing[@]})); then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# 32-bit Windows programs (the x86 build's tests, the installers) need Wine's
+# 32-bit half, an i386 package. It works only where the kernel runs 32-bit
+# programs, which some have switched off (ia32_emulation); there it would
+# break Wine for 64-bit programs too, so it is left out.
+if [[ $what == test ]] && /lib32/ld-linux.so.2 --version >/dev/null 2>&1 &&
+  ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed'; then
+  echo "Installing: wine32:i386"
+  export DEBIAN_FRONTEND=noninteractive
+  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends wine32:i386 >/dev/null
 fi
