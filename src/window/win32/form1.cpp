@@ -91,8 +91,9 @@ std::string Narrow(const std::wstring& text) {
   return out;
 }
 
-Form1::Form1(HINSTANCE instance, const wchar_t* class_name, int dpi_x, int dpi_y)
-    : dpi_y_(dpi_y), sequencer_(*this, *this) {
+Form1::Form1(HINSTANCE instance, const wchar_t* class_name, int dpi_x, int dpi_y,
+             TimerQueue::Options timers)
+    : dpi_y_(dpi_y), timers_(std::move(timers)), sequencer_(*this, *this) {
   const PixelRect client = ToPixels(kClientArea, dpi_x, dpi_y);
   const PixelRect box = ToPixels(kTxtInterval, dpi_x, dpi_y);
   const PixelRect button = ToPixels(kCommand1, dpi_x, dpi_y);
@@ -139,8 +140,8 @@ Form1::Form1(HINSTANCE instance, const wchar_t* class_name, int dpi_x, int dpi_y
   last_focus_ = txt_interval_;
   AddHints(instance);
 
-  timer2_.emplace(window_, kTimer2Id, 1000, false);
-  timer1_.emplace(window_, kTimer1Id, 0, false);
+  timer2_.emplace(window_, kTimer2Id, timers_, 1000, false);
+  timer1_.emplace(window_, kTimer1Id, timers_, 0, false);
   timer2_->SetOnTick([this] { rt::RunHandler([this] { sequencer_.Timer2_Timer(); }); });
   timer1_->SetOnTick([this] { rt::RunHandler([this] { sequencer_.Timer1_Timer(); }); });
 }
