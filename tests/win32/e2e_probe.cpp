@@ -4,34 +4,19 @@
 // records the space-bar messages it is sent, with their times.
 //
 // Usage: win32_e2e_probe PATH-TO-TOLLMERE.EXE   (a Unix path is taken as Z:)
-#include <windows.h>
-
 #include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "harness/win32/key_probe.h"
+
 namespace {
 
-struct KeyEvent {
-  bool down;
-  double at_ms;
-};
+using namespace tollmere::e2e::win32;
 
-std::vector<KeyEvent> g_events;
-int g_repeats = 0;
 int g_failures = 0;
-
-double NowMs() {
-  static LARGE_INTEGER frequency = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
+KeyProbe* g_probe = nullptr;
 
 void Check(bool ok, const char* what) {
   std::printf("%s: %s\n", ok ? "ok  " : "FAIL", what);
@@ -45,83 +30,13 @@ void CheckNear(double actual, double expected, double tolerance, const char* wha
   if (std::fabs(actual - expected) > tolerance) ++g_failures;
 }
 
-LRESULT CALLBACK ProbeProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-  if ((message == WM_KEYDOWN || message == WM_KEYUP) && wparam == VK_SPACE) {
-    // Bit 30: the key was already down, i.e. an autorepeat.
-    if (message == WM_KEYDOWN && (lparam & (1 << 30)) != 0) {
-      ++g_repeats;
-    } else {
-      g_events.push_back({message == WM_KEYDOWN, NowMs()});
-    }
-    return 0;
-  }
-  return DefWindowProcW(window, message, wparam, lparam);
-}
-
-// Runs the message loop for `ms`, or until `done` says so.
-template <typename Done>
-bool PumpUntil(double ms, Done done) {
-  const double until = NowMs() + ms;
-  while (NowMs() < until) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    if (done()) return true;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
-  }
-  return done();
-}
-
-void Pump(double ms) {
-  PumpUntil(ms, [] { return false; });
-}
-
-bool TakeFocus(HWND probe) {
-  SetForegroundWindow(probe);
-  SetFocus(probe);
-  return PumpUntil(3000, [probe] { return GetForegroundWindow() == probe && GetFocus() == probe; });
-}
-
-std::wstring WindowsPath(const char* path) {
-  std::wstring out = path[0] == '/' ? L"Z:" : L"";
-  for (const char* p = path; *p; ++p) out += *p == '/' ? L'\\' : static_cast<wchar_t>(*p);
-  return out;
-}
-
-std::size_t Count(bool down) {
-  std::size_t n = 0;
-  for (const KeyEvent& e : g_events) n += e.down == down;
-  return n;
-}
-
 // Clicks Start with `interval` in the box and gives the focus back to the
 // probe; returns when the click was taken.
-double StartCycle(HWND probe, HWND edit, HWND button, const wchar_t* interval) {
-  SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(interval));
-  if (!TakeFocus(probe)) Check(false, "probe has the focus before the click");
-  g_events.clear();
-  const double before = NowMs();
-  SendMessageW(button, BM_CLICK, 0, 0);  // returns once the click was handled
-  const double clicked = (before + NowMs()) / 2;
-  if (!TakeFocus(probe)) Check(false, "probe has the focus after the click");
+double StartCycle(HWND edit, HWND button, const wchar_t* interval) {
+  bool focused = false;
+  const double clicked = g_probe->StartCycle(edit, button, interval, focused);
+  Check(focused, "probe has the focus before and after the click");
   return clicked;
-}
-
-// Starts tollmere.exe with `options`, not activated; its process, or none.
-bool Launch(const std::wstring& exe, const wchar_t* options, PROCESS_INFORMATION& pi) {
-  std::wstring command = L"\"" + exe + L"\" " + options;
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  // Its window must not take the focus: Wine routes a queued key message to
-  // the focus at the time it is read, and the start-up release could go to
-  // the new window instead of the probe.
-  si.dwFlags = STARTF_USESHOWWINDOW;
-  si.wShowWindow = SW_SHOWNOACTIVATE;
-  pi = {};
-  return CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                        &pi) != 0;
 }
 
 // Runs tollmere.exe with `options` to its end, the probe's messages flowing
@@ -148,15 +63,9 @@ int main(int argc, char** argv) {
   }
   setvbuf(stdout, nullptr, _IONBF, 0);
 
-  WNDCLASSW wc{};
-  wc.lpfnWndProc = ProbeProc;
-  wc.hInstance = GetModuleHandleW(nullptr);
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-  wc.lpszClassName = L"TollmereE2eProbe";
-  RegisterClassW(&wc);
-  HWND probe = CreateWindowW(wc.lpszClassName, L"probe", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 400, 300,
-                             300, 200, nullptr, nullptr, wc.hInstance, nullptr);
-  if (probe == nullptr || !TakeFocus(probe)) {
+  KeyProbe probe;
+  g_probe = &probe;
+  if (probe.Window() == nullptr || !probe.TakeFocus()) {
     std::printf("FAIL: the probe window cannot take the focus\n");
     return 1;
   }
@@ -178,9 +87,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   Pump(300);
-  Check(g_events.size() == 2 && g_events[0].down && !g_events[1].down,
+  Check(g_probe->events.size() == 2 && g_probe->events[0].down && !g_probe->events[1].down,
         "start-up: one space-bar press, then one release");
-  std::printf("      start-up messages: %zu down, %zu up\n", Count(true), Count(false));
+  std::printf("      start-up messages: %zu down, %zu up\n", g_probe->Count(true),
+              g_probe->Count(false));
 
   HWND edit = FindWindowExW(tollmere, nullptr, L"Edit", nullptr);
   HWND button = FindWindowExW(tollmere, nullptr, L"Button", nullptr);
@@ -191,13 +101,14 @@ int main(int argc, char** argv) {
   }
 
   // A cycle with 500 ms: down 4 s after the click, up two intervals later.
-  double clicked = StartCycle(probe, edit, button, L"500");
-  PumpUntil(8000, [] { return g_events.size() >= 2; });
+  double clicked = StartCycle(edit, button, L"500");
+  PumpUntil(8000, [] { return g_probe->events.size() >= 2; });
   Pump(300);
-  Check(Count(true) == 1 && Count(false) == 1, "cycle: one press and one release");
-  if (g_events.size() >= 2 && g_events[0].down && !g_events[1].down) {
-    CheckNear(g_events[0].at_ms - clicked, 4000, 50, "cycle: key-down after the click");
-    CheckNear(g_events[1].at_ms - g_events[0].at_ms, 1000, 50, "cycle: held for");
+  Check(g_probe->Count(true) == 1 && g_probe->Count(false) == 1,
+        "cycle: one press and one release");
+  if (g_probe->events.size() >= 2 && g_probe->events[0].down && !g_probe->events[1].down) {
+    CheckNear(g_probe->events[0].at_ms - clicked, 4000, 50, "cycle: key-down after the click");
+    CheckNear(g_probe->events[1].at_ms - g_probe->events[0].at_ms, 1000, 50, "cycle: held for");
   }
   wchar_t caption[64] = {};
   GetWindowTextW(button, caption, 64);
@@ -205,34 +116,34 @@ int main(int argc, char** argv) {
 
   // A second tollmere.exe --stop during a hold has the open one put the key
   // up at once, and ends with 0.
-  clicked = StartCycle(probe, edit, button, L"60000");
-  PumpUntil(6000, [] { return !g_events.empty(); });
-  Check(g_events.size() == 1 && g_events[0].down, "--stop: the hold has begun");
+  clicked = StartCycle(edit, button, L"60000");
+  PumpUntil(6000, [] { return !g_probe->events.empty(); });
+  Check(g_probe->events.size() == 1 && g_probe->events[0].down, "--stop: the hold has begun");
   Check(RunToTheEnd(exe, L"--stop") == 0, "--stop: it exits with status 0");
-  PumpUntil(2000, [] { return g_events.size() >= 2; });
-  Check(g_events.size() == 2 && !g_events[1].down, "--stop: the key is put up");
+  PumpUntil(2000, [] { return g_probe->events.size() >= 2; });
+  Check(g_probe->events.size() == 2 && !g_probe->events[1].down, "--stop: the key is put up");
   GetWindowTextW(button, caption, 64);
   Check(std::wstring(caption) == L"Start", "--stop: the button says Start again");
 
   // Closing the window during a hold puts the key up; the program ends with 0.
-  clicked = StartCycle(probe, edit, button, L"2000");
-  PumpUntil(6000, [] { return !g_events.empty(); });
-  Check(g_events.size() == 1 && g_events[0].down, "close: the hold has begun");
+  clicked = StartCycle(edit, button, L"2000");
+  PumpUntil(6000, [] { return !g_probe->events.empty(); });
+  Check(g_probe->events.size() == 1 && g_probe->events[0].down, "close: the hold has begun");
   const double closed = NowMs();
   PostMessageW(tollmere, WM_CLOSE, 0, 0);
-  PumpUntil(2000, [] { return g_events.size() >= 2; });
-  Check(g_events.size() == 2 && !g_events[1].down, "close: the key is put up");
-  for (const KeyEvent& e : g_events)
+  PumpUntil(2000, [] { return g_probe->events.size() >= 2; });
+  Check(g_probe->events.size() == 2 && !g_probe->events[1].down, "close: the key is put up");
+  for (const KeyEvent& e : g_probe->events)
     std::printf("      %s at %.1f ms\n", e.down ? "down" : "up", e.at_ms - clicked);
-  if (g_events.size() == 2)
-    CheckNear(g_events[1].at_ms - closed, 0, 50, "close: key-up after WM_CLOSE");
+  if (g_probe->events.size() == 2)
+    CheckNear(g_probe->events[1].at_ms - closed, 0, 50, "close: key-up after WM_CLOSE");
   DWORD exit_code = STILL_ACTIVE;
   PumpUntil(5000, [&] {
     return GetExitCodeProcess(pi.hProcess, &exit_code) && exit_code != STILL_ACTIVE;
   });
   Check(exit_code == 0, "close: the program exits with status 0");
   if (exit_code == STILL_ACTIVE) TerminateProcess(pi.hProcess, 3);
-  Check(g_repeats == 0, "no autorepeat messages");
+  Check(g_probe->repeats == 0, "no autorepeat messages");
 
   // With no window open, --stop opens none and ends with 0.
   Check(RunToTheEnd(exe, L"--stop") == 0 && FindWindowW(L"TollmereForm1", nullptr) == nullptr,

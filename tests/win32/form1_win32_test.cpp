@@ -68,9 +68,17 @@ LRESULT SendRequest(HWND window, std::string_view bytes, ULONG_PTR tag = kReques
   return SendMessageW(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
 }
 
-// The countdown's four ticks, without waiting for them.
-void CountDown(Form1& form) {
-  for (int i = 0; i < 4; ++i) form.Timer2().OnWmTimer();
+// The window's timers on the real clock put forward by `skipped_ms`.
+TimerQueue::Options SkippingClock(const std::int64_t& skipped_ms) {
+  return {.clock = [&skipped_ms] {
+    return TimerQueue::PerformanceCounterNs() + skipped_ms * 1'000'000;
+  }};
+}
+
+// A second of the countdown, without waiting for it.
+void SkipASecond(Form1& form, std::int64_t& skipped_ms) {
+  skipped_ms += 1000;
+  form.Timers().RunDue();
 }
 
 // The window wired as main.cpp wires it: the hotkey and the hand-over as
@@ -82,7 +90,8 @@ struct Form1Win32Test : ::testing::Test {
     form.AddMessageHook(control::HandOverReceiver(target));
   }
   std::shared_ptr<ki::RecordingBackend::Log> log = std::make_shared<ki::RecordingBackend::Log>();
-  Form1 form{GetModuleHandleW(nullptr), kWindowClass, 96, 96};
+  std::int64_t skipped_ms = 0;
+  Form1 form{GetModuleHandleW(nullptr), kWindowClass, 96, 96, SkippingClock(skipped_ms)};
   control::Win32Hotkey hotkey{form.Window(), [this] { form.Toggle(); },
                               [this](const std::string& notice) { form.ShowNotice(notice); }};
   app::WindowTarget<Form1> target{form,
@@ -253,7 +262,7 @@ TEST_F(Form1Win32Test, StopFromAnotherProcessDuringAHoldPutsTheKeyUpBeforeTheCap
       [this, &captions] { return std::make_unique<CaptionAtKeyUp>(form.Command1(), captions); });
   SetWindowTextW(form.txtInterval(), L"60000");
   EXPECT_EQ(SendRequest(form.Window(), "start"), kRequestDone);
-  CountDown(form);
+  for (int i = 0; i < 4; ++i) SkipASecond(form, skipped_ms);
   ASSERT_TRUE(ki::TheModule1().IsHeld(32));
   ASSERT_TRUE(form.Timer1().Enabled());
 
@@ -305,7 +314,7 @@ TEST_F(Form1Win32Test, OnlyWellFormedRequestsAreTakenAndTheBoxKeepsItsRules) {
 
   // A second start does not start the countdown over, as a click would.
   EXPECT_EQ(SendRequest(form.Window(), "start"), kRequestDone);
-  form.Timer2().OnWmTimer();
+  SkipASecond(form, skipped_ms);
   EXPECT_EQ(SendRequest(form.Window(), "start"), kRequestDone);
   EXPECT_EQ(form.Sequencer().Count(), 3);
   EXPECT_EQ(SendRequest(form.Window(), "toggle"), kRequestDone);

@@ -68,14 +68,27 @@ int RunWindow(HINSTANCE instance, int show_command,
     if (fatal_status == 0) {
       the_form.Show(show_command);
       with_window(the_form, [&the_form, &status] {
-        MSG msg;
-        while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-          // Tab and Shift+Tab between the box and the button.
-          if (IsDialogMessageW(the_form.Window(), &msg)) continue;
-          TranslateMessage(&msg);
-          DispatchMessageW(&msg);
+        // Waits on the window's timers as well as for messages: their ticks
+        // run here, on time, rather than as WM_TIMER in steps of the system
+        // clock's tick.
+        window::win32::TimerQueue& timers = the_form.Timers();
+        for (;;) {
+          timers.Wait();
+          MSG msg;
+          while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+              status = static_cast<int>(msg.wParam);
+              return;
+            }
+            // Tab and Shift+Tab between the box and the button.
+            if (!IsDialogMessageW(the_form.Window(), &msg)) {
+              TranslateMessage(&msg);
+              DispatchMessageW(&msg);
+            }
+            // A tick falling due while messages keep coming is not put off.
+            timers.RunDue();
+          }
         }
-        status = static_cast<int>(msg.wParam);
       });
     }
     ReleaseHeldKeys();

@@ -113,8 +113,9 @@ std::string Narrow(const std::wstring& text) {
   return out;
 }
 
-Form1::Form1(HINSTANCE instance, const wchar_t* class_name, int dpi_x, int dpi_y)
-    : sequencer_(*this, *this) {
+Form1::Form1(HINSTANCE instance, const wchar_t* class_name, int dpi_x, int dpi_y,
+             TimerQueue::Options timers)
+    : timers_(std::move(timers)), sequencer_(*this, *this) {
   RegisterFormClass(instance, class_name);
   // Sized by ApplyDpi, once the controls exist.
   window_ = CreateWindowExW(0, class_name, L"Tollmere", kStyle, CW_USEDEFAULT, CW_USEDEFAULT, 0, 0,
@@ -148,8 +149,8 @@ Form1::Form1(HINSTANCE instance, const wchar_t* class_name, int dpi_x, int dpi_y
   AddHints(instance);
   ApplyDpi(dpi_x, dpi_y);
 
-  timer2_.emplace(window_, kTimer2Id, 1000, false);
-  timer1_.emplace(window_, kTimer1Id, 0, false);
+  timer2_.emplace(window_, kTimer2Id, timers_, 1000, false);
+  timer1_.emplace(window_, kTimer1Id, timers_, 0, false);
   timer2_->SetOnTick([this] { rt::RunHandler([this] { sequencer_.Timer2_Timer(); }); });
   timer1_->SetOnTick([this] { rt::RunHandler([this] { sequencer_.Timer1_Timer(); }); });
 }

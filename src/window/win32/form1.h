@@ -29,7 +29,9 @@ using MessageHook = std::function<std::optional<LRESULT>(UINT, WPARAM, LPARAM)>;
 class Form1 final : private hold_sequencer::FormControls, private hold_sequencer::KeyProcedures {
  public:
   // `class_name`: the window class, by which other processes find the window.
-  Form1(HINSTANCE instance, const wchar_t* class_name, int dpi_x, int dpi_y);
+  // `timers`: how the timers keep time (the defaults but in tests).
+  Form1(HINSTANCE instance, const wchar_t* class_name, int dpi_x, int dpi_y,
+        TimerQueue::Options timers = {});
   ~Form1() override;
   Form1(const Form1&) = delete;
   Form1& operator=(const Form1&) = delete;
@@ -77,6 +79,8 @@ class Form1 final : private hold_sequencer::FormControls, private hold_sequencer
   HWND IntervalProblem() const { return problem_; }
   HWND Notice() const { return notice_; }
   HWND Tooltips() const { return tooltips_; }
+  // The message loop waits on it and runs its ticks.
+  TimerQueue& Timers() { return timers_; }
   Win32Timer& Timer1() { return *timer1_; }
   Win32Timer& Timer2() { return *timer2_; }
   const hold_sequencer::HoldSequencer& Sequencer() const { return sequencer_; }
@@ -121,6 +125,7 @@ class Form1 final : private hold_sequencer::FormControls, private hold_sequencer
   // After a fatal error: requests are no longer taken.
   bool stopped_ = false;
   bool painted_ = false;
+  TimerQueue timers_;
   std::optional<Win32Timer> timer2_;
   std::optional<Win32Timer> timer1_;
   hold_sequencer::HoldSequencer sequencer_;
