@@ -304,6 +304,12 @@ TEST_F(Form1Win32Test, HotkeyTakenElsewhereIsSaidInTheWindowAndAFreeOneToggles) 
   EXPECT_TRUE(Shown(form.Notice()));
   EXPECT_NE(Text(form.Notice()).find(L"ctrl+alt+h is taken"), std::wstring::npos)
       << Narrow(Text(form.Notice()));
+  // Another source's notice comes and goes beside it.
+  form.ShowNotice("keys", "Keys are dropped.");
+  EXPECT_NE(Text(form.Notice()).find(L"Keys are dropped."), std::wstring::npos);
+  form.ShowNotice("keys", "");
+  EXPECT_EQ(Text(form.Notice()).find(L"Keys"), std::wstring::npos);
+  EXPECT_NE(Text(form.Notice()).find(L"ctrl+alt+h is taken"), std::wstring::npos);
   EXPECT_GT(ClientSize(form.Window()).cy, 59);
   UnregisterHotKey(nullptr, 7);
 
