@@ -79,7 +79,7 @@ struct Form1Win32Test : ::testing::Test {
   void SetUp() override {
     ki::InstallModule1([log = log] { return std::make_unique<ki::RecordingBackend>(log); });
     form.AddMessageHook(hotkey.Hook());
-    form.AddMessageHook(control::HandOverReceiver(target));
+    form.AddMessageHook(control::HandOverReceiver(form.Window(), target));
   }
   std::shared_ptr<ki::RecordingBackend::Log> log = std::make_shared<ki::RecordingBackend::Log>();
   Form1 form{GetModuleHandleW(nullptr), kWindowClass, 96, 96};

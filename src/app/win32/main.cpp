@@ -67,7 +67,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
     app::WindowTarget<Form1> target(
         form, [&hotkey](const std::string& text) { return hotkey.Set(text); });
     form.AddMessageHook(hotkey.Hook());
-    form.AddMessageHook(control::HandOverReceiver(target));
+    form.AddMessageHook(control::HandOverReceiver(form.Window(), target));
     // The command line's request, as another process's would be.
     const std::string refusal =
         line.request.Any() ? control::ApplyRequest(target, line.request) : "";
