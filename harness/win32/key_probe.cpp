@@ -95,7 +95,8 @@ LRESULT CALLBACK KeyProbe::Proc(HWND window, UINT message, WPARAM wparam, LPARAM
     if (message == WM_KEYDOWN && (lparam & (1 << 30)) != 0) {
       ++g_probe->repeats;
     } else {
-      g_probe->events.push_back({message == WM_KEYDOWN, NowMs()});
+      g_probe->events.push_back(
+          {message == WM_KEYDOWN, NowMs(), static_cast<int>((lparam >> 16) & 0xff)});
     }
     return 0;
   }

@@ -15,6 +15,7 @@ namespace tollmere::e2e::win32 {
 struct KeyEvent {
   bool down;
   double at_ms;
+  int scan;  // lParam's bits 16-23
 };
 
 // The performance counter in milliseconds: one clock for every process of

@@ -3,7 +3,9 @@
 // holds the focus, starts the program, drives its window with messages and
 // records the space-bar messages it is sent, with their times.
 //
-// Usage: win32_e2e_probe PATH-TO-TOLLMERE.EXE   (a Unix path is taken as Z:)
+// Usage: win32_e2e_probe PATH-TO-TOLLMERE.EXE [--backend=scancode]
+// (a Unix path is taken as Z:); with the option, only start-up and closing,
+// checking the scan code the keys carry.
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -57,8 +59,9 @@ DWORD RunToTheEnd(const std::wstring& exe, const wchar_t* options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: win32_e2e_probe PATH-TO-TOLLMERE.EXE\n");
+  const bool scancode = argc == 3 && std::string(argv[2]) == "--backend=scancode";
+  if (argc != 2 && !scancode) {
+    std::fprintf(stderr, "usage: win32_e2e_probe PATH-TO-TOLLMERE.EXE [--backend=scancode]\n");
     return 2;
   }
   setvbuf(stdout, nullptr, _IONBF, 0);
@@ -73,7 +76,7 @@ int main(int argc, char** argv) {
   // Start-up: the program's load-time keystroke, before its window shows.
   const std::wstring exe = WindowsPath(argv[1]);
   PROCESS_INFORMATION pi{};
-  if (!Launch(exe, L"", pi)) {
+  if (!Launch(exe, scancode ? L"--backend=scancode" : L"", pi)) {
     std::printf("FAIL: cannot start %ls (error %lu)\n", exe.c_str(), GetLastError());
     return 1;
   }
@@ -89,8 +92,25 @@ int main(int argc, char** argv) {
   Pump(300);
   Check(g_probe->events.size() == 2 && g_probe->events[0].down && !g_probe->events[1].down,
         "start-up: one space-bar press, then one release");
-  std::printf("      start-up messages: %zu down, %zu up\n", g_probe->Count(true),
+  std::printf("      start-up messages: %zu down, %zu up; scan codes", g_probe->Count(true),
               g_probe->Count(false));
+  for (const KeyEvent& e : g_probe->events) std::printf(" 0x%02x", e.scan);
+  std::printf("\n");
+  if (scancode) {
+    const std::vector<KeyEvent>& events = g_probe->events;
+    Check(events.size() == 2 && events[0].scan == 0x39 && events[1].scan == 0x39,
+          "scancode: both carry the space bar's scan code, 0x39");
+    Check(GetAsyncKeyState(VK_SPACE) >= 0, "scancode: the space bar is up");
+    PostMessageW(tollmere, WM_CLOSE, 0, 0);
+    DWORD exit_code = STILL_ACTIVE;
+    PumpUntil(5000, [&] {
+      return GetExitCodeProcess(pi.hProcess, &exit_code) && exit_code != STILL_ACTIVE;
+    });
+    Check(exit_code == 0, "scancode: the program exits with status 0");
+    if (exit_code == STILL_ACTIVE) TerminateProcess(pi.hProcess, 3);
+    std::printf("%s\n", g_failures == 0 ? "PASS" : "FAILED");
+    return g_failures == 0 ? 0 : 1;
+  }
 
   HWND edit = FindWindowExW(tollmere, nullptr, L"Edit", nullptr);
   HWND button = FindWindowExW(tollmere, nullptr, L"Button", nullptr);

@@ -87,7 +87,7 @@ struct Form1Win32Test : ::testing::Test {
   void SetUp() override {
     ki::InstallModule1([log = log] { return std::make_unique<ki::RecordingBackend>(log); });
     form.AddMessageHook(hotkey.Hook());
-    form.AddMessageHook(control::HandOverReceiver(target));
+    form.AddMessageHook(control::HandOverReceiver(form.Window(), target));
   }
   std::shared_ptr<ki::RecordingBackend::Log> log = std::make_shared<ki::RecordingBackend::Log>();
   std::int64_t skipped_ms = 0;
@@ -350,6 +350,12 @@ TEST_F(Form1Win32Test, HotkeyTakenElsewhereIsSaidInTheWindowAndAFreeOneToggles) 
   EXPECT_TRUE(Shown(form.Notice()));
   EXPECT_NE(Text(form.Notice()).find(L"ctrl+alt+h is taken"), std::wstring::npos)
       << Narrow(Text(form.Notice()));
+  // Another source's notice comes and goes beside it.
+  form.ShowNotice("keys", "Keys are dropped.");
+  EXPECT_NE(Text(form.Notice()).find(L"Keys are dropped."), std::wstring::npos);
+  form.ShowNotice("keys", "");
+  EXPECT_EQ(Text(form.Notice()).find(L"Keys"), std::wstring::npos);
+  EXPECT_NE(Text(form.Notice()).find(L"ctrl+alt+h is taken"), std::wstring::npos);
   EXPECT_GT(ClientSize(form.Window()).cy, 59);
   UnregisterHotKey(nullptr, 7);
 

@@ -35,6 +35,10 @@ TEST(HandOverTest, RequestsCrossInOrderAndOnlyWellFormedPartsComeBack) {
         "interval=" + std::string(kMaxRequestBytes - 8, '1')}) {
     EXPECT_FALSE(DecodeRequest(bad)) << bad;
   }
+  // Windows keeps a request from a window that runs as administrator.
+  EXPECT_EQ(SendFailure(ERROR_ACCESS_DENIED).outcome, HandOver::Outcome::kBlocked);
+  EXPECT_NE(SendFailure(ERROR_ACCESS_DENIED).message.find("administrator"), std::string::npos);
+  EXPECT_EQ(SendFailure(ERROR_TIMEOUT).outcome, HandOver::Outcome::kNoAnswer);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "key_injection/backends/foreground_reach.h"
 #include "runtime/error.h"
 
 namespace tollmere::key_injection {
@@ -34,6 +35,20 @@ TEST(KeybdEventBackendTest, MissingLibraryOrFunctionIsNamedInTheError) {
       << no_function.what();
   EXPECT_NE(std::string(no_function.what()).find("user32"), std::string::npos)
       << no_function.what();
+}
+
+TEST(ForegroundReachTest, KeysToAHigherLevelOrAnUnreadableProcessAreSaidToBeDropped) {
+  constexpr DWORD kMedium = SECURITY_MANDATORY_MEDIUM_RID;
+  constexpr DWORD kHigh = SECURITY_MANDATORY_HIGH_RID;
+  const std::string elevated = DroppedKeysNotice({kHigh}, kMedium, L"Admin shell");
+  EXPECT_NE(elevated.find("\"Admin shell\""), std::string::npos) << elevated;
+  EXPECT_NE(elevated.find("as administrator too"), std::string::npos) << elevated;
+  const std::string refused = DroppedKeysNotice({0, ERROR_ACCESS_DENIED}, kMedium, L"");
+  EXPECT_NE(refused.find("the window in front"), std::string::npos) << refused;
+  EXPECT_EQ(DroppedKeysNotice({kHigh}, kHigh, L"x"), "");
+  EXPECT_EQ(DroppedKeysNotice({SECURITY_MANDATORY_LOW_RID}, kMedium, L"x"), "");
+  EXPECT_EQ(DroppedKeysNotice({0, ERROR_INVALID_PARAMETER}, kMedium, L"gone"), "");
+  EXPECT_LT(DroppedKeysNotice({kHigh}, kMedium, std::wstring(500, L'x')).size(), 300u);
 }
 
 // The keystrokes reach the window with the focus as WM_KEYDOWN / WM_KEYUP.

@@ -5,6 +5,7 @@
 #include "control/hotkeys/win32_hotkey.h"
 #include "control/win32/hand_over.h"
 #include "key_injection/backends/keybd_event_backend.h"
+#include "key_injection/backends/scancode_backend.h"
 #include "key_injection/module1.h"
 #include "tollmere_version.h"
 
@@ -17,8 +18,12 @@ using tollmere::window::win32::Form1;
 using Outcome = control::HandOver::Outcome;
 
 const control::Backends kBackends{
-    [](std::string_view name) { return name == "keybd_event"; }, "keybd_event",
-    "                 keybd_event: the system's keyboard input (the only one here)\n"};
+    [](std::string_view name) { return name == "keybd_event" || name == "scancode"; },
+    "keybd_event, scancode",
+    "                 keybd_event: virtual keys, scan code 0 (the default)\n"
+    "                 scancode: SendInput with the key's scan code, which games\n"
+    "                 and remote-desktop clients need; it names a key's place, so\n"
+    "                 some layouts type another character with it\n"};
 
 // On standard error, if it leads anywhere; returns `status`.
 int Report(const std::string& text, int status = control::kExitFailed) {
@@ -52,7 +57,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
     if (line.request.OnlyStop()) return Report("no Tollmere was running", control::kExitDone);
   }
 
-  ki::InstallModule1([] { return ki::OpenKeybdEventBackend(); });
+  ki::InstallModule1(line.backend == "scancode"
+                         ? ki::BackendBinder([] { return ki::OpenScancodeBackend(); })
+                         : [] { return ki::OpenKeybdEventBackend(); });
   return app::RunWindow(instance, show_command, [&line](Form1& form, const app::MessageLoop& loop) {
     control::Win32Hotkey hotkey(
         form.Window(), [&form] { form.Toggle(); },
@@ -60,7 +67,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
     app::WindowTarget<Form1> target(
         form, [&hotkey](const std::string& text) { return hotkey.Set(text); });
     form.AddMessageHook(hotkey.Hook());
-    form.AddMessageHook(control::HandOverReceiver(target));
+    form.AddMessageHook(control::HandOverReceiver(form.Window(), target));
     // The command line's request, as another process's would be.
     const std::string refusal =
         line.request.Any() ? control::ApplyRequest(target, line.request) : "";

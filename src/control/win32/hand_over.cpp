@@ -83,9 +83,10 @@ HandOver HandOverToRunning(const Request& request) {
     DWORD_PTR answer = kRequestIgnored;
     if (SendMessageTimeoutW(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data),
                             SMTO_ABORTIFHUNG | SMTO_BLOCK, kAnswerTimeoutMs, &answer) == 0) {
+      const DWORD error = GetLastError();
       // Closed just now: then this one opens a window of its own.
       if (&part == &parts.front() && !IsWindow(window)) return {};
-      return {Outcome::kNoAnswer, "the open Tollmere window does not answer"};
+      return SendFailure(error);
     }
     if (static_cast<std::intptr_t>(answer) != kRequestDone) {
       // A part is its option without the dashes.
@@ -96,8 +97,20 @@ HandOver HandOverToRunning(const Request& request) {
   return {Outcome::kDone, request.raise ? "brought the running Tollmere forward" : ""};
 }
 
+HandOver SendFailure(DWORD error) {
+  if (error == ERROR_ACCESS_DENIED) {
+    return {HandOver::Outcome::kBlocked,
+            "the open Tollmere window runs as administrator, and Windows keeps this "
+            "command's request from it; run the command as administrator too"};
+  }
+  return {HandOver::Outcome::kNoAnswer, "the open Tollmere window does not answer"};
+}
+
 std::function<std::optional<LRESULT>(UINT, WPARAM, LPARAM)> HandOverReceiver(
-    RequestTarget& target) {
+    HWND window, RequestTarget& target) {
+  // Each part is checked below, whoever sends it. Nothing to do where the
+  // sender's level is no lower, so a failure here changes nothing then.
+  ChangeWindowMessageFilterEx(window, WM_COPYDATA, MSGFLT_ALLOW, nullptr);
   return [&target](UINT message, WPARAM, LPARAM lparam) -> std::optional<LRESULT> {
     if (message != WM_COPYDATA) return std::nullopt;
     // Any process can send this: only a well-formed part is taken.

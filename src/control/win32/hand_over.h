@@ -51,6 +51,7 @@ struct HandOver {
     kDone,
     kRefused,   // the window shows why
     kNoAnswer,  // it hangs; it may still act later
+    kBlocked,   // Windows kept the request from it: it runs as administrator
   };
   Outcome outcome = Outcome::kNoWindow;
   std::string message;  // for standard error, without "tollmere: "
@@ -60,9 +61,15 @@ struct HandOver {
 // one, stopping at the first part it refuses.
 HandOver HandOverToRunning(const Request& request);
 
+// What a failed send of a part tells, by SendMessageTimeout's error.
+HandOver SendFailure(DWORD error);
+
 // The receiving window's message hook: carries out each well-formed part on
 // `target` and answers kRequestDone or kRequestRefused, anything else
-// kRequestIgnored.
-std::function<std::optional<LRESULT>(UINT, WPARAM, LPARAM)> HandOverReceiver(RequestTarget& target);
+// kRequestIgnored. `window` takes WM_COPYDATA from programs of a lower
+// integrity level too, which Windows would otherwise drop while Tollmere
+// runs as administrator.
+std::function<std::optional<LRESULT>(UINT, WPARAM, LPARAM)> HandOverReceiver(HWND window,
+                                                                             RequestTarget& target);
 
 }  // namespace tollmere::control

@@ -4,6 +4,7 @@
 #include <initguid.h>  // the accessibility GUIDs, defined here
 #include <oleacc.h>
 
+#include "key_injection/backends/foreground_reach.h"
 #include "key_injection/module1.h"
 #include "runtime/error.h"
 #include "runtime/fatal.h"
@@ -443,7 +444,20 @@ void Form1::ShowIntervalProblem(const std::string& message) {
   }
 }
 
-void Form1::ShowNotice(const std::string& message) { ShowMessage(notice_, message); }
+void Form1::ShowNotice(const std::string& source, const std::string& message) {
+  const auto old = notices_.find(source);
+  if (old == notices_.end() ? message.empty() : old->second == message) return;
+  if (message.empty()) {
+    notices_.erase(old);
+    Trace("notice-gone " + source);
+  } else {
+    notices_[source] = message;
+    Trace("notice " + Quoted(message));
+  }
+  std::string shown;
+  for (const auto& [from, text] : notices_) shown += (shown.empty() ? "" : "\n\n") + text;
+  ShowMessage(notice_, shown);
+}
 
 void Form1::ShowMessage(HWND label, const std::string& message) {
   if (message.empty() && !Shown(label)) return;
@@ -488,6 +502,10 @@ void Form1::LayOutMessages() {
 void Form1::PressKey(std::int32_t key_code) {
   key_injection::PressKey(key_code);
   Trace("key-down " + std::to_string(key_code));
+  // Windows gives no sign when it drops our keys on their way to a program
+  // run as administrator: the window says it at each key-down, once the key
+  // is out on time.
+  ShowNotice("keys", key_injection::ForegroundDropsKeysNotice());
 }
 
 void Form1::ReleaseKey(std::int32_t key_code) {

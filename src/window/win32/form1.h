@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -70,8 +71,11 @@ class Form1 final : private hold_sequencer::FormControls, private hold_sequencer
   // go to the hooks in the order they were added.
   void AddMessageHook(MessageHook hook) { hooks_.push_back(std::move(hook)); }
 
-  // A message for the user below the controls, above a refused entry's.
-  void ShowNotice(const std::string& message);
+  // A message for the user below the controls, above a refused entry's;
+  // each source has one at a time, and "" withdraws it. The plain one is
+  // the hotkey's.
+  void ShowNotice(const std::string& source, const std::string& message);
+  void ShowNotice(const std::string& message) { ShowNotice("hotkey", message); }
 
   HWND Window() const { return window_; }
   HWND txtInterval() const { return txt_interval_; }
@@ -122,6 +126,7 @@ class Form1 final : private hold_sequencer::FormControls, private hold_sequencer
   HWND last_focus_ = nullptr;
   IAccPropServices* accessibility_ = nullptr;
   std::vector<MessageHook> hooks_;
+  std::map<std::string, std::string> notices_;  // by source
   // After a fatal error: requests are no longer taken.
   bool stopped_ = false;
   bool painted_ = false;
