@@ -1,4 +1,5 @@
 #include "app/win32/console.h"
+#include "app/win32/instance.h"
 #include "app/win32/run_window.h"
 #include "app/window_target.h"
 #include "control/command_line.h"
@@ -44,8 +45,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
 
   // One window is enough: a plain start brings the running one forward.
   line.request.raise = !line.request.Any() && !line.new_window;
+  app::Instance single;
   if (line.request.Any() || line.request.raise) {
-    const control::HandOver handed = control::HandOverToRunning(line.request);
+    const control::HandOver handed = app::HandOverOrTake(line.request, single);
     if (!handed.message.empty()) Report(handed.message);
     if (handed.outcome != Outcome::kNoWindow)
       return handed.outcome == Outcome::kDone ? control::kExitDone : control::kExitFailed;
@@ -53,7 +55,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
   }
 
   ki::InstallModule1([] { return ki::OpenKeybdEventBackend(); });
-  return app::RunWindow(instance, show_command, [&line](Form1& form, const app::MessageLoop& loop) {
+  return app::RunWindow(instance, show_command, [&](Form1& form, const app::MessageLoop& loop) {
     control::Win32Hotkey hotkey(
         form.Window(), [&form] { form.Toggle(); },
         [&form](const std::string& notice) { form.ShowNotice(notice); });
@@ -65,6 +67,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
     const std::string refusal =
         line.request.Any() ? control::ApplyRequest(target, line.request) : "";
     if (!refusal.empty()) Report(refusal);
+    single.Serve(form.Window());  // with its hooks in place
     loop();
   });
 }
