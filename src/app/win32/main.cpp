@@ -33,12 +33,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
   control::CommandLine line = control::ParseCommandLine(app::Arguments(), kBackends);
   if (!line.error.empty()) {
     app::Say("tollmere: " + line.error + "\n" + control::Usage(kBackends), true,
-             app::Otherwise::kErrorBox);
+             app::Otherwise::kTextWindow);
     return control::kExitUsage;
   }
   if (line.help || line.version) {
     app::Say(line.help ? control::Usage(kBackends) : "tollmere " TOLLMERE_VERSION "\n", false,
-             app::Otherwise::kMessageBox);
+             line.help ? app::Otherwise::kTextWindow : app::Otherwise::kMessageBox);
     return control::kExitDone;
   }
   app::EnableTrace(line.trace);
