@@ -56,6 +56,57 @@ DWORD RunToTheEnd(const std::wstring& exe, const wchar_t* options) {
   return exit_code;
 }
 
+// How many Tollmere windows are open; `marked`: the one that takes requests.
+int CountWindows(HWND* marked = nullptr) {
+  int n = 0;
+  for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, L"TollmereForm1", nullptr)) != nullptr;) {
+    ++n;
+    if (marked != nullptr && GetPropW(w, L"Tollmere.TakesRequests") != nullptr) *marked = w;
+  }
+  return n;
+}
+
+// Runs tollmere.com (beside tollmere.exe) with `options` to its end, its
+// output and errors in `output`; its exit status, or STILL_ACTIVE.
+DWORD RunCompanion(const std::wstring& exe, const wchar_t* options, std::string& output) {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE read = nullptr;
+  HANDLE write = nullptr;
+  if (!CreatePipe(&read, &write, &inherit, 1 << 16)) return STILL_ACTIVE;
+  SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+  std::wstring command = L"\"" + exe.substr(0, exe.size() - 4) + L".com\" " + options;
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdOutput = si.hStdError = write;
+  PROCESS_INFORMATION pi{};
+  const bool started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                      nullptr, &si, &pi) != 0;
+  CloseHandle(write);
+  DWORD exit_code = STILL_ACTIVE;
+  output.clear();
+  const auto drain = [&] {
+    char buffer[4096];
+    DWORD got = 0;
+    while (PeekNamedPipe(read, nullptr, 0, nullptr, &got, nullptr) && got > 0 &&
+           ReadFile(read, buffer, sizeof buffer, &got, nullptr) && got > 0)
+      output.append(buffer, got);
+  };
+  if (started) {
+    PumpUntil(10000, [&] {
+      drain();
+      return GetExitCodeProcess(pi.hProcess, &exit_code) && exit_code != STILL_ACTIVE;
+    });
+    drain();
+    if (exit_code == STILL_ACTIVE) TerminateProcess(pi.hProcess, 3);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+  }
+  CloseHandle(read);
+  std::printf("      tollmere.com %ls: status %lu: %s", options, exit_code, output.c_str());
+  return exit_code;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -120,6 +171,18 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  // tollmere.com hands the arguments over as typed and returns the status.
+  std::string said;
+  Check(RunCompanion(exe, L"\"--interval=1 000\"", said) == 0 && CountWindows() == 1,
+        "companion: a quoted interval is taken, no other window opens");
+  wchar_t typed[64] = {};
+  SendMessageW(edit, WM_GETTEXT, 64, reinterpret_cast<LPARAM>(typed));
+  Check(std::wstring(typed) == L"1 000", "companion: the box has the interval as typed");
+  Check(RunCompanion(exe, L"--interval=-5", said) == 1 && said.find("refused") != said.npos,
+        "companion: a refused request gives status 1 and why");
+  Check(RunCompanion(exe, L"", said) == 0 && CountWindows() == 1,
+        "a second plain start brings the first forward, opens no window");
+
   // A cycle with 500 ms: down 4 s after the click, up two intervals later.
   double clicked = StartCycle(edit, button, L"500");
   PumpUntil(8000, [] { return g_probe->events.size() >= 2; });
@@ -168,6 +231,42 @@ int main(int argc, char** argv) {
   // With no window open, --stop opens none and ends with 0.
   Check(RunToTheEnd(exe, L"--stop") == 0 && FindWindowW(L"TollmereForm1", nullptr) == nullptr,
         "--stop with none open: status 0, no window");
+  Check(
+      RunCompanion(exe, L"--stop", said) == 0 && said.find("no Tollmere was running") != said.npos,
+      "companion: --stop with none open says so, status 0");
+  Check(RunCompanion(exe, L"--bogus", said) == 2 && said.find("--new-window") != said.npos,
+        "companion: an unknown option gives status 2 and the help");
+
+  // Two plain starts at once: one window, the other start brings it forward.
+  PROCESS_INFORMATION both[2];
+  Check(Launch(exe, L"", both[0]) && Launch(exe, L"", both[1]), "two starts at once");
+  DWORD first = STILL_ACTIVE;
+  DWORD second = STILL_ACTIVE;
+  PumpUntil(20000, [&] {
+    GetExitCodeProcess(both[0].hProcess, &first);
+    GetExitCodeProcess(both[1].hProcess, &second);
+    return (first == 0) != (second == 0) && CountWindows() == 1;
+  });
+  Pump(500);
+  Check(CountWindows() == 1 && (first == 0) != (second == 0), "two starts at once: one window");
+
+  // One opened with --new-window takes the requests once the first closes.
+  PROCESS_INFORMATION beside{};
+  HWND marked = nullptr;
+  Launch(exe, L"--new-window", beside);
+  Check(PumpUntil(10000, [] { return CountWindows() == 2; }), "--new-window opens another");
+  CountWindows(&marked);
+  PostMessageW(marked, WM_CLOSE, 0, 0);
+  Check(PumpUntil(5000, [&] { return CountWindows(&marked) == 1 && IsWindow(marked); }),
+        "--new-window: it takes over when the first closes");
+  Check(RunCompanion(exe, L"", said) == 0 && CountWindows() == 1,
+        "--new-window: a plain start then brings it forward");
+  PostMessageW(marked, WM_CLOSE, 0, 0);
+  for (const PROCESS_INFORMATION& p : {both[0], both[1], beside}) {
+    if (WaitForSingleObject(p.hProcess, 5000) != WAIT_OBJECT_0) TerminateProcess(p.hProcess, 3);
+    CloseHandle(p.hProcess);
+    CloseHandle(p.hThread);
+  }
 
   std::printf("%s\n", g_failures == 0 ? "PASS" : "FAILED");
   return g_failures == 0 ? 0 : 1;

@@ -88,6 +88,7 @@ struct Form1Win32Test : ::testing::Test {
     ki::InstallModule1([log = log] { return std::make_unique<ki::RecordingBackend>(log); });
     form.AddMessageHook(hotkey.Hook());
     form.AddMessageHook(control::HandOverReceiver(form.Window(), target));
+    control::MarkAsRunning(form.Window());
   }
   std::shared_ptr<ki::RecordingBackend::Log> log = std::make_shared<ki::RecordingBackend::Log>();
   std::int64_t skipped_ms = 0;
@@ -326,6 +327,11 @@ TEST_F(Form1Win32Test, OnlyWellFormedRequestsAreTakenAndTheBoxKeepsItsRules) {
 
 TEST_F(Form1Win32Test, AnotherProcessFindsTheWindowAndItsHandOverEndsAtARefusal) {
   using Outcome = control::HandOver::Outcome;
+  // Opened later with --new-window: on top, of the same class, unmarked.
+  Form1 beside{GetModuleHandleW(nullptr), kWindowClass, 96, 96};
+  app::WindowTarget<Form1> beside_target{beside, [](const std::string&) { return ""; }};
+  beside.AddMessageHook(control::HandOverReceiver(beside.Window(), beside_target));
+  ASSERT_EQ(control::FindRunningWindow(), form.Window());
   SetWindowTextW(form.txtInterval(), L"500");
   control::Request request;
   request.interval = "-5";
@@ -339,9 +345,19 @@ TEST_F(Form1Win32Test, AnotherProcessFindsTheWindowAndItsHandOverEndsAtARefusal)
   EXPECT_EQ(control::HandOverToRunning(request).outcome, Outcome::kDone);
   EXPECT_TRUE(form.Timer2().Enabled());
   EXPECT_EQ(form.Timer1().Interval(), 250);
+  EXPECT_FALSE(beside.Timer2().Enabled());
   control::Request raise;
   raise.raise = true;
   EXPECT_EQ(control::HandOverToRunning(raise).outcome, Outcome::kDone);
+
+  // A stop reaches every window, as none may keep holding.
+  ASSERT_EQ(beside.SetIntervalText("500"), "");
+  ASSERT_EQ(beside.Toggle(), "");
+  control::Request stop;
+  stop.action = control::Action::kStop;
+  EXPECT_EQ(control::HandOverToRunning(stop).outcome, Outcome::kDone);
+  EXPECT_FALSE(form.Timer2().Enabled());
+  EXPECT_FALSE(beside.Timer2().Enabled());
 }
 
 TEST_F(Form1Win32Test, HotkeyTakenElsewhereIsSaidInTheWindowAndAFreeOneToggles) {

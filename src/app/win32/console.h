@@ -11,7 +11,9 @@ namespace tollmere::app {
 // The command line's arguments in UTF-8, without the program's name.
 std::vector<std::string> Arguments();
 
-enum class Otherwise { kSayNothing, kMessageBox, kErrorBox };
+// kTextWindow: a small window with the text in a fixed-pitch font, for
+// text in columns such as the help.
+enum class Otherwise { kSayNothing, kMessageBox, kTextWindow };
 
 // `text` on standard error (`error`) or output, else as `otherwise` says.
 void Say(const std::string& text, bool error, Otherwise otherwise);

@@ -1,4 +1,5 @@
 #include "app/win32/console.h"
+#include "app/win32/instance.h"
 #include "app/win32/run_window.h"
 #include "app/window_target.h"
 #include "control/command_line.h"
@@ -37,20 +38,21 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
   control::CommandLine line = control::ParseCommandLine(app::Arguments(), kBackends);
   if (!line.error.empty()) {
     app::Say("tollmere: " + line.error + "\n" + control::Usage(kBackends), true,
-             app::Otherwise::kErrorBox);
+             app::Otherwise::kTextWindow);
     return control::kExitUsage;
   }
   if (line.help || line.version) {
     app::Say(line.help ? control::Usage(kBackends) : "tollmere " TOLLMERE_VERSION "\n", false,
-             app::Otherwise::kMessageBox);
+             line.help ? app::Otherwise::kTextWindow : app::Otherwise::kMessageBox);
     return control::kExitDone;
   }
   app::EnableTrace(line.trace);
 
   // One window is enough: a plain start brings the running one forward.
   line.request.raise = !line.request.Any() && !line.new_window;
+  app::Instance single;
   if (line.request.Any() || line.request.raise) {
-    const control::HandOver handed = control::HandOverToRunning(line.request);
+    const control::HandOver handed = app::HandOverOrTake(line.request, single);
     if (!handed.message.empty()) Report(handed.message);
     if (handed.outcome != Outcome::kNoWindow)
       return handed.outcome == Outcome::kDone ? control::kExitDone : control::kExitFailed;
@@ -60,7 +62,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
   ki::InstallModule1(line.backend == "scancode"
                          ? ki::BackendBinder([] { return ki::OpenScancodeBackend(); })
                          : [] { return ki::OpenKeybdEventBackend(); });
-  return app::RunWindow(instance, show_command, [&line](Form1& form, const app::MessageLoop& loop) {
+  return app::RunWindow(instance, show_command, [&](Form1& form, const app::MessageLoop& loop) {
     control::Win32Hotkey hotkey(
         form.Window(), [&form] { form.Toggle(); },
         [&form](const std::string& notice) { form.ShowNotice(notice); });
@@ -72,6 +74,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
     const std::string refusal =
         line.request.Any() ? control::ApplyRequest(target, line.request) : "";
     if (!refusal.empty()) Report(refusal);
+    single.Serve(form.Window());  // with its hooks in place
     loop();
   });
 }

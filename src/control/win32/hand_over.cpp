@@ -14,7 +14,32 @@ constexpr std::string_view kActivate = "activate";
 // this command too.
 constexpr UINT kAnswerTimeoutMs = 5000;
 
+// Sends one part; false if the window does not answer in time.
+bool Send(HWND window, const std::string& part, DWORD_PTR& answer) {
+  COPYDATASTRUCT data{kRequestTag, static_cast<DWORD>(part.size()), const_cast<char*>(part.data())};
+  answer = kRequestIgnored;
+  return SendMessageTimeoutW(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data),
+                             SMTO_ABORTIFHUNG | SMTO_BLOCK, kAnswerTimeoutMs, &answer) != 0;
+}
+
+// The top-level windows of the class, on this desktop.
+std::vector<HWND> ClassWindows() {
+  std::vector<HWND> out;
+  for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, kWindowClass, nullptr)) != nullptr;)
+    out.push_back(w);
+  return out;
+}
+
 }  // namespace
+
+void MarkAsRunning(HWND window) { SetPropW(window, kRunningMark, window); }
+
+HWND FindRunningWindow() {
+  for (HWND w : ClassWindows()) {
+    if (GetPropW(w, kRunningMark) != nullptr) return w;
+  }
+  return nullptr;
+}
 
 bool IsIntervalText(std::string_view text) {
   if (text.size() > kMaxIntervalText) return false;
@@ -67,7 +92,7 @@ std::optional<Request> DecodeRequest(std::string_view bytes) {
 
 HandOver HandOverToRunning(const Request& request) {
   using Outcome = HandOver::Outcome;
-  HWND window = FindWindowW(kWindowClass, nullptr);
+  HWND window = FindRunningWindow();
   if (window == nullptr) return {};
   if (request.raise) {
     // Only the process the user just started may take the foreground; the
@@ -78,11 +103,8 @@ HandOver HandOverToRunning(const Request& request) {
   }
   const std::vector<std::string> parts = EncodeRequest(request);
   for (const std::string& part : parts) {
-    COPYDATASTRUCT data{kRequestTag, static_cast<DWORD>(part.size()),
-                        const_cast<char*>(part.data())};
     DWORD_PTR answer = kRequestIgnored;
-    if (SendMessageTimeoutW(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data),
-                            SMTO_ABORTIFHUNG | SMTO_BLOCK, kAnswerTimeoutMs, &answer) == 0) {
+    if (!Send(window, part, answer)) {
       const DWORD error = GetLastError();
       // Closed just now: then this one opens a window of its own.
       if (&part == &parts.front() && !IsWindow(window)) return {};
@@ -92,6 +114,12 @@ HandOver HandOverToRunning(const Request& request) {
       // A part is its option without the dashes.
       const std::string asked = part == kActivate ? "to come forward" : "--" + part;
       return {Outcome::kRefused, "the open Tollmere window refused " + asked + "; it shows why"};
+    }
+  }
+  if (request.action == Action::kStop) {
+    for (HWND other : ClassWindows()) {
+      DWORD_PTR ignored = kRequestIgnored;
+      if (other != window) Send(other, "stop", ignored);
     }
   }
   return {Outcome::kDone, request.raise ? "brought the running Tollmere forward" : ""};

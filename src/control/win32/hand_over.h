@@ -1,6 +1,6 @@
 #pragma once
 // How one Tollmere process hands a request to the window of another on
-// Windows: WM_COPYDATA to the window found by its class.
+// Windows: WM_COPYDATA to the window of its class that bears the mark.
 
 #include <windows.h>
 
@@ -18,6 +18,16 @@ namespace tollmere::control {
 
 // The Tollmere window's class: the window registers it, others find it by it.
 inline constexpr wchar_t kWindowClass[] = L"TollmereForm1";
+// Held by the one process per session whose window takes the requests, from
+// its start-up on; "Local\\" is this session's namespace.
+inline constexpr wchar_t kInstanceMutex[] = L"Local\\Tollmere.TollmereForm1";
+// The property that marks that window among those of its class (windows
+// opened with --new-window have none until they take over).
+inline constexpr wchar_t kRunningMark[] = L"Tollmere.TakesRequests";
+
+void MarkAsRunning(HWND window);
+// The marked window, or none.
+HWND FindRunningWindow();
 
 // A request travels as one WM_COPYDATA per part: dwData kRequestTag, the
 // bytes one of "interval=TEXT", "hotkey=KEY", "activate", "start", "stop",
@@ -57,8 +67,9 @@ struct HandOver {
   std::string message;  // for standard error, without "tollmere: "
 };
 
-// Hands `request` to the Tollmere window open on this desktop, if there is
-// one, stopping at the first part it refuses.
+// Hands `request` to the marked Tollmere window, if there is one, stopping
+// at the first part it refuses. A stop goes to the other windows of the
+// class too, as none of them may keep holding.
 HandOver HandOverToRunning(const Request& request);
 
 // What a failed send of a part tells, by SendMessageTimeout's error.
