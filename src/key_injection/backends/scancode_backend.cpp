@@ -39,8 +39,8 @@ class ScancodeBackend final : public KeystrokeBackend {
       // drops them the same way without a word: the user's locking the
       // screen must not end the program.
       if (error == ERROR_ACCESS_DENIED) return;
-      throw FacilityUnavailable("Cannot send a key event through SendInput: " +
-                                SystemErrorText(error) + ".");
+      throw FacilityUnavailable(
+          "Cannot send a key event through SendInput: " + SystemErrorText(error) + ".");
     }
   }
 
