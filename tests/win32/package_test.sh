@@ -4,24 +4,40 @@
 # zip: unpack it and run the end-to-end probe against the tollmere.exe in it.
 # installer: install silently, start the installed program, find its
 # Start-menu shortcut, uninstaller and uninstall entry, uninstall silently and
-# find the folder gone. The win32 packages are skipped where Wine cannot run
-# 32-bit programs.
+# find the folder gone. Each zip's programs are read first, as Windows would
+# load them; where Wine cannot run 32-bit programs, that is all a win32 package
+# gets.
 set -euo pipefail
 what=$1 dir=$2 package=$3 probe=$4 version=$5
 run() { bash "$(dirname "$0")/wine_run.sh" "$dir" "$@"; }
 fail() { echo "FAIL: $*"; exit 1; }
 
 [[ -f $package ]] || fail "$package is missing: make it with cpack first"
-if [[ $package == *-win32* ]] &&
-  ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
-  echo "Skipped: Wine cannot run 32-bit programs here (no wine32, or a kernel without them)"
-  exit 77
-fi
 work=$dir/$(basename "$package").test
 rm -rf "$work" && mkdir -p "$work"
 
+# Self-contained (system DLLs only), with ASLR and DEP on.
+check_pe() {
+  local info dll
+  info=$(objdump -p "$1")
+  (((0x$(awk '/^DllCharacteristics/ {print $2}' <<<"$info") & 0x140) == 0x140)) ||
+    fail "$1 lacks ASLR or DEP"
+  for dll in $(awk '/DLL Name:/ {print toupper($3)}' <<<"$info"); do
+    [[ $dll =~ ^(ADVAPI32|COMCTL32|GDI32|KERNEL32|MSVCRT|OLE32|SHELL32|USER32|WINMM)\.DLL$ ]] ||
+      fail "$1 needs $dll, which Windows does not bring"
+  done
+}
 if [[ $what == zip ]]; then
   (cd "$work" && cmake -E tar xf "$package")
+  for exe in "$work"/*/tollmere.exe "$work"/*/tollmere.com; do check_pe "$exe"; done
+fi
+
+if [[ $package == *-win32* ]] &&
+  ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  echo "Not run: Wine cannot run 32-bit programs here (no wine32, or a kernel without them)"
+  [[ $what == zip ]] && exit 0 || exit 77
+fi
+if [[ $what == zip ]]; then
   exec bash "$(dirname "$0")/wine_run.sh" "$dir" "$probe" "$(echo "$work"/*/tollmere.exe)"
 fi
 
