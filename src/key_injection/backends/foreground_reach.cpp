@@ -2,20 +2,12 @@
 
 #include <vector>
 
+#include "runtime/win32/text.h"
+
 namespace tollmere::key_injection {
 namespace {
 
 constexpr std::size_t kLongestTitle = 60;
-
-std::string Utf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                    0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
-                      nullptr, nullptr);
-  return out;
-}
 
 IntegrityReading ReadToken(HANDLE process) {
   HANDLE token = nullptr;
@@ -52,7 +44,8 @@ std::string DroppedKeysNotice(const IntegrityReading& theirs, DWORD ours,
   if (!higher) return {};
   std::wstring shown = title.substr(0, kLongestTitle);
   if (shown.size() < title.size()) shown += L"...";
-  const std::string window = shown.empty() ? "the window in front" : "\"" + Utf8(shown) + "\"";
+  const std::string window =
+      shown.empty() ? "the window in front" : "\"" + runtime::win32::Narrow(shown) + "\"";
   return "Windows drops the keys Tollmere sends to " + window +
          ", because that program runs as administrator. To reach it, close Tollmere and "
          "start it as administrator too (right-click, Run as administrator).";

@@ -10,6 +10,7 @@
 
 #include "hold_sequencer/form_controls.h"
 #include "hold_sequencer/hold_sequencer.h"
+#include "runtime/win32/text.h"
 #include "window/form1_layout.h"
 #include "window/win32/win32_timer.h"
 
@@ -17,8 +18,8 @@ struct IAccPropServices;
 
 namespace tollmere::window::win32 {
 
-std::wstring Widen(const std::string& utf8);
-std::string Narrow(const std::wstring& text);
+using runtime::win32::Narrow;
+using runtime::win32::Widen;
 
 // Sees a message the window does not handle itself; its answer, or nothing
 // to leave the message to the next hook and then to DefWindowProc.
