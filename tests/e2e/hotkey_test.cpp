@@ -4,11 +4,12 @@
 #include <stdlib.h>
 
 #include <algorithm>
-#include <filesystem>
+#include <stdexcept>
 #include <thread>
 
 #include "e2e_fixture.h"
 #include "harness/child_process.h"
+#include "harness/session_bus.h"
 
 namespace tollmere::e2e {
 namespace {
@@ -25,26 +26,26 @@ pid_t Run(std::vector<std::string> argv, std::vector<EnvChange> env = {}, int st
 // which binds only `trigger`.
 class PortalBus {
  public:
-  explicit PortalBus(const std::string& trigger) {
-    char dir[] = "/tmp/tollmere-bus-XXXXXX";
-    if (mkdtemp(dir) == nullptr) throw std::runtime_error("mkdtemp failed");
-    dir_ = dir;
-    address_ = "unix:path=" + dir_ + "/bus";
-    daemon_ = Run({"dbus-daemon", "--session", "--nofork", "--address=" + address_});
+  // The fake portal connects once the bus listens, and owns the portal's
+  // name before any test starts: a call that came first would have the bus
+  // start the real portal, which has no GlobalShortcuts.
+  explicit PortalBus(const std::string& trigger) : address_(bus_.address()) {
     portal_ = Run({FAKE_PORTAL, trigger}, {{"DBUS_SESSION_BUS_ADDRESS", address_}}, STDERR_FILENO);
-    for (int i = 0; i < 250 && !Call("org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                     "org.freedesktop.DBus.GetNameOwner",
-                                     "string:org.freedesktop.portal.Desktop");
+    for (int i = 0;
+         !Call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus.GetNameOwner",
+               "string:org.freedesktop.portal.Desktop");
          ++i) {
+      if (i == 250 || WaitForPid(portal_, 0ms)) {
+        kill(portal_, SIGTERM);
+        WaitForPid(portal_, 5s);
+        throw std::runtime_error("the fake portal did not take its name on the bus");
+      }
       std::this_thread::sleep_for(20ms);
     }
   }
   ~PortalBus() {
-    for (pid_t pid : {portal_, daemon_}) {
-      kill(pid, SIGTERM);
-      WaitForPid(pid, 5s);
-    }
-    std::filesystem::remove_all(dir_);
+    kill(portal_, SIGTERM);
+    WaitForPid(portal_, 5s);
   }
 
   const std::string& address() const { return address_; }
@@ -65,9 +66,8 @@ class PortalBus {
     return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
   }
 
-  std::string dir_;
+  SessionBusDaemon bus_;
   std::string address_;
-  pid_t daemon_ = -1;
   pid_t portal_ = -1;
 };
 
