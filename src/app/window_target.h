@@ -4,10 +4,13 @@
 // members; the hotkey belongs to the start-up code that owns it.
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 
+#include "control/hotkeys/hotkey_text.h"
 #include "control/request.h"
+#include "key_injection/key_table.h"
 
 namespace tollmere::app {
 
@@ -15,8 +18,11 @@ template <class Form>
 class WindowTarget final : public control::RequestTarget {
  public:
   using SetHotkeyFn = std::function<std::string(const std::string&)>;
-  WindowTarget(Form& form, SetHotkeyFn set_hotkey)
-      : form_(form), set_hotkey_(std::move(set_hotkey)) {}
+  using HotkeyFn = std::function<std::optional<control::Hotkey>()>;
+  // `set_hotkey` refuses a hotkey that uses the key the form holds;
+  // `hotkey` is the one in force, which a new key must not use.
+  WindowTarget(Form& form, SetHotkeyFn set_hotkey, HotkeyFn hotkey)
+      : form_(form), set_hotkey_(std::move(set_hotkey)), hotkey_(std::move(hotkey)) {}
 
   std::string Start() override { return form_.Start(); }
   std::string Stop() override { return form_.Stop(); }
@@ -25,12 +31,26 @@ class WindowTarget final : public control::RequestTarget {
     return form_.SetIntervalText(text);
   }
   std::string SetHotkey(const std::string& hotkey) override { return set_hotkey_(hotkey); }
+  std::string SetSetting(const std::string& name, const std::string& text) override {
+    if (name == "key") {
+      const std::optional<key_injection::Key> key = key_injection::KeyNamed(text);
+      const std::optional<control::Hotkey> hotkey = hotkey_();
+      if (key && hotkey) {
+        if (std::string clash = control::HotkeyClash(*hotkey, key->vk); !clash.empty()) {
+          return form_.Refuse("--key: " + clash);
+        }
+      }
+    }
+    return form_.SetSetting(name, text);
+  }
+  std::string Setting(const std::string& name) const override { return form_.Setting(name); }
   void Activate(const std::string& token) override { form_.Activate(token); }
   bool Busy() const override { return form_.Busy(); }
 
  private:
   Form& form_;
   SetHotkeyFn set_hotkey_;
+  HotkeyFn hotkey_;
 };
 
 }  // namespace tollmere::app

@@ -7,6 +7,9 @@ std::string ApplyRequest(RequestTarget& target, const Request& request) {
     if (std::string problem = target.SetIntervalText(*request.interval); !problem.empty())
       return problem;
   }
+  for (const auto& [name, text] : request.settings) {
+    if (std::string problem = target.SetSetting(name, text); !problem.empty()) return problem;
+  }
   if (request.hotkey) {
     if (std::string problem = target.SetHotkey(*request.hotkey); !problem.empty()) return problem;
   }

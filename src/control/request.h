@@ -5,15 +5,20 @@
 
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace tollmere::control {
 
 enum class Action { kNone, kStart, kStop, kToggle };
 
-// What one command asks of a Tollmere: an interval text for the box and a
-// hotkey first, then at most one action.
+// What one command asks of a Tollmere: an interval text for the box, the
+// settings and a hotkey first, then at most one action.
 struct Request {
   std::optional<std::string> interval;
+  // (name, text) in the order given: "key", "hold", "repeat", "gap",
+  // "countdown"; the window judges the text.
+  std::vector<std::pair<std::string, std::string>> settings;
   std::optional<std::string> hotkey;  // as typed; ParseHotkey accepts it
   Action action = Action::kNone;
   // A plain launch: bring the running window forward instead of opening a
@@ -21,9 +26,11 @@ struct Request {
   bool raise = false;
   std::string token;
 
-  bool Any() const { return interval || hotkey || action != Action::kNone; }
+  bool Any() const { return interval || !settings.empty() || hotkey || action != Action::kNone; }
   // Only --stop: with no Tollmere to stop, nothing needs starting.
-  bool OnlyStop() const { return !interval && !hotkey && action == Action::kStop; }
+  bool OnlyStop() const {
+    return !interval && settings.empty() && !hotkey && action == Action::kStop;
+  }
 };
 
 // The window as every way of control sees it. An empty string means done;
@@ -40,13 +47,19 @@ class RequestTarget {
   virtual std::string SetIntervalText(const std::string& text) = 0;
   // Toggles on `hotkey` from every window from now on, instead of any earlier one.
   virtual std::string SetHotkey(const std::string& hotkey) = 0;
+  // One of the settings by name ("key", "hold", "repeat", "gap",
+  // "countdown"), from the text --NAME= takes; for the next click.
+  virtual std::string SetSetting(const std::string& name, const std::string& text) = 0;
+  // The text of the setting in force, as SetSetting takes it.
+  virtual std::string Setting(const std::string& name) const = 0;
   // Brings the window forward, with the desktop's token where it has one.
   virtual void Activate(const std::string& token) = 0;
   // Counting down or holding a key.
   virtual bool Busy() const = 0;
 };
 
-// Carries out `request` in order: the interval, the hotkey, the action. A
+// Carries out `request` in order: the interval, the settings, the hotkey,
+// the action. A
 // refusal ends it, since acting on the old interval would not be what was
 // asked. Returns the refusal, or "".
 std::string ApplyRequest(RequestTarget& target, const Request& request);

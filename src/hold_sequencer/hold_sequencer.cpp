@@ -12,10 +12,19 @@ HoldSequencer::HoldSequencer(FormControls& controls, KeyProcedures& keys)
     : controls_(controls), keys_(keys) {}
 
 void HoldSequencer::Command1_Click() {
-  if (key_down_) EndHold();
+  if (key_down_ || in_gap_) EndHold();
+  holds_done_ = 0;
+  if (settings_.countdown == 0) {
+    // No countdown: the zero comes with the click.
+    SetTimer(TimerId::kTimer2, false);
+    keys_.PrepareKeys();
+    controls_.SetCommand1Caption(kCountdownPrefix + rt::StrI2(0));
+    PressHeldKey();
+    return;
+  }
   // The caption keeps its text until the next countdown tick.
   SetTimer(TimerId::kTimer2, true);
-  intCount = kCountdownStart;
+  intCount = settings_.countdown;
   keys_.PrepareKeys();
 }
 
@@ -23,24 +32,63 @@ void HoldSequencer::Timer2_Timer() {
   rt::CheckedDecrement(intCount);
   controls_.SetCommand1Caption(kCountdownPrefix + rt::StrI2(intCount));
   if (intCount == 0) {
-    keys_.PressKey(kSpaceKey);
-    key_down_ = true;
-    SetTimer(TimerId::kTimer1, true);
+    PressHeldKey();
     SetTimer(TimerId::kTimer2, false);
   }
 }
 
+void HoldSequencer::PressHeldKey() {
+  pressed_key_ = settings_.key;
+  keys_.PressKey(pressed_key_);
+  key_down_ = true;
+  in_gap_ = false;
+  intCount = 0;
+  if (settings_.hold == HoldMode::kTwice) SetTimer(TimerId::kTimer1, true);
+}
+
 void HoldSequencer::Timer1_Timer() {
-  if (intCount == 1) EndHold();
+  if (in_gap_) {
+    if (gap_ticks_) SetHoldTicks(accepted_interval_);
+    PressHeldKey();
+    return;
+  }
+  if (intCount == 1) {
+    ++holds_done_;
+    if (settings_.repeat == kRepeatForever || holds_done_ < settings_.repeat) {
+      ReleaseForGap();
+      return;
+    }
+    EndHold();
+  }
   rt::CheckedIncrement(intCount);
+}
+
+void HoldSequencer::ReleaseForGap() {
+  keys_.ReleaseKey(pressed_key_);
+  key_down_ = false;
+  const std::int32_t gap = settings_.gap_ms.value_or(accepted_interval_);
+  if (gap == 0) {
+    PressHeldKey();
+    return;
+  }
+  in_gap_ = true;
+  // Timer1 goes on at the interval's pace when the gap is one interval.
+  if (gap != accepted_interval_) SetHoldTicks(gap);
+}
+
+void HoldSequencer::SetHoldTicks(std::int32_t interval_ms) {
+  controls_.SetTimer1Interval(interval_ms);
+  gap_ticks_ = interval_ms != accepted_interval_;
 }
 
 void HoldSequencer::EndHold() {
   // The key first: a failure after it must not leave it down.
-  keys_.ReleaseKey(kSpaceKey);
+  if (key_down_) keys_.ReleaseKey(pressed_key_);
   key_down_ = false;
+  in_gap_ = false;
   controls_.SetCommand1Caption(kIdleCaption);
   SetTimer(TimerId::kTimer1, false);
+  if (gap_ticks_) SetHoldTicks(accepted_interval_);
 }
 
 void HoldSequencer::SetTimer(TimerId timer, bool enabled) {
@@ -53,20 +101,24 @@ void HoldSequencer::Stop() {
   // The key first: it is what the user wants ended, and a failure after it
   // must not leave it down.
   if (key_down_) {
-    keys_.ReleaseKey(kSpaceKey);
+    keys_.ReleaseKey(pressed_key_);
     key_down_ = false;
   }
+  in_gap_ = false;
   SetTimer(TimerId::kTimer1, false);
   SetTimer(TimerId::kTimer2, false);
+  if (gap_ticks_) SetHoldTicks(accepted_interval_);
   intCount = 0;
   controls_.SetCommand1Caption(kIdleCaption);
 }
 
 std::string HoldSequencer::Start() {
   if (Busy()) return {};
-  if (accepted_interval_ == 0) {
-    controls_.ShowIntervalProblem(kNoIntervalMessage);
-    return kNoIntervalMessage;
+  // A hold until stopped needs no interval to end.
+  if (accepted_interval_ == 0 && settings_.hold == HoldMode::kTwice) {
+    const std::string message = NoIntervalMessage(settings_.key);
+    controls_.ShowIntervalProblem(message);
+    return message;
   }
   Command1_Click();
   return {};
@@ -86,7 +138,8 @@ void HoldSequencer::txtInterval_Change() {
   try {
     value = rt::Val(text);
     const std::int32_t interval = rt::FpI4(value);
-    controls_.SetTimer1Interval(interval);
+    // A gap of its own under way keeps its length; the next hold takes this.
+    if (!gap_ticks_) controls_.SetTimer1Interval(interval);
     accepted_interval_ = interval;
   } catch (const rt::Error& error) {
     if (error.number() == rt::ErrorNumber::kOverflow) {
@@ -110,6 +163,18 @@ void HoldSequencer::txtInterval_Change() {
 void HoldSequencer::RefuseLongText() {
   controls_.ShowIntervalProblem(
       IntervalProblemMessage(IntervalProblem::kTooLong, accepted_interval_));
+}
+
+std::string HoldSequencer::SetSetting(std::string_view name, std::string_view text) {
+  return ApplySetting(settings_, name, text);
+}
+
+std::string NoIntervalMessage(std::uint8_t key) {
+  if (key == kSpaceKey) return kNoIntervalMessage;
+  const std::string name = SettingText(HoldSettings{.key = key}, "key");
+  return "Not started: with an interval of 0 ms, " + name +
+         " would stay down. Type an interval in the box, give one with --interval=MS, or "
+         "choose --hold=until-stopped.";
 }
 
 std::string IntervalProblemMessage(IntervalProblem problem, std::int32_t still_ms) {

@@ -2,13 +2,14 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "hold_sequencer/form_controls.h"
+#include "hold_sequencer/hold_settings.h"
 
 namespace tollmere::hold_sequencer {
 
 inline constexpr std::int32_t kSpaceKey = 32;
-inline constexpr std::int16_t kCountdownStart = 4;
 inline constexpr const char* kCountdownPrefix = "Starting in ";
 inline constexpr const char* kIdleCaption = "Start";
 // Why a start from outside the window is refused while the interval is 0:
@@ -24,6 +25,11 @@ inline constexpr int kTxtIntervalMaxLength = 32767;
 // key-down, two ticks of Timer1, the key-up. A click is taken in every
 // state: during a hold it lets the key up first, so that no second click
 // can keep the key down for good.
+//
+// The settings change the key, the countdown's length, and the hold: until
+// stopped (no Timer1), or again after a gap with the key up, with no
+// countdown in between. The key that goes up is always the one that went
+// down, whatever the settings became meanwhile.
 class HoldSequencer {
  public:
   HoldSequencer(FormControls& controls, KeyProcedures& keys);
@@ -52,10 +58,20 @@ class HoldSequencer {
 
   std::int16_t Count() const noexcept { return intCount; }
 
+  // Takes effect at the next click; a hold under way keeps its key. The
+  // refusal, or "".
+  std::string SetSetting(std::string_view name, std::string_view text);
+  const HoldSettings& Settings() const noexcept { return settings_; }
+
  private:
   void SetTimer(TimerId timer, bool enabled);
   // The key-up that ends a hold, and the idle caption.
   void EndHold();
+  // The key-down at the countdown's 0, and at each repeat.
+  void PressHeldKey();
+  // After a hold that is not the last: the key-up, then the gap.
+  void ReleaseForGap();
+  void SetHoldTicks(std::int32_t interval_ms);
 
   FormControls& controls_;
   KeyProcedures& keys_;
@@ -66,7 +82,16 @@ class HoldSequencer {
   bool key_down_ = false;
   // The interval Timer1 last took, quoted when a new entry is refused.
   std::int32_t accepted_interval_ = 0;
+  HoldSettings settings_;
+  std::uint8_t pressed_key_ = 32;  // what the next key-up releases
+  std::int32_t holds_done_ = 0;
+  bool in_gap_ = false;
+  // Timer1 runs at the gap's length rather than the interval's.
+  bool gap_ticks_ = false;
 };
+
+// Why a start from outside is refused with an interval of 0, naming `key`.
+std::string NoIntervalMessage(std::uint8_t key);
 
 enum class IntervalProblem { kTooLarge, kNegative, kTooLong };
 

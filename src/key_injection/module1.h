@@ -41,6 +41,7 @@ class Module1 {
 
   bool IsBound() const noexcept { return backend_ != nullptr; }
   bool IsHeld(std::uint8_t vk) const noexcept { return held_.test(vk); }
+  bool AnyHeld() const noexcept { return held_.any(); }
   KeystrokeBackend* Backend() const noexcept { return backend_.get(); }
 
  private:

@@ -57,11 +57,11 @@ class FakeForm : public hold_sequencer::FormControls, public hold_sequencer::Key
   std::string TxtIntervalText() override { return text; }
   void ShowIntervalProblem(const std::string& m) override { problem = m; }
   void PressKey(std::int32_t code) override {
-    EXPECT_EQ(code, 32);
+    EXPECT_EQ(code, key);
     keys.push_back({clock.Now(), true});
   }
   void ReleaseKey(std::int32_t code) override {
-    EXPECT_EQ(code, 32);
+    EXPECT_EQ(code, key);
     keys.push_back({clock.Now(), false});
   }
   void PrepareKeys() override { prepared.push_back(clock.Now()); }
@@ -76,6 +76,7 @@ class FakeForm : public hold_sequencer::FormControls, public hold_sequencer::Key
   std::string fatal;
   std::vector<KeyEvent> keys;
   std::vector<std::int64_t> prepared;
+  std::int32_t key = 32;  // the key every keystroke must name
 
  private:
   template <typename F>

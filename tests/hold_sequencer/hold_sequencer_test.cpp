@@ -167,5 +167,93 @@ TEST(StopAndToggle, EndTheCountdownOrTheHoldAtOnceAndDoNothingWhenIdle) {
   EXPECT_TRUE(form.fatal.empty());
 }
 
+// The settings: a hold until stopped, repeats with a gap, the countdown's
+// length, and a stop in each phase, key first.
+TEST(Modes, UntilStoppedRepeatsAndCountdownLengthsEndAtAStopKeyFirst) {
+  using V = std::vector<KeyEvent>;
+  FakeForm form;
+  const auto set = [&form](const char* name, const char* text) {
+    EXPECT_EQ(form.seq.SetSetting(name, text), "") << name << "=" << text;
+  };
+  set("key", "a");
+  set("hold", "until-stopped");
+  set("countdown", "0");
+  form.key = 'A';
+  // No interval needed, and no countdown: the key goes down with the start.
+  std::int64_t t = form.clock.Now();
+  EXPECT_EQ(form.seq.Toggle(), "");
+  EXPECT_EQ(form.caption, "Starting in 0");
+  set("key", "B");  // for the next start; this hold keeps its key
+  form.clock.Advance(600000);
+  EXPECT_EQ(form.keys, (V{{t, true}}));
+  form.seq.Toggle();
+  EXPECT_EQ(form.keys, (V{{t, true}, {t + 600000, false}}));
+  EXPECT_FALSE(form.seq.Busy());
+
+  // Three holds of two 100 ms intervals, 50 ms apart, after 2 s.
+  form.keys.clear();
+  form.key = 'B';
+  form.Type("100");
+  set("hold", "twice");
+  set("repeat", "3");
+  set("gap", "50");
+  set("countdown", "2");
+  t = form.clock.Now();
+  form.Click();
+  form.clock.Advance(1000);
+  EXPECT_EQ(form.caption, "Starting in 1");
+  form.clock.Advance(10000);
+  EXPECT_EQ(form.keys, (V{{t + 2000, true},
+                          {t + 2200, false},
+                          {t + 2250, true},
+                          {t + 2450, false},
+                          {t + 2500, true},
+                          {t + 2700, false}}));
+  EXPECT_EQ(form.caption, "Start");
+  EXPECT_EQ(form.timer1.Interval(), 100) << "the gap's length stayed";
+
+  // Forever, one interval apart: a stop in a gap sends nothing, a stop in
+  // a hold lets the key up at once.
+  set("repeat", "forever");
+  set("gap", "interval");
+  for (const std::int64_t stop_at : {2550, 2650}) {
+    form.keys.clear();
+    t = form.clock.Now();
+    form.Click();
+    form.clock.Advance(stop_at);
+    form.seq.Stop();
+    form.clock.Advance(10000);
+    V expected{{t + 2000, true}, {t + 2200, false}, {t + 2300, true}, {t + 2500, false}};
+    if (stop_at == 2650) expected.insert(expected.end(), {{t + 2600, true}, {t + 2650, false}});
+    EXPECT_EQ(form.keys, expected) << "stopped at " << stop_at;
+    EXPECT_FALSE(form.seq.Busy());
+  }
+
+  // No gap: the key-up and the next key-down come together.
+  form.keys.clear();
+  set("repeat", "2");
+  set("gap", "0");
+  t = form.clock.Now();
+  form.Click();
+  form.clock.Advance(10000);
+  EXPECT_EQ(form.keys,
+            (V{{t + 2000, true}, {t + 2200, false}, {t + 2200, true}, {t + 2400, false}}));
+
+  // What no setting takes leaves the settings as they were.
+  const hold_sequencer::HoldSettings before = form.seq.Settings();
+  for (const auto& [name, text] :
+       std::vector<std::pair<const char*, const char*>>{{"key", "Hyper"},
+                                                        {"hold", "thrice"},
+                                                        {"repeat", "0"},
+                                                        {"repeat", "-1"},
+                                                        {"gap", "1e3"},
+                                                        {"countdown", "61"},
+                                                        {"colour", "red"}}) {
+    EXPECT_NE(form.seq.SetSetting(name, text), "") << name << "=" << text;
+  }
+  EXPECT_EQ(form.seq.Settings(), before);
+  EXPECT_TRUE(form.fatal.empty());
+}
+
 }  // namespace
 }  // namespace tollmere::testing

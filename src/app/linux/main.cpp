@@ -35,7 +35,9 @@ int main(int argc, char** argv) {
   window::qt::Form1 form(app::LogicalDpi());
   notices.ShowIn(form);
   app::HotkeyOwner hotkey(form, notices.From("hotkey"));
-  app::WindowTarget target(form, [&hotkey](const std::string& text) { return hotkey.Set(text); });
+  app::WindowTarget target(
+      form, [&hotkey](const std::string& text) { return hotkey.Set(text); },
+      [&hotkey] { return hotkey.Current(); });
   // Another Tollmere may have taken the name since we asked: it gets the
   // request, and this one closes before it has pressed anything.
   if (!control::OfferOnSessionBus(target, &form) && no_owner) {
@@ -46,7 +48,7 @@ int main(int argc, char** argv) {
   app::InstallExitGuard(app::ReleaseHeldKeys, [&form] { form.Stop(); });
   app::FinishLoad(form, load);
   if (fatal_status != 0) return fatal_status;
-  if (line.request.hotkey) hotkey.Set(*line.request.hotkey);
+  app::ApplyAtStart(target, line.request);
   form.show();
   app::ApplyOnceShown(form, target, request);
   const int status = QApplication::exec();

@@ -194,20 +194,22 @@ HotkeyOwner::HotkeyOwner(Form1& form, std::function<void(const std::string&)> no
 }
 
 std::string HotkeyOwner::Set(const std::string& text) {
-  const control::HotkeyParse parsed = control::ParseHotkey(text);
+  const control::HotkeyParse parsed = control::ParseHotkey(text, form_.Sequencer().Settings().key);
   if (!parsed.hotkey) return "--hotkey: " + parsed.error;
   hotkey_.reset();
+  current_ = parsed.hotkey;
   hotkey_.emplace(
       *parsed.hotkey,
       [this] {
         if (const std::string refusal = form_.Toggle(); !refusal.empty()) Say(refusal);
       },
-      [] { return ki::TheModule1().IsHeld(hold_sequencer::kSpaceKey); }, notice_);
+      [] { return ki::TheModule1().AnyHeld(); }, notice_);
   return {};
 }
 
 void ApplyOnceShown(Form1& form, control::RequestTarget& target, control::Request request) {
-  // The hotkey is this window's already, and it is in front.
+  // The settings and the hotkey are this window's already, and it is in front.
+  request.settings.clear();
   request.hotkey.reset();
   request.raise = false;
   if (!request.Any()) return;
@@ -215,6 +217,17 @@ void ApplyOnceShown(Form1& form, control::RequestTarget& target, control::Reques
     if (const std::string problem = control::ApplyRequest(target, request); !problem.empty())
       Say(problem);
   });
+}
+
+void ApplyAtStart(control::RequestTarget& target, const control::Request& request) {
+  // The settings before the hotkey: a new key frees the one the hotkey wants.
+  for (const auto& [name, text] : request.settings) {
+    if (const std::string problem = target.SetSetting(name, text); !problem.empty()) Say(problem);
+  }
+  if (request.hotkey) {
+    if (const std::string problem = target.SetHotkey(*request.hotkey); !problem.empty())
+      Say(problem);
+  }
 }
 
 void InstallFatalPolicy(Form1& form, int& fatal_status) {

@@ -89,12 +89,18 @@ class HotkeyOwner {
   HotkeyOwner(Form1& form, std::function<void(const std::string&)> notice);
   // The refusal, or "".
   std::string Set(const std::string& text);
+  const std::optional<control::Hotkey>& Current() const { return current_; }
 
  private:
   Form1& form_;
   std::function<void(const std::string&)> notice_;
   std::optional<control::GlobalHotkey> hotkey_;
+  std::optional<control::Hotkey> current_;
 };
+
+// The command's settings and hotkey, before the window shows; refusals are
+// said and shown.
+void ApplyAtStart(control::RequestTarget& target, const control::Request& request);
 
 // Carries out the command's request once the window is up.
 void ApplyOnceShown(Form1& form, control::RequestTarget& target, control::Request request);

@@ -1,8 +1,9 @@
 #include "control/hotkeys/hotkey_text.h"
 
 #include <algorithm>
-#include <array>
 #include <cctype>
+
+#include "key_injection/key_table.h"
 
 namespace tollmere::control {
 namespace {
@@ -14,75 +15,47 @@ std::string Lower(std::string_view text) {
   return lower;
 }
 
-struct NamedKey {
-  std::string_view name;  // lower case, as typed
-  std::string_view shown;
-  std::string_view keysym;
-  std::uint8_t virtual_key;
-};
+// The key a name gives, or nothing; modifiers are not keys of a hotkey.
+std::optional<Hotkey> KeyFor(std::string_view name) {
+  const std::optional<key_injection::Key> key = key_injection::KeyNamed(name);
+  if (!key) return std::nullopt;
+  Hotkey hotkey;
+  hotkey.keysym = std::string(key->keysym_name);
+  hotkey.virtual_key = key->vk;
+  return hotkey;
+}
 
-// The keys with names; some have a short name too. The first of each is the
-// one messages show.
-constexpr std::array<NamedKey, 24> kNamedKeys{{
-    {"insert", "Insert", "Insert", 0x2D},
-    {"ins", "Insert", "Insert", 0x2D},
-    {"delete", "Delete", "Delete", 0x2E},
-    {"del", "Delete", "Delete", 0x2E},
-    {"home", "Home", "Home", 0x24},
-    {"end", "End", "End", 0x23},
-    {"pageup", "PageUp", "Prior", 0x21},
-    {"pgup", "PageUp", "Prior", 0x21},
-    {"pagedown", "PageDown", "Next", 0x22},
-    {"pgdn", "PageDown", "Next", 0x22},
-    {"up", "Up", "Up", 0x26},
-    {"down", "Down", "Down", 0x28},
-    {"left", "Left", "Left", 0x25},
-    {"right", "Right", "Right", 0x27},
-    {"pause", "Pause", "Pause", 0x13},
-    {"print", "Print", "Print", 0x2C},
-    {"scrolllock", "ScrollLock", "Scroll_Lock", 0x91},
-    {"menu", "Menu", "Menu", 0x5D},
-    {"escape", "Escape", "Escape", 0x1B},
-    {"esc", "Escape", "Escape", 0x1B},
-    {"tab", "Tab", "Tab", 0x09},
-    {"enter", "Enter", "Return", 0x0D},
-    {"return", "Enter", "Return", 0x0D},
-    {"backspace", "Backspace", "BackSpace", 0x08},
-}};
-
-// The key a lower-case name gives, or nothing.
-std::optional<Hotkey> KeyFor(const std::string& name) {
-  Hotkey key;
-  const unsigned char first = name.empty() ? 0 : static_cast<unsigned char>(name[0]);
-  if (name.size() == 1 && (std::isalnum(first) != 0)) {
-    key.keysym = name;
-    key.virtual_key = static_cast<std::uint8_t>(std::toupper(first));
-    return key;
+// Which modifier of a hotkey a held key is, if it is one.
+bool* ModifierOf(Hotkey& hotkey, std::uint8_t vk) {
+  switch (vk) {
+    case 0xA0:
+    case 0xA1: return &hotkey.shift;
+    case 0xA2:
+    case 0xA3: return &hotkey.ctrl;
+    case 0xA4:
+    case 0xA5: return &hotkey.alt;
+    case 0x5B:
+    case 0x5C: return &hotkey.super;
+    default: return nullptr;
   }
-  if (name.size() >= 2 && name.size() <= 3 && first == 'f' && name[1] != '0' &&
-      std::all_of(name.begin() + 1, name.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-    const int number = std::stoi(name.substr(1));
-    if (number < 1 || number > 24) return std::nullopt;
-    // Appended, not "F" + ...: g++ 12 at -O3 warns wrongly about the latter.
-    key.keysym = std::string("F").append(std::to_string(number));
-    key.virtual_key = static_cast<std::uint8_t>(0x70 + number - 1);  // VK_F1...
-    return key;
-  }
-  for (const NamedKey& named : kNamedKeys) {
-    if (name == named.name) {
-      key.keysym = std::string(named.keysym);
-      key.virtual_key = named.virtual_key;
-      return key;
-    }
-  }
-  return std::nullopt;
 }
 
 HotkeyParse Refused(std::string why) { return {std::nullopt, std::move(why)}; }
 
 }  // namespace
 
-HotkeyParse ParseHotkey(std::string_view text) {
+std::string HotkeyClash(const Hotkey& hotkey, std::uint8_t held_vk) {
+  const std::optional<key_injection::Key> held = key_injection::KeyByVk(held_vk);
+  const std::string held_name = held ? std::string(held->name) : std::to_string(held_vk);
+  Hotkey copy = hotkey;
+  const bool* modifier = ModifierOf(copy, held_vk);
+  if (hotkey.virtual_key != held_vk && (modifier == nullptr || !*modifier)) return {};
+  return HotkeyName(hotkey) + " uses " + held_name +
+         ", the key Tollmere holds: its own key-down would work the hotkey. Choose another "
+         "hotkey or another key";
+}
+
+HotkeyParse ParseHotkey(std::string_view text, std::uint8_t held_vk) {
   Hotkey hotkey;
   std::string_view rest = text;
   for (;;) {
@@ -93,14 +66,21 @@ HotkeyParse ParseHotkey(std::string_view text) {
                      "' has an empty part; write it as F8 or Ctrl+Alt+H");
     }
     if (plus == std::string_view::npos) {
+      const std::optional<key_injection::Key> named = key_injection::KeyNamed(part);
+      if (named && named->modifier) {
+        return Refused(std::string("'") + std::string(rest) +
+                       "' is a modifier; a hotkey ends with another key, as in Ctrl+F8");
+      }
       std::optional<Hotkey> key = KeyFor(part);
       if (!key) {
-        return Refused(std::string("unknown key '") + std::string(rest) + "': use " + kHotkeyKeys);
+        return Refused(std::string("unknown key '") + std::string(rest) + "': use one of " +
+                       key_injection::kKeyNames);
       }
       key->ctrl = hotkey.ctrl;
       key->alt = hotkey.alt;
       key->shift = hotkey.shift;
       key->super = hotkey.super;
+      if (std::string clash = HotkeyClash(*key, held_vk); !clash.empty()) return Refused(clash);
       return {std::move(key), {}};
     }
     bool* modifier = part == "ctrl" || part == "control"                  ? &hotkey.ctrl
@@ -127,13 +107,8 @@ std::string HotkeyName(const Hotkey& hotkey) {
   if (hotkey.alt) name += "Alt+";
   if (hotkey.shift) name += "Shift+";
   if (hotkey.super) name += "Super+";
-  const std::string& key = hotkey.keysym;
-  if (key.size() == 1)
-    return name + static_cast<char>(std::toupper(static_cast<unsigned char>(key[0])));
-  for (const NamedKey& named : kNamedKeys) {
-    if (named.virtual_key == hotkey.virtual_key) return name + std::string(named.shown);
-  }
-  return name + key;
+  const std::optional<key_injection::Key> key = key_injection::KeyByVk(hotkey.virtual_key);
+  return name + (key ? std::string(key->name) : hotkey.keysym);
 }
 
 std::string PortalTrigger(const Hotkey& hotkey) {

@@ -29,15 +29,14 @@ struct HotkeyParse {
 };
 
 // "F8", "Ctrl+Alt+H", "super+f8": modifiers Ctrl (Control), Alt, Shift and
-// Super (Win, Meta) in any case and order, then one key of kHotkeyKeys. Not
-// the space bar: it is the key Tollmere holds, and its own keystrokes would
-// toggle it.
-HotkeyParse ParseHotkey(std::string_view text);
+// Super (Win, Meta) in any case and order, then one key that --key also
+// names, other than a modifier. Not one that uses `held_vk`, the key
+// Tollmere holds: its own keystrokes would work the hotkey.
+HotkeyParse ParseHotkey(std::string_view text, std::uint8_t held_vk = 0x20);
 
-// The keys, for help and messages.
-inline constexpr const char* kHotkeyKeys =
-    "F1-F24, A-Z, 0-9, Insert, Delete, Home, End, PageUp, PageDown, Up, Down, Left, Right, "
-    "Pause, Print, ScrollLock, Menu, Escape, Tab, Enter or Backspace";
+// Why `hotkey` cannot be used while Tollmere holds `held_vk` (its key, or one
+// of its modifiers), or "".
+std::string HotkeyClash(const Hotkey& hotkey, std::uint8_t held_vk);
 
 // For messages: "Ctrl+Alt+H".
 std::string HotkeyName(const Hotkey& hotkey);

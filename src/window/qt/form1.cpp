@@ -74,13 +74,8 @@ Form1::Form1(double logical_dpi)
   txt_interval_->setAccessibleName(QStringLiteral("Interval in milliseconds"));
   txt_interval_->setAccessibleDescription(
       QStringLiteral("Half the time the space bar is held, in milliseconds"));
-  command1_->setToolTip(
-      QStringLiteral("Count down 4 seconds, then hold the space bar in the window that has the "
-                     "keyboard focus"));
   command1_->setAccessibleName(QStringLiteral("Start"));
-  command1_->setAccessibleDescription(
-      QStringLiteral("Counts down 4 seconds, then holds the space bar in the focused window for "
-                     "two intervals"));
+  DescribeCommand1();
   command1_->installEventFilter(this);
   txt_interval_->installEventFilter(this);
 
@@ -245,6 +240,31 @@ std::string Form1::SetIntervalText(const std::string& text) {
     txt_interval_->setText(entry);
   }
   return problem_->isHidden() ? std::string() : problem_->text().toStdString();
+}
+
+std::string Form1::SetSetting(const std::string& name, const std::string& text) {
+  if (!isEnabled()) return kClosing;
+  const std::string refusal = sequencer_.SetSetting(name, text);
+  if (!refusal.empty()) return Refuse(refusal);
+  ShowNotice("settings", "");
+  DescribeCommand1();
+  Trace("setting " + name + " " + Quoted(Setting(name)));
+  return {};
+}
+
+std::string Form1::Setting(const std::string& name) const {
+  return hs::SettingText(sequencer_.Settings(), name);
+}
+
+std::string Form1::Refuse(const std::string& why) {
+  ShowNotice("settings", why);
+  return why;
+}
+
+void Form1::DescribeCommand1() {
+  const QString what = QString::fromStdString(hs::Describe(sequencer_.Settings()));
+  command1_->setToolTip(what + QStringLiteral(" Right-click the window to change this."));
+  command1_->setAccessibleDescription(what);
 }
 
 void Form1::SetCommand1Caption(const std::string& caption) {

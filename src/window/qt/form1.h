@@ -62,6 +62,13 @@ class Form1 final : public QWidget,
   // Puts `text` in the interval box as if typed there, so the box's rules
   // decide; returns the refusal shown below the box, or "" if taken.
   std::string SetIntervalText(const std::string& text);
+  // One of the sequencer's settings by name, for the next click; the
+  // button's tooltip and description follow. The refusal, also shown in the
+  // window, or "".
+  std::string SetSetting(const std::string& name, const std::string& text);
+  std::string Setting(const std::string& name) const;
+  // Shows why a setting was not taken, and returns it.
+  std::string Refuse(const std::string& why);
 
   QLineEdit* txtInterval() const { return txt_interval_; }
   QPushButton* Command1() const { return command1_; }
@@ -86,6 +93,8 @@ class Form1 final : public QWidget,
   void PrepareKeys() override;
 
   QtTimer& TimerFor(hold_sequencer::TimerId timer);
+  // The button tells what a click will do.
+  void DescribeCommand1();
   void WakeCaret();
   // Stacks the visible messages below the controls and grows the window to
   // show them, or gives back what it grew by.
