@@ -30,6 +30,9 @@ class KeyProcedures {
   // A key-down follows when the countdown ends; whatever sends it may get
   // ready now. Nothing to do by default.
   virtual void PrepareKeys() {}
+  // Why `key_code` cannot be pressed here (no key of this keyboard types
+  // it), or "". Asked when the key is chosen, so that a hold never fails on it.
+  virtual std::string KeyProblem(std::int32_t /*key_code*/) { return {}; }
 };
 
 }  // namespace tollmere::hold_sequencer

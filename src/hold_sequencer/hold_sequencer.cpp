@@ -166,7 +166,15 @@ void HoldSequencer::RefuseLongText() {
 }
 
 std::string HoldSequencer::SetSetting(std::string_view name, std::string_view text) {
-  return ApplySetting(settings_, name, text);
+  HoldSettings next = settings_;
+  if (std::string refusal = ApplySetting(next, name, text); !refusal.empty()) return refusal;
+  if (next.key != settings_.key) {
+    if (std::string problem = keys_.KeyProblem(next.key); !problem.empty()) {
+      return "--key: " + problem;
+    }
+  }
+  settings_ = next;
+  return {};
 }
 
 std::string NoIntervalMessage(std::uint8_t key) {

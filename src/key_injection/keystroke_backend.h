@@ -23,6 +23,9 @@ class KeystrokeBackend {
   // end that must first ask the desktop asks now, while the user can still
   // answer in time; the others need nothing.
   virtual void Prepare() {}
+  // Why KeyDown(vk) would fail here (no key of this keyboard types it), or
+  // "". Asked when a key is chosen, long before it goes down.
+  virtual std::string KeyProblem(std::uint8_t /*vk*/) { return {}; }
 };
 
 // What a back end raises for a virtual-key code no key of its keyboard has.

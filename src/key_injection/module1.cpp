@@ -48,6 +48,11 @@ void Module1::PrepareKeys() {
   if (backend_) backend_->Prepare();
 }
 
+std::string Module1::KeyProblem(std::int32_t key_code) {
+  if (key_code < 0 || key_code > 255) return "key code " + std::to_string(key_code) + " is no key";
+  return backend_ ? backend_->KeyProblem(static_cast<std::uint8_t>(key_code)) : std::string();
+}
+
 void Module1::ReleaseHeldKeys() noexcept {
   if (!backend_) return;
   for (std::size_t vk = 0; vk < held_.size(); ++vk) {

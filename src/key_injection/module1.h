@@ -3,6 +3,7 @@
 #include <bitset>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "key_injection/keystroke_backend.h"
 
@@ -34,6 +35,10 @@ class Module1 {
   // A key-down follows soon: the bound back end gets ready for it. Binds
   // nothing; with no back end bound yet the key-down binds as usual.
   void PrepareKeys();
+
+  // Why `key_code` cannot be pressed through the bound back end, or "";
+  // with none bound yet, "": the key-down binds and reports as usual.
+  std::string KeyProblem(std::int32_t key_code);
 
   // Releases every key this module holds down. Never throws; safe to call on
   // any way out, any number of times.

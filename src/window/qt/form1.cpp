@@ -348,4 +348,8 @@ void Form1::ReleaseKey(std::int32_t key_code) {
 
 void Form1::PrepareKeys() { key_injection::PrepareKeys(); }
 
+std::string Form1::KeyProblem(std::int32_t key_code) {
+  return key_injection::TheModule1().KeyProblem(key_code);
+}
+
 }  // namespace tollmere::window::qt

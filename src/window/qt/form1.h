@@ -91,6 +91,7 @@ class Form1 final : public QWidget,
   void PressKey(std::int32_t key_code) override;
   void ReleaseKey(std::int32_t key_code) override;
   void PrepareKeys() override;
+  std::string KeyProblem(std::int32_t key_code) override;
 
   QtTimer& TimerFor(hold_sequencer::TimerId timer);
   // The button tells what a click will do.
