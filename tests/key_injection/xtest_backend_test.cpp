@@ -12,7 +12,9 @@
 #include "runtime/error.h"
 
 // After GoogleTest, whose names Xlib's macros would clash with.
+#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
+#include <X11/keysym.h>
 
 namespace tollmere::key_injection {
 namespace {
@@ -80,6 +82,19 @@ TEST_F(XTestBindingTest, PressesAndReleasesAnyKey) {
     EXPECT_FALSE(probe.AnyKeyDown()) << vk << ": " << probe.KeysDownText();
   }
   EXPECT_EQ(KeyState(server.name(), KeyByVk(0x7C)->keysym).first, 0u) << "F13 not given back";
+
+  // With no empty key code left, F13 is refused when chosen, saying what to do.
+  Display* display = XOpenDisplay(server.name().c_str());
+  int low = 0, high = 0;
+  XDisplayKeycodes(display, &low, &high);
+  KeySym filler = XK_VoidSymbol;
+  for (int code = low; code <= high; ++code) {
+    if (XkbKeycodeToKeysym(display, static_cast<KeyCode>(code), 0, 0) == NoSymbol)
+      XChangeKeyboardMapping(display, code, 1, &filler, 1);
+  }
+  XCloseDisplay(display);
+  EXPECT_NE(keys->KeyProblem(0x7C).find("types F13, and its keymap has no free key code"),
+            std::string::npos);
 }
 
 }  // namespace

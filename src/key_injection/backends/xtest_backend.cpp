@@ -60,10 +60,13 @@ class Mapping {
   Mapping(const Mapping&) = delete;
   Mapping& operator=(const Mapping&) = delete;
 
-  // The key that types `sym`, preferring one that types it unshifted, as
-  // XKeysymToKeycode does; 0 when none.
+  // The key that types `sym` unshifted in the first group, 0 when none: one
+  // that types it only with Shift or in another group would type something
+  // else. Keypad keysyms count at any level too (KP_1 shares its key with
+  // KP_End, NumLock choosing), so the keypad's own key is the one pressed.
   KeyCode Find(KeySym sym) const {
-    for (int column = 0; syms_ != nullptr && column < per_; ++column) {
+    const int columns = IsKeypadKey(sym) ? per_ : 1;
+    for (int column = 0; syms_ != nullptr && column < columns; ++column) {
       for (int code = min_; code <= max_; ++code) {
         if (At(code, column) == sym) return static_cast<KeyCode>(code);
       }
@@ -144,19 +147,22 @@ class XTestBackend final : public KeystrokeBackend {
 
   std::string_view Name() const override { return "XTest"; }
 
-  // A keysym the keymap lacks (F13-F24 in many layouts) is bound for the
-  // hold to a key code the keymap leaves empty, so it is refused only when
-  // there is none.
+  // A keysym no key types unshifted (F13-F24 in many layouts, ";" in some)
+  // is bound for the hold to a key code the keymap leaves empty, so it is
+  // refused only when there is none.
   std::string KeyProblem(std::uint8_t vk) override {
     const std::optional<Key> key = KeyByVk(vk);
     if (!key) return "key code " + std::to_string(vk) + " is no key of a standard keyboard";
     const Mapping mapping(display_);
     if (mapping.Find(key->keysym) != 0 || mapping.Spare() != 0) return {};
-    return "No key of this X keyboard types " + std::string(key->keysym_name) +
-           ", and the keymap has no free key code to lend it for the hold. Choose another "
-           "key, or give one a free code first, for example with "
-           "`xmodmap -e 'keycode 255 = " +
-           std::string(key->keysym_name) + "'`.";
+    const std::string sym(key->keysym_name);
+    return "No key of this X keyboard types " + sym +
+           ", and its keymap has no free key code to lend it for the hold. Choose another "
+           "key, or put " +
+           sym +
+           " on a key you do not use, for example with "
+           "`xmodmap -e 'keycode CODE = " +
+           sym + "'` (`xev` shows a key's code).";
   }
 
  private:
