@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -45,9 +46,9 @@ int OnConnectionLost(Display*) {
   _exit(1);
 }
 
-// The server's keyboard mapping, read afresh: Xlib's own copy is refreshed
-// only by events this connection never reads, and the user may have changed
-// the keymap since Tollmere started.
+// The server's keyboard mapping, as read: Xlib's own copy is refreshed only
+// by events this connection never reads, and the user may have changed the
+// keymap since Tollmere started.
 class Mapping {
  public:
   explicit Mapping(Display* display) {
@@ -111,7 +112,7 @@ class XTestBackend final : public KeystrokeBackend {
     if (const auto it = pressed_.find(vk); it != pressed_.end()) {
       code = it->second.code;  // down again: the same key
     } else if (sym != NoSymbol) {
-      const Mapping mapping(display_);
+      const Mapping& mapping = Current();
       code = mapping.Find(sym);
       const bool bound = code == 0;
       if (bound) code = Bind(sym, mapping.Spare());
@@ -147,13 +148,18 @@ class XTestBackend final : public KeystrokeBackend {
 
   std::string_view Name() const override { return "XTest"; }
 
+  // Read at the click, so that the key-down at the countdown's 0 (and each
+  // repeat's) costs no round trip to the server.
+  void Prepare() override { mapping_.reset(); }
+
   // A keysym no key types unshifted (F13-F24 in many layouts, ";" in some)
   // is bound for the hold to a key code the keymap leaves empty, so it is
   // refused only when there is none.
   std::string KeyProblem(std::uint8_t vk) override {
     const std::optional<Key> key = KeyByVk(vk);
     if (!key) return "key code " + std::to_string(vk) + " is no key of a standard keyboard";
-    const Mapping mapping(display_);
+    mapping_.reset();
+    const Mapping& mapping = Current();
     if (mapping.Find(key->keysym) != 0 || mapping.Spare() != 0) return {};
     const std::string sym(key->keysym_name);
     return "No key of this X keyboard types " + sym +
@@ -166,10 +172,18 @@ class XTestBackend final : public KeystrokeBackend {
   }
 
  private:
+  // The keymap as last read: at the first key, at each click, at each
+  // choice of a key, and after a binding of our own.
+  const Mapping& Current() {
+    if (!mapping_) mapping_ = std::make_unique<Mapping>(display_);
+    return *mapping_;
+  }
+
   // Lends the empty key code `code` the keysym for the hold; 0 when there is
   // no such code.
   KeyCode Bind(KeySym sym, KeyCode code) {
     if (code == 0) return 0;
+    mapping_.reset();
     KeySym pair[2] = {};
     XConvertCase(sym, &pair[0], &pair[1]);
     XChangeKeyboardMapping(display_, code, pair[0] == pair[1] ? 1 : 2, pair, 1);
@@ -180,6 +194,7 @@ class XTestBackend final : public KeystrokeBackend {
   }
 
   void Unbind(KeyCode code) {
+    mapping_.reset();
     KeySym none = NoSymbol;
     XChangeKeyboardMapping(display_, code, 1, &none, 1);
   }
@@ -190,6 +205,7 @@ class XTestBackend final : public KeystrokeBackend {
   };
 
   Display* display_;
+  std::unique_ptr<Mapping> mapping_;
   std::map<std::uint8_t, Pressed> pressed_;
 };
 
