@@ -61,8 +61,12 @@ TEST(WaylandBinding, PressesAndReleasesAnyKey) {
     EXPECT_EQ(keys->KeyProblem(static_cast<std::uint8_t>(vk)), "") << vk;
     keys->KeyDown(static_cast<std::uint8_t>(vk));
     EXPECT_TRUE(probe.WaitForKeys(1, 2s, code, mark)) << vk;
+    probe.Pump(100ms);  // a held modifier counts for the window too
+    EXPECT_EQ(probe.ModifiersDown() != 0, vk == 0xA0) << vk;
     keys->KeyUp(static_cast<std::uint8_t>(vk));
     EXPECT_TRUE(probe.WaitForKeys(2, 2s, code, mark)) << vk;
+    probe.Pump(100ms);
+    EXPECT_EQ(probe.ModifiersDown(), 0u) << vk;
     EXPECT_FALSE(probe.KeyDownNow(code)) << probe.KeysDownText();
   }
   if (saved == nullptr) {

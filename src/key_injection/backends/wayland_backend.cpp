@@ -49,6 +49,7 @@ constexpr wl_registry_listener kRegistryListener = {OnGlobal, OnGlobalRemove};
 struct XkbFree {
   void operator()(xkb_context* context) const { xkb_context_unref(context); }
   void operator()(xkb_keymap* keymap) const { xkb_keymap_unref(keymap); }
+  void operator()(xkb_state* state) const { xkb_state_unref(state); }
   void operator()(char* text) const { std::free(text); }
 };
 template <typename T>
@@ -91,8 +92,8 @@ std::string Overrides(xkb_keymap* keymap) {
 // The keymap the compositor needs before a virtual keyboard's first key: the
 // session's default layout (XKB_DEFAULT_* are honoured) with every key of
 // the table typing its own symbol, as xkb text in a sealed memory file.
-// `typable` gets the keys that then do.
-int KeymapFile(std::uint32_t& size, std::bitset<256>& typable) {
+// `typable` gets the keys that then do, `kept` the keymap itself.
+int KeymapFile(std::uint32_t& size, std::bitset<256>& typable, XkbPtr<xkb_keymap>& kept) {
   const XkbPtr<xkb_context> context(xkb_context_new(XKB_CONTEXT_NO_FLAGS));
   if (!context) throw FacilityUnavailable("Cannot start libxkbcommon to describe the keyboard.");
   XkbPtr<xkb_keymap> keymap(
@@ -142,6 +143,7 @@ int KeymapFile(std::uint32_t& size, std::bitset<256>& typable) {
   }
   fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL);
   size = static_cast<std::uint32_t>(length);
+  kept = std::move(keymap);
   return fd;
 }
 
@@ -154,12 +156,14 @@ std::uint32_t NowMs() {
 class WaylandBackend final : public KeystrokeBackend {
  public:
   WaylandBackend(wl_display* display, wl_registry* registry, Globals globals,
-                 zwp_virtual_keyboard_v1* keyboard, std::bitset<256> typable)
+                 zwp_virtual_keyboard_v1* keyboard, std::bitset<256> typable,
+                 XkbPtr<xkb_state> state)
       : display_(display),
         registry_(registry),
         globals_(globals),
         keyboard_(keyboard),
-        typable_(typable) {}
+        typable_(typable),
+        state_(std::move(state)) {}
 
   ~WaylandBackend() override {
     // Module1 released the keys still down before closing us: wlroots
@@ -189,6 +193,18 @@ class WaylandBackend final : public KeystrokeBackend {
     const std::uint16_t code = EvdevCodeFor(vk);
     if (code == 0) throw KeyNotOnKeyboard(vk);
     zwp_virtual_keyboard_v1_key(keyboard_, NowMs(), code, state);
+    // The compositor leaves a virtual keyboard's modifiers to its client:
+    // a held Shift, Ctrl or lock key counts only once they are sent.
+    const bool down = state == WL_KEYBOARD_KEY_STATE_PRESSED;
+    if (state_ &&
+        xkb_state_update_key(state_.get(), code + 8u, down ? XKB_KEY_DOWN : XKB_KEY_UP) != 0) {
+      xkb_state* s = state_.get();
+      zwp_virtual_keyboard_v1_modifiers(keyboard_,
+                                        xkb_state_serialize_mods(s, XKB_STATE_MODS_DEPRESSED),
+                                        xkb_state_serialize_mods(s, XKB_STATE_MODS_LATCHED),
+                                        xkb_state_serialize_mods(s, XKB_STATE_MODS_LOCKED),
+                                        xkb_state_serialize_layout(s, XKB_STATE_LAYOUT_EFFECTIVE));
+    }
     // A round trip, not a flush: the key counts as sent once the compositor
     // has handled it, so the caller's timing is the compositor's.
     if (wl_display_roundtrip(display_) < 0) {
@@ -202,6 +218,7 @@ class WaylandBackend final : public KeystrokeBackend {
   Globals globals_;
   zwp_virtual_keyboard_v1* keyboard_;
   std::bitset<256> typable_;
+  XkbPtr<xkb_state> state_;  // what our own keys hold down or lock
 };
 
 }  // namespace
@@ -238,8 +255,9 @@ std::unique_ptr<KeystrokeBackend> OpenWaylandBackend() {
   std::uint32_t size = 0;
   int fd = -1;
   std::bitset<256> typable;
+  XkbPtr<xkb_keymap> keymap;
   try {
-    fd = KeymapFile(size, typable);
+    fd = KeymapFile(size, typable, keymap);
   } catch (const rt::Error& error) {
     give_up(error.what());
   }
@@ -252,7 +270,8 @@ std::unique_ptr<KeystrokeBackend> OpenWaylandBackend() {
     give_up("The Wayland compositor refused a virtual keyboard (error " +
             std::to_string(wl_display_get_error(display)) + ").");
   }
-  return std::make_unique<WaylandBackend>(display, registry, globals, keyboard, typable);
+  return std::make_unique<WaylandBackend>(display, registry, globals, keyboard, typable,
+                                          XkbPtr<xkb_state>(xkb_state_new(keymap.get())));
 }
 
 }  // namespace tollmere::key_injection
