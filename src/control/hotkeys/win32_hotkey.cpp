@@ -35,8 +35,8 @@ bool Win32Hotkey::Register(const Hotkey& hotkey) {
   return RegisterHotKey(window_, kHotkeyId, Modifiers(hotkey), hotkey.virtual_key) != FALSE;
 }
 
-std::string Win32Hotkey::Set(const std::string& text) {
-  const HotkeyParse parsed = ParseHotkey(text);
+std::string Win32Hotkey::Set(const std::string& text, std::uint8_t held_vk) {
+  const HotkeyParse parsed = ParseHotkey(text, held_vk);
   if (!parsed.hotkey) return "--hotkey: " + parsed.error;
   if (hotkey_) UnregisterHotKey(window_, kHotkeyId);
   if (Register(*parsed.hotkey)) {
