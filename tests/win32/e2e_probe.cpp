@@ -268,6 +268,21 @@ int main(int argc, char** argv) {
     CloseHandle(p.hThread);
   }
 
+  // Any key, held until stopped: A goes down at once and up at --stop.
+  probe.key = 'A';
+  probe.events.clear();
+  PROCESS_INFORMATION held{};
+  Launch(exe, L"--key=A --countdown=0 --hold=until-stopped --start", held);
+  PumpUntil(10000, [] { return !g_probe->events.empty(); });
+  Check(RunToTheEnd(exe, L"--stop") == 0, "--key=A: --stop exits with status 0");
+  PumpUntil(2000, [] { return g_probe->events.size() >= 2; });
+  Check(g_probe->events.size() == 2 && g_probe->events[0].down && !g_probe->events[1].down,
+        "--key=A --hold=until-stopped: A down, then up at --stop");
+  PostMessageW(FindWindowW(L"TollmereForm1", nullptr), WM_CLOSE, 0, 0);
+  if (WaitForSingleObject(held.hProcess, 5000) != WAIT_OBJECT_0) TerminateProcess(held.hProcess, 3);
+  CloseHandle(held.hProcess);
+  CloseHandle(held.hThread);
+
   std::printf("%s\n", g_failures == 0 ? "PASS" : "FAILED");
   return g_failures == 0 ? 0 : 1;
 }
