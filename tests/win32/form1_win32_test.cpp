@@ -471,6 +471,15 @@ TEST_F(Form1Win32Test, ContextMenuChoicesGoThroughTheHookAndTheMenuFollows) {
   EXPECT_EQ(MenuState(form, L"A"), static_cast<UINT>(MF_CHECKED));
   EXPECT_NE(Text(form.Notice()).find(L"uses W"), std::wstring::npos) << Narrow(Text(form.Notice()));
 
+  // With a modifier held, the user's press of the hotkey comes with it: that
+  // works too.
+  Choose(form, L"Left Shift");
+  if (RegisterHotKey(nullptr, 7, MOD_CONTROL | MOD_ALT | MOD_SHIFT, 'W')) {
+    ADD_FAILURE() << "the hotkey with the held Shift was free for another";
+    UnregisterHotKey(nullptr, 7);
+  }
+  Choose(form, L"A");
+
   // Held until stopped, and "Stop now" puts it up.
   ASSERT_EQ(target.SetSetting("countdown", "0"), "");
   ASSERT_EQ(form.Start(), "");

@@ -42,6 +42,7 @@ class Win32Hotkey {
 
  private:
   bool Register(const Hotkey& hotkey);
+  void Unregister();
 
   HWND window_;
   std::function<void()> pressed_;
