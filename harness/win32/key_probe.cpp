@@ -90,7 +90,8 @@ std::size_t KeyProbe::Count(bool down) const {
 }
 
 LRESULT CALLBACK KeyProbe::Proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-  if ((message == WM_KEYDOWN || message == WM_KEYUP) && wparam == VK_SPACE && g_probe != nullptr) {
+  if ((message == WM_KEYDOWN || message == WM_KEYUP) && g_probe != nullptr &&
+      wparam == g_probe->key) {
     // Bit 30: the key was already down, i.e. an autorepeat.
     if (message == WM_KEYDOWN && (lparam & (1 << 30)) != 0) {
       ++g_probe->repeats;

@@ -45,6 +45,7 @@ class KeyProbe {
   // when the click was taken. The events so far are dropped.
   double StartCycle(HWND edit, HWND button, const wchar_t* interval, bool& focused);
 
+  WPARAM key = VK_SPACE;         // the one recorded
   std::vector<KeyEvent> events;  // presses (not autorepeats) and releases
   int repeats = 0;               // autorepeat presses
 

@@ -236,6 +236,20 @@ int main(int argc, char** argv) {
   Check(RunCompanion(exe, L"--bogus", said) == 2 && said.find("--new-window") != said.npos,
         "companion: an unknown option gives status 2 and the help");
 
+  // Any key, held until stopped: A goes down at once and up at --stop.
+  g_probe->key = 'A';
+  g_probe->events.clear();
+  StartUntil(exe, L"--key=A --countdown=0 --hold=until-stopped --start", 1, 10000,
+             [] { return !g_probe->events.empty(); });
+  const int held = static_cast<int>(g_started.size()) - 1;
+  Check(StartUntil(exe, L"--stop", 1, 10000, [] { return EndedWith0(-1); }),
+        "--key=A: --stop exits with status 0");
+  PumpUntil(2000, [] { return g_probe->events.size() >= 2; });
+  Check(g_probe->events.size() == 2 && g_probe->events[0].down && !g_probe->events[1].down,
+        "--key=A --hold=until-stopped: A down, then up at --stop");
+  PostMessageW(FindWindowW(L"TollmereForm1", nullptr), WM_CLOSE, 0, 0);
+  Check(PumpUntil(5000, [held] { return EndedWith0(held); }), "--key=A: the window closes");
+
   // Two plain starts at once: one window, the other start brings it forward
   // and ends with 0.
   const int first = static_cast<int>(g_started.size());

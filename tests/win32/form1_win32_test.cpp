@@ -62,6 +62,51 @@ void Pump(DWORD ms) {
 
 bool Shown(HWND window) { return (GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE) != 0; }
 
+std::wstring Tip(const Form1& form, HWND control) {
+  wchar_t tip[256] = {};
+  TOOLINFOW tool{};
+  tool.cbSize = sizeof tool;
+  tool.hwnd = form.Window();
+  tool.uId = reinterpret_cast<UINT_PTR>(control);
+  tool.lpszText = tip;
+  SendMessageW(form.Tooltips(), TTM_GETTEXTW, 256, reinterpret_cast<LPARAM>(&tool));
+  return tip;
+}
+
+// The command of the item labelled `label` in `menu` or its submenus, or 0.
+UINT MenuItem(HMENU menu, const std::wstring& label) {
+  for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+    if (HMENU sub = GetSubMenu(menu, i)) {
+      if (const UINT id = MenuItem(sub, label)) return id;
+      continue;
+    }
+    wchar_t text[64] = {};
+    GetMenuStringW(menu, static_cast<UINT>(i), text, 64, MF_BYPOSITION);
+    if (label == text) return GetMenuItemID(menu, i);
+  }
+  return 0;
+}
+
+// The item's MF_CHECKED, MF_GRAYED, ... in the menu as it would open now;
+// ~0u when it is not there.
+UINT MenuState(const Form1& form, const std::wstring& label) {
+  HMENU menu = form.SettingsMenu();
+  const UINT id = MenuItem(menu, label);
+  // Without MFT_RADIOCHECK, which marks each.
+  const UINT state = id == 0 ? ~0u : GetMenuState(menu, id, MF_BYCOMMAND) & ~MFT_RADIOCHECK;
+  DestroyMenu(menu);
+  return state;
+}
+
+// As a click on the item does.
+void Choose(const Form1& form, const std::wstring& label) {
+  HMENU menu = form.SettingsMenu();
+  const UINT id = MenuItem(menu, label);
+  DestroyMenu(menu);
+  ASSERT_NE(id, 0u) << Narrow(label);
+  SendMessageW(form.Window(), WM_COMMAND, id, 0);
+}
+
 // As another process hands over a request.
 LRESULT SendRequest(HWND window, std::string_view bytes, ULONG_PTR tag = kRequestTag) {
   COPYDATASTRUCT data{tag, static_cast<DWORD>(bytes.size()), const_cast<char*>(bytes.data())};
@@ -95,8 +140,10 @@ struct Form1Win32Test : ::testing::Test {
   Form1 form{GetModuleHandleW(nullptr), kWindowClass, 96, 96, SkippingClock(skipped_ms)};
   control::Win32Hotkey hotkey{form.Window(), [this] { form.Toggle(); },
                               [this](const std::string& notice) { form.ShowNotice(notice); }};
-  app::WindowTarget<Form1> target{form,
-                                  [this](const std::string& text) { return hotkey.Set(text); }};
+  app::WindowTarget<Form1> target{
+      form,
+      [this](const std::string& text) { return hotkey.Set(text, form.Sequencer().Settings().key); },
+      [this] { return hotkey.Current(); }};
 };
 
 TEST(TwipsToPixelsTest, FollowsTheDpiAndRounds) {
@@ -137,16 +184,9 @@ TEST_F(Form1Win32Test, ControlsSitAtTheirStoredPlaces) {
   EXPECT_TRUE(SendMessageW(form.txtInterval(), EM_GETCUEBANNER, reinterpret_cast<WPARAM>(cue), 64));
   EXPECT_STREQ(cue, L"interval, ms");
   EXPECT_EQ(SendMessageW(form.Tooltips(), TTM_GETTOOLCOUNT, 0, 0), 2);
-  for (HWND control : {form.txtInterval(), form.Command1()}) {
-    wchar_t tip[256] = {};
-    TOOLINFOW tool{};
-    tool.cbSize = sizeof tool;
-    tool.hwnd = form.Window();
-    tool.uId = reinterpret_cast<UINT_PTR>(control);
-    tool.lpszText = tip;
-    SendMessageW(form.Tooltips(), TTM_GETTEXTW, 256, reinterpret_cast<LPARAM>(&tool));
-    EXPECT_NE(std::wstring(tip).find(L"space bar"), std::wstring::npos) << Narrow(tip);
-  }
+  for (HWND control : {form.txtInterval(), form.Command1()})
+    EXPECT_NE(Tip(form, control).find(L"space bar"), std::wstring::npos)
+        << Narrow(Tip(form, control));
   // What a screen reader calls the box.
   IAccessible* accessible = nullptr;
   ASSERT_EQ(AccessibleObjectFromWindow(form.txtInterval(), OBJID_CLIENT, IID_IAccessible,
@@ -291,7 +331,9 @@ TEST_F(Form1Win32Test, OnlyWellFormedRequestsAreTakenAndTheBoxKeepsItsRules) {
       {kRequestTag, "interval=" + std::string(kMaxIntervalText + 1, '1')},
       {kRequestTag, "interval=5\n"},
       {kRequestTag, "interval=" + std::string(kMaxRequestBytes - 8, '1')},
-      {kRequestTag, "hotkey=Space"},
+      {kRequestTag, "hotkey=Shift"},
+      {kRequestTag, "key=Nope"},
+      {kRequestTag, "colour=red"},
   };
   for (const auto& request : malformed) {
     EXPECT_EQ(SendRequest(form.Window(), request.bytes, request.tag), kRequestIgnored)
@@ -310,6 +352,8 @@ TEST_F(Form1Win32Test, OnlyWellFormedRequestsAreTakenAndTheBoxKeepsItsRules) {
   EXPECT_TRUE(Shown(form.IntervalProblem()));
   EXPECT_EQ(form.Timer1().Interval(), 500);
   EXPECT_EQ(SendRequest(form.Window(), "interval=&H3E8"), kRequestDone);
+  // The window judges a hotkey against the key it holds.
+  EXPECT_EQ(SendRequest(form.Window(), "hotkey=Space"), kRequestRefused);
   EXPECT_FALSE(Shown(form.IntervalProblem()));
   EXPECT_EQ(form.Timer1().Interval(), 1000);
 
@@ -329,7 +373,8 @@ TEST_F(Form1Win32Test, AnotherProcessFindsTheWindowAndItsHandOverEndsAtARefusal)
   using Outcome = control::HandOver::Outcome;
   // Opened later with --new-window: on top, of the same class, unmarked.
   Form1 beside{GetModuleHandleW(nullptr), kWindowClass, 96, 96};
-  app::WindowTarget<Form1> beside_target{beside, [](const std::string&) { return ""; }};
+  app::WindowTarget<Form1> beside_target{beside, [](const std::string&) { return ""; },
+                                         [] { return std::optional<control::Hotkey>(); }};
   beside.AddMessageHook(control::HandOverReceiver(beside.Window(), beside_target));
   ASSERT_EQ(control::FindRunningWindow(), form.Window());
   SetWindowTextW(form.txtInterval(), L"500");
@@ -342,7 +387,10 @@ TEST_F(Form1Win32Test, AnotherProcessFindsTheWindowAndItsHandOverEndsAtARefusal)
   EXPECT_FALSE(form.Timer2().Enabled());
 
   request.interval = "250";
+  request.settings = {{"key", "a"}, {"hold", "until-stopped"}};
   EXPECT_EQ(control::HandOverToRunning(request).outcome, Outcome::kDone);
+  EXPECT_EQ(form.Setting("key"), "A");
+  EXPECT_EQ(form.Setting("hold"), "until-stopped");
   EXPECT_TRUE(form.Timer2().Enabled());
   EXPECT_EQ(form.Timer1().Interval(), 250);
   EXPECT_FALSE(beside.Timer2().Enabled());
@@ -392,6 +440,56 @@ TEST_F(Form1Win32Test, HotkeyTakenElsewhereIsSaidInTheWindowAndAFreeOneToggles) 
   for (int i = 0; i < 500 && !form.Timer2().Enabled(); ++i) Pump(10);
   EXPECT_TRUE(form.Timer2().Enabled());
   EXPECT_EQ(form.Sequencer().Count(), 4);
+}
+
+TEST_F(Form1Win32Test, ContextMenuChoicesGoThroughTheHookAndTheMenuFollows) {
+  std::vector<std::pair<std::string, std::string>> chosen;
+  form.SetOnSettingChosen([&](const std::string& name, const std::string& text) {
+    chosen.emplace_back(name, text);
+    return target.SetSetting(name, text);
+  });
+  EXPECT_EQ(MenuState(form, L"Space"), static_cast<UINT>(MF_CHECKED));
+  EXPECT_EQ(MenuState(form, L"4 s"), static_cast<UINT>(MF_CHECKED));
+  EXPECT_EQ(MenuState(form, L"&Stop now") & MF_GRAYED, static_cast<UINT>(MF_GRAYED));
+  Choose(form, L"A");
+  Choose(form, L"Until stopped");
+  Choose(form, L"None");
+  EXPECT_EQ(chosen, (std::vector<std::pair<std::string, std::string>>{
+                        {"key", "A"}, {"hold", "until-stopped"}, {"countdown", "0"}}));
+  EXPECT_EQ(MenuState(form, L"Space"), 0u);
+  EXPECT_EQ(MenuState(form, L"A"), static_cast<UINT>(MF_CHECKED));
+  EXPECT_EQ(MenuState(form, L"Until stopped"), static_cast<UINT>(MF_CHECKED));
+  EXPECT_EQ(Tip(form, form.Command1()).find(L"Holds A until stopped"), 0u)
+      << Narrow(Tip(form, form.Command1()));
+  // A value off the menu checks "Other", which shows it.
+  ASSERT_EQ(target.SetSetting("countdown", "7"), "");
+  EXPECT_EQ(MenuState(form, L"Other (7 s)…"), static_cast<UINT>(MF_CHECKED));
+
+  // A key the hotkey uses is refused with the reason; the key stays.
+  ASSERT_EQ(target.SetHotkey("Ctrl+Alt+W"), "");
+  Choose(form, L"W");
+  EXPECT_EQ(MenuState(form, L"A"), static_cast<UINT>(MF_CHECKED));
+  EXPECT_NE(Text(form.Notice()).find(L"uses W"), std::wstring::npos) << Narrow(Text(form.Notice()));
+
+  // With a modifier held, the user's press of the hotkey comes with it: that
+  // works too.
+  Choose(form, L"Left Shift");
+  if (RegisterHotKey(nullptr, 7, MOD_CONTROL | MOD_ALT | MOD_SHIFT, 'W')) {
+    ADD_FAILURE() << "the hotkey with the held Shift was free for another";
+    UnregisterHotKey(nullptr, 7);
+  }
+  Choose(form, L"A");
+
+  // Held until stopped, and "Stop now" puts it up.
+  ASSERT_EQ(target.SetSetting("countdown", "0"), "");
+  ASSERT_EQ(form.Start(), "");
+  ASSERT_EQ(log->size(), 1u);
+  EXPECT_EQ(MenuState(form, L"&Stop now"), 0u);
+  Choose(form, L"&Stop now");
+  EXPECT_FALSE(form.Busy());
+  ASSERT_EQ(log->size(), 2u);
+  EXPECT_FALSE(log->back().down);
+  EXPECT_EQ(log->back().vk, 'A');
 }
 
 TEST_F(Form1Win32Test, ClosingOrEndingTheSessionPutsHeldKeysUp) {

@@ -13,13 +13,17 @@ namespace {
 TEST(HandOverTest, RequestsCrossInOrderAndOnlyWellFormedPartsComeBack) {
   Request request;
   request.interval = "500";
+  request.settings = {{"key", "A"}, {"repeat", "forever"}};
   request.hotkey = "Ctrl+Alt+H";
   request.action = Action::kToggle;
   const std::vector<std::string> parts = EncodeRequest(request);
-  ASSERT_EQ(parts, (std::vector<std::string>{"interval=500", "hotkey=Ctrl+Alt+H", "toggle"}));
+  ASSERT_EQ(parts, (std::vector<std::string>{"interval=500", "key=A", "repeat=forever",
+                                             "hotkey=Ctrl+Alt+H", "toggle"}));
   EXPECT_EQ(DecodeRequest(parts[0])->interval, "500");
-  EXPECT_EQ(DecodeRequest(parts[1])->hotkey, "Ctrl+Alt+H");
-  EXPECT_EQ(DecodeRequest(parts[2])->action, Action::kToggle);
+  EXPECT_EQ(DecodeRequest(parts[1])->settings, decltype(request.settings){request.settings[0]});
+  EXPECT_EQ(DecodeRequest(parts[2])->settings, decltype(request.settings){request.settings[1]});
+  EXPECT_EQ(DecodeRequest(parts[3])->hotkey, "Ctrl+Alt+H");
+  EXPECT_EQ(DecodeRequest(parts[4])->action, Action::kToggle);
   EXPECT_EQ(DecodeRequest("start")->action, Action::kStart);
   EXPECT_EQ(DecodeRequest("stop")->action, Action::kStop);
   EXPECT_TRUE(EncodeRequest(Request{}).empty());
@@ -30,8 +34,9 @@ TEST(HandOverTest, RequestsCrossInOrderAndOnlyWellFormedPartsComeBack) {
 
   using namespace std::string_literals;
   for (const std::string& bad :
-       {""s, "Start"s, "start\0"s, "toggle now"s, "activate "s, "hotkey="s, "hotkey=Space"s,
-        "interval=5\n"s, "interval=" + std::string(kMaxIntervalText + 1, '1'),
+       {""s, "Start"s, "start\0"s, "toggle now"s, "activate "s, "hotkey="s, "hotkey=Shift"s,
+        "key=Nope"s, "countdown=61"s, "colour=red"s, "=A"s, "key=A\n"s, "interval=5\n"s,
+        "interval=" + std::string(kMaxIntervalText + 1, '1'),
         "interval=" + std::string(kMaxRequestBytes - 8, '1')}) {
     EXPECT_FALSE(DecodeRequest(bad)) << bad;
   }

@@ -32,6 +32,25 @@ int Report(const std::string& text, int status = control::kExitFailed) {
   return status;
 }
 
+// The command's request in the window it opened: the settings before the
+// hotkey, as a new key frees the one the hotkey wants, each refusal said;
+// then the interval and the action.
+void ApplyAtStart(control::RequestTarget& target, control::Request request) {
+  for (const auto& [name, text] : request.settings) {
+    if (const std::string problem = target.SetSetting(name, text); !problem.empty())
+      Report(problem);
+  }
+  if (request.hotkey) {
+    if (const std::string problem = target.SetHotkey(*request.hotkey); !problem.empty())
+      Report(problem);
+  }
+  request.settings.clear();
+  request.hotkey.reset();
+  if (!request.Any()) return;
+  if (const std::string refusal = control::ApplyRequest(target, request); !refusal.empty())
+    Report(refusal);
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
@@ -67,13 +86,16 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
         form.Window(), [&form] { form.Toggle(); },
         [&form](const std::string& notice) { form.ShowNotice(notice); });
     app::WindowTarget<Form1> target(
-        form, [&hotkey](const std::string& text) { return hotkey.Set(text); });
+        form,
+        [&](const std::string& text) { return hotkey.Set(text, form.Sequencer().Settings().key); },
+        [&hotkey] { return hotkey.Current(); });
+    // The menu's choices are checked against the hotkey as the command's are.
+    form.SetOnSettingChosen([&target](const std::string& name, const std::string& text) {
+      return target.SetSetting(name, text);
+    });
     form.AddMessageHook(hotkey.Hook());
     form.AddMessageHook(control::HandOverReceiver(form.Window(), target));
-    // The command line's request, as another process's would be.
-    const std::string refusal =
-        line.request.Any() ? control::ApplyRequest(target, line.request) : "";
-    if (!refusal.empty()) Report(refusal);
+    ApplyAtStart(target, line.request);
     single.Serve(form.Window());  // with its hooks in place
     loop();
   });

@@ -7,6 +7,8 @@ namespace tollmere::control {
 namespace {
 
 constexpr int kHotkeyId = 1;
+// The same with the modifier Tollmere holds: the user's press comes with it.
+constexpr int kWithHeldId = 2;
 
 // hotkey_text.cpp keeps its own copy of these to stay free of windows.h.
 static_assert(VK_F1 == 0x70 && VK_F24 == 0x87 && VK_INSERT == 0x2D && VK_DELETE == 0x2E &&
@@ -21,6 +23,20 @@ UINT Modifiers(const Hotkey& hotkey) {
          (hotkey.shift ? MOD_SHIFT : 0u) | (hotkey.super ? MOD_WIN : 0u) | MOD_NOREPEAT;
 }
 
+UINT ModifierFlag(std::uint8_t vk) {
+  switch (vk) {
+    case VK_LSHIFT:
+    case VK_RSHIFT: return MOD_SHIFT;
+    case VK_LCONTROL:
+    case VK_RCONTROL: return MOD_CONTROL;
+    case VK_LMENU:
+    case VK_RMENU: return MOD_ALT;
+    case VK_LWIN:
+    case VK_RWIN: return MOD_WIN;
+    default: return 0;
+  }
+}
+
 }  // namespace
 
 Win32Hotkey::Win32Hotkey(HWND window, std::function<void()> pressed,
@@ -28,17 +44,27 @@ Win32Hotkey::Win32Hotkey(HWND window, std::function<void()> pressed,
     : window_(window), pressed_(std::move(pressed)), notice_(std::move(notice)) {}
 
 Win32Hotkey::~Win32Hotkey() {
-  if (hotkey_) UnregisterHotKey(window_, kHotkeyId);
+  if (hotkey_) Unregister();
 }
 
 bool Win32Hotkey::Register(const Hotkey& hotkey) {
-  return RegisterHotKey(window_, kHotkeyId, Modifiers(hotkey), hotkey.virtual_key) != FALSE;
+  if (!RegisterHotKey(window_, kHotkeyId, Modifiers(hotkey), hotkey.virtual_key)) return false;
+  // Without it, the hotkey could not end a hold of that modifier; with it
+  // taken elsewhere, the hotkey still works otherwise.
+  if (const UINT held = ModifierFlag(hotkey.held_modifier); held != 0)
+    RegisterHotKey(window_, kWithHeldId, Modifiers(hotkey) | held, hotkey.virtual_key);
+  return true;
 }
 
-std::string Win32Hotkey::Set(const std::string& text) {
-  const HotkeyParse parsed = ParseHotkey(text);
+void Win32Hotkey::Unregister() {
+  UnregisterHotKey(window_, kHotkeyId);
+  UnregisterHotKey(window_, kWithHeldId);
+}
+
+std::string Win32Hotkey::Set(const std::string& text, std::uint8_t held_vk) {
+  const HotkeyParse parsed = ParseHotkey(text, held_vk);
   if (!parsed.hotkey) return "--hotkey: " + parsed.error;
-  if (hotkey_) UnregisterHotKey(window_, kHotkeyId);
+  if (hotkey_) Unregister();
   if (Register(*parsed.hotkey)) {
     hotkey_ = parsed.hotkey;
     notice_("");
@@ -57,7 +83,7 @@ std::string Win32Hotkey::Set(const std::string& text) {
 }
 
 std::optional<LRESULT> Win32Hotkey::Handle(UINT message, WPARAM wparam, LPARAM) {
-  if (message != WM_HOTKEY || wparam != kHotkeyId) return std::nullopt;
+  if (message != WM_HOTKEY || (wparam != kHotkeyId && wparam != kWithHeldId)) return std::nullopt;
   pressed_();
   return 0;
 }

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -23,9 +24,12 @@ class Win32Hotkey {
   Win32Hotkey& operator=(const Win32Hotkey&) = delete;
 
   // Toggles on `text` (ParseHotkey's grammar) from every window from now on,
-  // instead of any earlier one. The refusal, also given as the notice when
-  // the system will not give the key, or "" when done.
-  std::string Set(const std::string& text);
+  // instead of any earlier one; not one that uses `held_vk`, the key the
+  // window holds. The refusal, also given as the notice when the system will
+  // not give the key, or "" when done.
+  std::string Set(const std::string& text, std::uint8_t held_vk);
+  // The one in force, if any.
+  const std::optional<Hotkey>& Current() const { return hotkey_; }
 
   // The window's message hook: answers WM_HOTKEY for this hotkey. The
   // hotkey must outlive the window's use of it.
@@ -38,6 +42,7 @@ class Win32Hotkey {
 
  private:
   bool Register(const Hotkey& hotkey);
+  void Unregister();
 
   HWND window_;
   std::function<void()> pressed_;

@@ -2,6 +2,7 @@
 
 #include "control/command_line.h"
 #include "control/hotkeys/hotkey_text.h"
+#include "hold_sequencer/hold_settings.h"
 
 namespace tollmere::control {
 
@@ -54,6 +55,7 @@ std::vector<std::string> EncodeRequest(const Request& request) {
   if (request.interval) {
     out.push_back(std::string(kInterval) + request.interval->substr(0, kMaxIntervalText));
   }
+  for (const auto& [name, text] : request.settings) out.push_back(name + "=" + text);
   if (request.hotkey) out.push_back(std::string(kHotkey) + *request.hotkey);
   if (request.raise) out.emplace_back(kActivate);
   switch (request.action) {
@@ -82,10 +84,20 @@ std::optional<Request> DecodeRequest(std::string_view bytes) {
     request.interval = std::string(text);
   } else if (bytes.starts_with(kHotkey)) {
     const std::string_view text = bytes.substr(kHotkey.size());
-    if (!ParseHotkey(text).hotkey) return std::nullopt;
+    // Whether it uses the key held is the window's to say: it knows the key.
+    if (!ParseHotkey(text, 0).hotkey) return std::nullopt;
     request.hotkey = std::string(text);
   } else {
-    return std::nullopt;
+    // "key=A", "hold=until-stopped": a setting and text it takes.
+    const std::size_t equals = bytes.find('=');
+    if (equals == std::string_view::npos) return std::nullopt;
+    const std::string name(bytes.substr(0, equals));
+    const std::string_view text = bytes.substr(equals + 1);
+    hold_sequencer::HoldSettings scratch;
+    if (!IsIntervalText(text) || !hold_sequencer::ApplySetting(scratch, name, text).empty()) {
+      return std::nullopt;
+    }
+    request.settings.emplace_back(name, text);
   }
   return request;
 }

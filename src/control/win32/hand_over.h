@@ -30,9 +30,9 @@ void MarkAsRunning(HWND window);
 HWND FindRunningWindow();
 
 // A request travels as one WM_COPYDATA per part: dwData kRequestTag, the
-// bytes one of "interval=TEXT", "hotkey=KEY", "activate", "start", "stop",
-// "toggle", no terminator. Any process may send WM_COPYDATA, so the receiver
-// takes nothing else.
+// bytes one of "interval=TEXT", "NAME=TEXT" for a setting ("key=A"),
+// "hotkey=KEY", "activate", "start", "stop", "toggle", no terminator. Any
+// process may send WM_COPYDATA, so the receiver takes nothing else.
 inline constexpr std::uintptr_t kRequestTag = 0x544C4D31;  // "TLM1"
 // The interval's text goes as typed, up to one character more than the box
 // takes, so that the window's own "Too long" refusal answers it; beyond
@@ -48,8 +48,8 @@ inline constexpr std::intptr_t kRequestIgnored = 0;
 inline constexpr std::intptr_t kRequestDone = 1;
 inline constexpr std::intptr_t kRequestRefused = 2;
 
-// In the order they are carried out: the interval, the hotkey, then
-// "activate" or the action.
+// In the order they are carried out: the interval, the settings, the
+// hotkey, then "activate" or the action.
 std::vector<std::string> EncodeRequest(const Request& request);
 
 // Nothing unless `bytes` is exactly one well-formed part.

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "key_injection/backends/win32_input.h"
+#include "key_injection/key_table.h"
 #include "runtime/error.h"
 
 namespace tollmere::key_injection {
@@ -22,8 +23,11 @@ class ScancodeBackend final : public KeystrokeBackend {
  private:
   void Send(std::uint8_t vk, DWORD up) {
     // The low byte is the code, the high one 0xE0 or 0xE1 for keys that
-    // send a prefix (the arrows, Insert, Delete, ...).
-    const UINT code = MapVirtualKeyW(vk, MAPVK_VK_TO_VSC_EX);
+    // send a prefix (the arrows, Insert, Delete, ...). The table's own code
+    // first: Windows maps some keys (the right-hand modifiers, the keypad's
+    // Enter) to their left or main twin.
+    const std::optional<Key> key = KeyByVk(vk);
+    const UINT code = key && key->scan != 0 ? key->scan : MapVirtualKeyW(vk, MAPVK_VK_TO_VSC_EX);
     if ((code & 0xff) == 0) throw KeyNotOnKeyboard(vk);
     INPUT input{};
     input.type = INPUT_KEYBOARD;

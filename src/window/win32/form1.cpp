@@ -3,12 +3,14 @@
 #include <commctrl.h>
 #include <initguid.h>  // the accessibility GUIDs, defined here
 #include <oleacc.h>
+#include <windowsx.h>
 
 #include "key_injection/backends/foreground_reach.h"
 #include "key_injection/module1.h"
 #include "runtime/error.h"
 #include "runtime/fatal.h"
 #include "runtime/trace.h"
+#include "window/win32/settings_menu.h"
 
 namespace tollmere::window::win32 {
 
@@ -41,8 +43,6 @@ constexpr wchar_t kTxtIntervalCue[] = L"interval, ms";
 constexpr wchar_t kTxtIntervalTip[] =
     L"How long each half of the hold lasts, in milliseconds; the space bar is held for two of "
     L"them";
-constexpr wchar_t kCommand1Tip[] =
-    L"Count down 4 seconds, then hold the space bar in the focused window";
 
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 
@@ -129,6 +129,7 @@ Form1::Form1(HINSTANCE instance, const wchar_t* class_name, int dpi_x, int dpi_y
   problem_ = child(L"STATIC", L"", SS_LEFT, 0, kProblemId);
   last_focus_ = txt_interval_;
   AddHints(instance);
+  DescribeCommand1();
   ApplyDpi(dpi_x, dpi_y);
 
   timer2_.emplace(window_, kTimer2Id, timers_, 1000, false);
@@ -187,6 +188,7 @@ Form1::~Form1() {
   if (accessibility_ != nullptr) {
     const MSAAPROPID props[] = {PROPID_ACC_NAME, PROPID_ACC_DESCRIPTION};
     accessibility_->ClearHwndProps(txt_interval_, OBJID_CLIENT, CHILDID_SELF, props, 2);
+    accessibility_->ClearHwndProps(command1_, OBJID_CLIENT, CHILDID_SELF, props + 1, 1);
     accessibility_->Release();
   }
   SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
@@ -207,7 +209,7 @@ void Form1::AddHints(HINSTANCE instance) {
                               CW_USEDEFAULT, CW_USEDEFAULT, window_, nullptr, instance, nullptr);
   if (tooltips_ != nullptr) {
     for (const auto& [control, tip] :
-         {std::pair{txt_interval_, kTxtIntervalTip}, std::pair{command1_, kCommand1Tip}}) {
+         {std::pair{txt_interval_, kTxtIntervalTip}, std::pair{command1_, L""}}) {
       TOOLINFOW tool{};
       tool.cbSize = sizeof tool;
       tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
@@ -284,6 +286,88 @@ std::string Form1::SetIntervalText(const std::string& text) {
   return Narrow(problem);
 }
 
+std::string Form1::SetSetting(const std::string& name, const std::string& text) {
+  if (stopped_) return kClosing;
+  const std::string refusal = sequencer_.SetSetting(name, text);
+  if (!refusal.empty()) return Refuse(refusal);
+  ShowNotice("settings", "");
+  DescribeCommand1();
+  Trace("setting " + name + " " + Quoted(Setting(name)));
+  return {};
+}
+
+std::string Form1::Setting(const std::string& name) const {
+  return hs::SettingText(sequencer_.Settings(), name);
+}
+
+std::string Form1::Refuse(const std::string& why) {
+  ShowNotice("settings", why);
+  return why;
+}
+
+void Form1::DescribeCommand1() {
+  const std::wstring what = Widen(hs::Describe(sequencer_.Settings()));
+  command1_tip_ = what + L" Right-click the window to change this.";
+  if (tooltips_ != nullptr) {
+    TOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.hwnd = window_;
+    tool.uId = reinterpret_cast<UINT_PTR>(command1_);
+    tool.lpszText = command1_tip_.data();
+    SendMessageW(tooltips_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+  }
+  if (accessibility_ != nullptr) {
+    accessibility_->SetHwndPropStr(command1_, OBJID_CLIENT, CHILDID_SELF, PROPID_ACC_DESCRIPTION,
+                                   what.c_str());
+  }
+}
+
+HMENU Form1::SettingsMenu() const {
+  return BuildSettingsMenu([this](const std::string& name) { return Setting(name); }, Busy());
+}
+
+void Form1::OpenSettingsMenu(POINT where, bool from_keyboard) {
+  if (from_keyboard) {
+    // Below the control that has the focus, as the keyboard has no place.
+    HWND focus = GetFocus();
+    RECT place{};
+    GetWindowRect(focus != nullptr && IsChild(window_, focus) ? focus : command1_, &place);
+    where = {place.left, place.bottom};
+  }
+  HMENU menu = SettingsMenu();
+  Trace("menu");
+  // The choice comes back as WM_COMMAND.
+  TrackPopupMenuEx(menu, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON, where.x, where.y, window_,
+                   nullptr);
+  DestroyMenu(menu);
+}
+
+bool Form1::ChooseMenuItem(int id) {
+  if (id == kStopNowId) {
+    Stop();
+    return true;
+  }
+  const MenuChoice* choice = MenuChoiceFor(id);
+  if (choice == nullptr) return false;
+  rt::RunHandler([this, choice] {
+    std::optional<std::string> text;
+    if (!choice->text.empty()) {
+      text = std::string(choice->text);
+    } else {
+      text = AskForSetting(window_, choice->name, Setting(std::string(choice->name)));
+    }
+    if (!text) return;
+    // A refusal is shown in the window by whoever refused.
+    const std::string name(choice->name);
+    if (setting_chosen_) {
+      setting_chosen_(name, *text);
+    } else {
+      SetSetting(name, *text);
+    }
+  });
+  return true;
+}
+
 void Form1::Activate(const std::string&) {
   if (IsIconic(window_)) ShowWindow(window_, SW_RESTORE);
   // Allowed when the process that asked had the foreground and passed it on.
@@ -309,6 +393,8 @@ LRESULT Form1::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_COMMAND: {
       const int id = LOWORD(wparam);
       const int code = HIWORD(wparam);
+      // From the context menu: no control, code 0.
+      if (lparam == 0 && code == 0 && ChooseMenuItem(id)) return 0;
       if (id == kTxtIntervalId && code == EN_CHANGE) {
         rt::RunHandler([this] { sequencer_.txtInterval_Change(); });
       } else if (id == kCommand1Id && code == BN_CLICKED) {
@@ -316,6 +402,18 @@ LRESULT Form1::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
         Trace("click");
         rt::RunHandler([this] { sequencer_.Command1_Click(); });
       }
+      return 0;
+    }
+    case WM_CONTEXTMENU: {
+      // The box shows its own menu (cut, copy, paste) and passes nothing
+      // up; the button and the window's background show the settings.
+      // Shift+F10 and the Menu key come with no place.
+      const POINT where{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
+      const bool from_keyboard = where.x == -1 && where.y == -1;
+      if (reinterpret_cast<HWND>(wparam) == txt_interval_) break;
+      // On the frame: the window's own menu.
+      if (!from_keyboard && SendMessageW(window_, WM_NCHITTEST, 0, lparam) != HTCLIENT) break;
+      OpenSettingsMenu(where, from_keyboard);
       return 0;
     }
     case WM_TIMER:
@@ -492,6 +590,10 @@ void Form1::PressKey(std::int32_t key_code) {
 void Form1::ReleaseKey(std::int32_t key_code) {
   key_injection::ReleaseKey(key_code);
   Trace("key-up " + std::to_string(key_code));
+}
+
+std::string Form1::KeyProblem(std::int32_t key_code) {
+  return key_injection::TheModule1().KeyProblem(key_code);
 }
 
 }  // namespace tollmere::window::win32

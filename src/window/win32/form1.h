@@ -64,6 +64,21 @@ class Form1 final : private hold_sequencer::FormControls, private hold_sequencer
   // Puts `text` into the box as typing would, so its rules decide; returns
   // the refusal shown below the box, or "" if taken.
   std::string SetIntervalText(const std::string& text);
+  // One of the sequencer's settings by name ("key", "hold", ...), for the
+  // next click; the button's tooltip and description follow. The refusal,
+  // also shown in the window, or "".
+  std::string SetSetting(const std::string& name, const std::string& text);
+  std::string Setting(const std::string& name) const;
+  // Shows why a setting was not taken, and returns it.
+  std::string Refuse(const std::string& why);
+  // Where the context menu's choices go: (name, text) as SetSetting takes
+  // them, so that the caller's own checks apply; without one they go
+  // straight to SetSetting.
+  using SettingChosen = std::function<std::string(const std::string&, const std::string&)>;
+  void SetOnSettingChosen(SettingChosen chosen) { setting_chosen_ = std::move(chosen); }
+  // The context menu as it would open now, the settings in force checked;
+  // the caller destroys it.
+  HMENU SettingsMenu() const;
   // Brings the window forward with the focus, as a second launch asks. The
   // token is for desktops that have one; Windows has none.
   void Activate(const std::string& token);
@@ -101,6 +116,13 @@ class Form1 final : private hold_sequencer::FormControls, private hold_sequencer
   void AddHints(HINSTANCE instance);
   // Runs a request as a handler; its refusal, or kClosing after a fatal error.
   std::string RunRequest(const std::function<std::string()>& request);
+  // The button tells what a click will do.
+  void DescribeCommand1();
+  // Opens the context menu at `where` (screen), or below the focused
+  // control when the keyboard asked for it.
+  void OpenSettingsMenu(POINT where, bool from_keyboard);
+  // Runs the menu item `id`; false if it is none of the menu's.
+  bool ChooseMenuItem(int id);
 
   void SetCommand1Caption(const std::string& caption) override;
   void SetTimerEnabled(hold_sequencer::TimerId timer, bool enabled) override;
@@ -109,6 +131,7 @@ class Form1 final : private hold_sequencer::FormControls, private hold_sequencer
   void ShowIntervalProblem(const std::string& message) override;
   void PressKey(std::int32_t key_code) override;
   void ReleaseKey(std::int32_t key_code) override;
+  std::string KeyProblem(std::int32_t key_code) override;
 
   int dpi_x_ = 0;
   int dpi_y_ = 0;
@@ -126,6 +149,8 @@ class Form1 final : private hold_sequencer::FormControls, private hold_sequencer
   HWND tooltips_ = nullptr;
   HWND last_focus_ = nullptr;
   IAccPropServices* accessibility_ = nullptr;
+  std::wstring command1_tip_;  // the tooltip keeps a pointer to it
+  SettingChosen setting_chosen_;
   std::vector<MessageHook> hooks_;
   std::map<std::string, std::string> notices_;  // by source
   // After a fatal error: requests are no longer taken.
