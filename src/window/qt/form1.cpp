@@ -58,24 +58,22 @@ struct Choice {
 };
 
 // The keys people most often have held for them; any other by name.
-constexpr Choice kKeys[] = {
-    {"&Space", "Space"},
-    {"&Enter", "Enter"},
-    {"&Up arrow", "Up"},
-    {"&Down arrow", "Down"},
-    {"&Left arrow", "Left"},
-    {"&Right arrow", "Right"},
-    {"W", "W"},
-    {"A", "A"},
-    {"S", "S"},
-    {"D", "D"},
-    {"Left S&hift", "LeftShift"},
-    {"Left &Ctrl", "LeftCtrl"},
-};
+constexpr Choice kKeys[] = {{"S&pace", "Space"},
+                            {"&Enter", "Enter"},
+                            {"&Up arrow", "Up"},
+                            {"Dow&n arrow", "Down"},
+                            {"&Left arrow", "Left"},
+                            {"&Right arrow", "Right"},
+                            {"&W", "W"},
+                            {"&A", "A"},
+                            {"&S", "S"},
+                            {"&D", "D"},
+                            {"Left S&hift", "LeftShift"},
+                            {"Left &Ctrl", "LeftCtrl"}};
 constexpr Choice kHolds[] = {{"&Two intervals", "twice"}, {"&Until stopped", "until-stopped"}};
-constexpr Choice kRepeats[] = {{"&Once", "1"},    {"&2 times", "2"},  {"&3 times", "3"},
+constexpr Choice kRepeats[] = {{"O&nce", "1"},    {"&2 times", "2"},  {"&3 times", "3"},
                                {"&5 times", "5"}, {"10 times", "10"}, {"&Forever", "forever"}};
-constexpr Choice kGaps[] = {{"&One interval", "interval"}};
+constexpr Choice kGaps[] = {{"One &interval", "interval"}};
 constexpr Choice kCountdowns[] = {{"&0 s", "0"}, {"&1 s", "1"}, {"&2 s", "2"}, {"&3 s", "3"},
                                   {"&4 s", "4"}, {"&5 s", "5"}, {"10 s", "10"}};
 
@@ -338,7 +336,8 @@ void Form1::contextMenuEvent(QContextMenuEvent* event) {
 
 void Form1::AddSettingsTo(QMenu& menu) {
   // Each submenu checks the value in force; one the items do not offer
-  // checks "Other", which names it.
+  // checks "Other", which names it. The mnemonics differ from those of the
+  // box's edit actions (Redo, Copy), which come first in its menu.
   const auto submenu = [this, &menu](const char* title, const std::string& name,
                                      const auto& choices, const char* unit, const Ask& ask) {
     QMenu* sub = menu.addMenu(QLatin1String(title));
@@ -369,11 +368,11 @@ void Form1::AddSettingsTo(QMenu& menu) {
   };
   submenu("&Key", "key", kKeys, "", AskKey);
   submenu("&Hold", "hold", kHolds, "", nullptr);
-  submenu("&Repeat", "repeat", kRepeats, " times",
+  submenu("R&epeat", "repeat", kRepeats, " times",
           AskNumber("Repeat", "How many holds in all:", 1, kMost, 1));
   submenu("&Gap", "gap", kGaps, " ms",
           AskNumber("Gap", "How long the key stays up between holds, in ms:", 0, kMost, 100));
-  submenu("&Countdown", "countdown", kCountdowns, " s",
+  submenu("Count&down", "countdown", kCountdowns, " s",
           AskNumber("Countdown", "Seconds before the key goes down:", 0, hs::kCountdownMax, 4));
   menu.addSeparator();
   QAction* stop = menu.addAction(QStringLiteral("&Stop now"), [this] { Stop(); });
