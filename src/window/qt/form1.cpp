@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QPalette>
 #include <QPushButton>
+#include <QShortcut>
 #include <QValidator>
 #include <functional>
 #include <limits>
@@ -95,7 +96,7 @@ std::optional<std::string> AskKey(QWidget* parent, const std::string& now) {
   bool ok = false;
   const QString name = QInputDialog::getText(
       parent, QStringLiteral("Key"),
-      QStringLiteral("The key to hold, by name (for example F7, Q, Enter, LeftCtrl, Num5):"),
+      QStringLiteral("The key to hold, by name (for example F7, Q, Enter, LeftCtrl, Numpad5):"),
       QLineEdit::Normal, QString::fromStdString(now), &ok);
   return ok && !name.trimmed().isEmpty() ? std::optional(name.trimmed().toStdString())
                                          : std::nullopt;
@@ -173,6 +174,16 @@ Form1::Form1(double logical_dpi)
   });
   timer2_.SetOnTick([this] { rt::RunHandler([this] { sequencer_.Timer2_Timer(); }); });
   timer1_.SetOnTick([this] { rt::RunHandler([this] { sequencer_.Timer1_Timer(); }); });
+
+  // Qt opens the context menu for the Menu key; Shift+F10, which other
+  // desktops' programs take as the same, opens it too, where the focus is.
+  auto* menu_key = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10), this);
+  QObject::connect(menu_key, &QShortcut::activated, [this] {
+    QWidget* on = focusWidget() != nullptr ? focusWidget() : this;
+    const QPoint centre = on->rect().center();
+    QContextMenuEvent event(QContextMenuEvent::Keyboard, centre, on->mapToGlobal(centre));
+    QApplication::sendEvent(on, &event);
+  });
 
   txt_interval_->setFocus();
 }
