@@ -126,8 +126,10 @@ struct WaylandProbeCallbacks {
       probe.keys_down_.erase(key);
     }
   }
-  static void Modifiers(void*, wl_keyboard*, std::uint32_t, std::uint32_t, std::uint32_t,
-                        std::uint32_t, std::uint32_t) {}
+  static void Modifiers(void* data, wl_keyboard*, std::uint32_t, std::uint32_t depressed,
+                        std::uint32_t, std::uint32_t, std::uint32_t) {
+    P(data).modifiers_down_ = depressed;
+  }
   static void RepeatInfo(void*, wl_keyboard*, std::int32_t, std::int32_t) {}
   static constexpr wl_keyboard_listener kKeyboard{Keymap, Enter, Leave, Key, Modifiers, RepeatInfo};
 

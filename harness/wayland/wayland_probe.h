@@ -74,6 +74,8 @@ class WaylandProbe {
   // Whether `key` is down as far as this window was told: by key events and
   // the enter's list while it has the focus; while it has not, nothing is.
   bool KeyDownNow(std::uint32_t key) const { return keys_down_.contains(key); }
+  // The modifiers the compositor last said are held (a mask of its keymap's).
+  std::uint32_t ModifiersDown() const { return modifiers_down_; }
   std::string KeysDownText() const;  // e.g. "57 30", for failure messages
 
   // Whether Type() can work: the compositor gave the probe a virtual keyboard.
@@ -102,6 +104,7 @@ class WaylandProbe {
   std::vector<WaylandKeyEvent> events_;
   std::vector<WaylandFocusEvent> focus_events_;
   std::set<std::uint32_t> keys_down_;
+  std::uint32_t modifiers_down_ = 0;
   bool focused_ = false;
 };
 

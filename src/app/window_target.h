@@ -41,13 +41,25 @@ class WindowTarget final : public control::RequestTarget {
         }
       }
     }
-    return form_.SetSetting(name, text);
+    const bool was_modifier = HoldsModifier();
+    std::string refusal = form_.SetSetting(name, text);
+    // A hotkey grabbed around a held modifier, or now to be: grabbed anew.
+    if (const std::optional<control::Hotkey> hotkey = hotkey_();
+        refusal.empty() && hotkey && (was_modifier || HoldsModifier())) {
+      set_hotkey_(control::HotkeyName(*hotkey));
+    }
+    return refusal;
   }
   std::string Setting(const std::string& name) const override { return form_.Setting(name); }
   void Activate(const std::string& token) override { form_.Activate(token); }
   bool Busy() const override { return form_.Busy(); }
 
  private:
+  bool HoldsModifier() const {
+    const std::optional<key_injection::Key> key = key_injection::KeyNamed(form_.Setting("key"));
+    return key && key->modifier;
+  }
+
   Form& form_;
   SetHotkeyFn set_hotkey_;
   HotkeyFn hotkey_;

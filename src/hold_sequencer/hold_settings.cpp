@@ -96,8 +96,8 @@ std::string SettingText(const HoldSettings& settings, std::string_view name) {
 }
 
 std::string Describe(const HoldSettings& settings) {
-  // The default key as people call it, which the window always said.
-  std::string text = "Holds " + (settings.key == 0x20 ? "the space bar" : KeyName(settings.key));
+  std::string text =
+      "Holds " + (settings.key == 32 ? std::string("the space bar") : KeyName(settings.key));
   text += settings.hold == HoldMode::kTwice ? " for two intervals" : " until stopped";
   // Repeats follow a hold that ends by itself.
   if (settings.hold == HoldMode::kTwice && settings.repeat != 1) {

@@ -157,6 +157,14 @@ TEST_F(PortalTest, GrantedKeysArriveAsEvdevCodesAndKeysWhileAskingAreDropped) {
   backend->KeyDown(kSpace);
   backend->KeyUp(kSpace);
   EXPECT_EQ(Keys(), (QStringList{QStringLiteral("key 57 1"), QStringLiteral("key 57 0")}));
+  // A modifier and a key beyond the old set go as their evdev codes too.
+  for (std::uint8_t vk : {std::uint8_t{0xA5}, std::uint8_t{0x7C}}) {  // RightAlt, F13
+    EXPECT_EQ(backend->KeyProblem(vk), "");
+    backend->KeyDown(vk);
+    backend->KeyUp(vk);
+  }
+  EXPECT_EQ(Keys().mid(2), (QStringList{QStringLiteral("key 100 1"), QStringLiteral("key 100 0"),
+                                        QStringLiteral("key 183 1"), QStringLiteral("key 183 0")}));
 
   // The way out puts a held key up before it closes the session.
   backend->KeyDown(kSpace);

@@ -4,14 +4,32 @@
 
 #include <cstdlib>
 #include <string>
+#include <utility>
 
+#include "harness/probe.h"
+#include "harness/xvfb_server.h"
+#include "key_injection/key_table.h"
 #include "runtime/error.h"
+
+// After GoogleTest, whose names Xlib's macros would clash with.
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/keysym.h>
 
 namespace tollmere::key_injection {
 namespace {
 
-// Binding without a usable X server must fail with words that say what is
-// missing, not crash or hang. (A real server is exercised end to end.)
+// The key code that types `sym` as a client connecting now sees it (0:
+// none), and whether the server has that key down.
+std::pair<unsigned, bool> KeyState(const std::string& display_name, unsigned long sym) {
+  Display* display = XOpenDisplay(display_name.c_str());
+  const unsigned code = XKeysymToKeycode(display, sym);
+  char keys[32] = {};
+  XQueryKeymap(display, keys);
+  XCloseDisplay(display);
+  return {code, code != 0 && (keys[code / 8] >> (code % 8) & 1)};
+}
+
 class XTestBindingTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -45,6 +63,38 @@ TEST_F(XTestBindingTest, SaysWhatIsMissing) {
 
   setenv("DISPLAY", ":197", 1);  // nothing listens there
   EXPECT_NE(BindError().find("Cannot connect to the X display \":197\""), std::string::npos);
+}
+
+// Each kind of key goes down and comes back up; F13, which Xvfb's keymap
+// lacks, through a key code lent for the hold and given back after.
+TEST_F(XTestBindingTest, PressesAndReleasesAnyKey) {
+  e2e::XvfbServer server;
+  setenv("DISPLAY", server.name().c_str(), 1);
+  e2e::Probe probe(server.name());
+  const std::unique_ptr<KeystrokeBackend> keys = OpenXTestBackend();
+  ASSERT_EQ(KeyState(server.name(), KeyByVk(0x7C)->keysym).first, 0u) << "F13 is in the keymap";
+  for (int vk : {0x47, 0xA0, 0x61, 0xBA, 0x7C}) {  // G, LeftShift, Numpad1, ;, F13
+    const unsigned long sym = KeyByVk(static_cast<std::uint8_t>(vk))->keysym;
+    EXPECT_EQ(keys->KeyProblem(static_cast<std::uint8_t>(vk)), "") << vk;
+    keys->KeyDown(static_cast<std::uint8_t>(vk));
+    EXPECT_TRUE(KeyState(server.name(), sym).second) << vk << " not down";
+    keys->KeyUp(static_cast<std::uint8_t>(vk));
+    EXPECT_FALSE(probe.AnyKeyDown()) << vk << ": " << probe.KeysDownText();
+  }
+  EXPECT_EQ(KeyState(server.name(), KeyByVk(0x7C)->keysym).first, 0u) << "F13 not given back";
+
+  // With no empty key code left, F13 is refused when chosen, saying what to do.
+  Display* display = XOpenDisplay(server.name().c_str());
+  int low = 0, high = 0;
+  XDisplayKeycodes(display, &low, &high);
+  KeySym filler = XK_VoidSymbol;
+  for (int code = low; code <= high; ++code) {
+    if (XkbKeycodeToKeysym(display, static_cast<KeyCode>(code), 0, 0) == NoSymbol)
+      XChangeKeyboardMapping(display, code, 1, &filler, 1);
+  }
+  XCloseDisplay(display);
+  EXPECT_NE(keys->KeyProblem(0x7C).find("types F13, and its keymap has no free key code"),
+            std::string::npos);
 }
 
 }  // namespace

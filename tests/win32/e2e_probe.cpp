@@ -8,6 +8,7 @@
 // checking the scan code the keys carry.
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,19 +42,35 @@ double StartCycle(HWND edit, HWND button, const wchar_t* interval) {
   return clicked;
 }
 
-// Runs tollmere.exe with `options` to its end, the probe's messages flowing
-// meanwhile; its exit status, or STILL_ACTIVE if it did not end.
-DWORD RunToTheEnd(const std::wstring& exe, const wchar_t* options) {
-  PROCESS_INFORMATION pi{};
-  if (!Launch(exe, options, pi)) return STILL_ACTIVE;
-  DWORD exit_code = STILL_ACTIVE;
-  PumpUntil(10000, [&] {
-    return GetExitCodeProcess(pi.hProcess, &exit_code) && exit_code != STILL_ACTIVE;
-  });
-  if (exit_code == STILL_ACTIVE) TerminateProcess(pi.hProcess, 3);
-  CloseHandle(pi.hProcess);
-  CloseHandle(pi.hThread);
-  return exit_code;
+std::vector<PROCESS_INFORMATION> g_started;  // in the order started
+
+// Starts tollmere.exe with `options`, `count` at once, and runs the probe's
+// messages until `done` holds, `ms` at most; whether it came to hold.
+bool StartUntil(const std::wstring& exe, const wchar_t* options, int count, double ms,
+                const std::function<bool()>& done) {
+  for (int i = 0; i < count; ++i) {
+    if (!Launch(exe, options, g_started.emplace_back()))
+      std::printf("      cannot start %ls (error %lu)\n", exe.c_str(), GetLastError());
+  }
+  return PumpUntil(ms, done);
+}
+
+// Whether the `i`-th started (-1: the last) has ended with status 0.
+bool EndedWith0(int i) {
+  const PROCESS_INFORMATION& p = i < 0 ? g_started.back() : g_started.at(i);
+  DWORD code = STILL_ACTIVE;
+  return GetExitCodeProcess(p.hProcess, &code) && code == 0;
+}
+
+// Ends those started that are still running, and says how it went.
+int Finish() {
+  for (const PROCESS_INFORMATION& p : g_started) {
+    if (WaitForSingleObject(p.hProcess, 5000) != WAIT_OBJECT_0) TerminateProcess(p.hProcess, 3);
+    CloseHandle(p.hProcess);
+    CloseHandle(p.hThread);
+  }
+  std::printf("%s\n", g_failures == 0 ? "PASS" : "FAILED");
+  return g_failures == 0 ? 0 : 1;
 }
 
 // How many Tollmere windows are open; `marked`: the one that takes requests.
@@ -126,20 +143,13 @@ int main(int argc, char** argv) {
 
   // Start-up: the program's load-time keystroke, before its window shows.
   const std::wstring exe = WindowsPath(argv[1]);
-  PROCESS_INFORMATION pi{};
-  if (!Launch(exe, scancode ? L"--backend=scancode" : L"", pi)) {
-    std::printf("FAIL: cannot start %ls (error %lu)\n", exe.c_str(), GetLastError());
-    return 1;
-  }
   HWND tollmere = nullptr;
-  PumpUntil(30000, [&tollmere] {
-    return (tollmere = FindWindowW(L"TollmereForm1", L"Tollmere")) != nullptr;
-  });
-  Check(tollmere != nullptr, "the Tollmere window appears");
-  if (tollmere == nullptr) {
-    TerminateProcess(pi.hProcess, 3);
-    return 1;
-  }
+  Check(StartUntil(exe, scancode ? L"--backend=scancode" : L"", 1, 30000,
+                   [&tollmere] {
+                     return (tollmere = FindWindowW(L"TollmereForm1", L"Tollmere")) != nullptr;
+                   }),
+        "the Tollmere window appears");
+  if (tollmere == nullptr) return Finish();
   Pump(300);
   Check(g_probe->events.size() == 2 && g_probe->events[0].down && !g_probe->events[1].down,
         "start-up: one space-bar press, then one release");
@@ -153,23 +163,15 @@ int main(int argc, char** argv) {
           "scancode: both carry the space bar's scan code, 0x39");
     Check(GetAsyncKeyState(VK_SPACE) >= 0, "scancode: the space bar is up");
     PostMessageW(tollmere, WM_CLOSE, 0, 0);
-    DWORD exit_code = STILL_ACTIVE;
-    PumpUntil(5000, [&] {
-      return GetExitCodeProcess(pi.hProcess, &exit_code) && exit_code != STILL_ACTIVE;
-    });
-    Check(exit_code == 0, "scancode: the program exits with status 0");
-    if (exit_code == STILL_ACTIVE) TerminateProcess(pi.hProcess, 3);
-    std::printf("%s\n", g_failures == 0 ? "PASS" : "FAILED");
-    return g_failures == 0 ? 0 : 1;
+    Check(PumpUntil(5000, [] { return EndedWith0(0); }),
+          "scancode: the program exits with status 0");
+    return Finish();
   }
 
   HWND edit = FindWindowExW(tollmere, nullptr, L"Edit", nullptr);
   HWND button = FindWindowExW(tollmere, nullptr, L"Button", nullptr);
   Check(edit != nullptr && button != nullptr, "the interval box and the button are found");
-  if (edit == nullptr || button == nullptr) {
-    TerminateProcess(pi.hProcess, 3);
-    return 1;
-  }
+  if (edit == nullptr || button == nullptr) return Finish();
 
   // tollmere.com hands the arguments over as typed and returns the status.
   std::string said;
@@ -202,7 +204,8 @@ int main(int argc, char** argv) {
   clicked = StartCycle(edit, button, L"60000");
   PumpUntil(6000, [] { return !g_probe->events.empty(); });
   Check(g_probe->events.size() == 1 && g_probe->events[0].down, "--stop: the hold has begun");
-  Check(RunToTheEnd(exe, L"--stop") == 0, "--stop: it exits with status 0");
+  Check(StartUntil(exe, L"--stop", 1, 10000, [] { return EndedWith0(-1); }),
+        "--stop: it exits with status 0");
   PumpUntil(2000, [] { return g_probe->events.size() >= 2; });
   Check(g_probe->events.size() == 2 && !g_probe->events[1].down, "--stop: the key is put up");
   GetWindowTextW(button, caption, 64);
@@ -220,16 +223,12 @@ int main(int argc, char** argv) {
     std::printf("      %s at %.1f ms\n", e.down ? "down" : "up", e.at_ms - clicked);
   if (g_probe->events.size() == 2)
     CheckNear(g_probe->events[1].at_ms - closed, 0, 50, "close: key-up after WM_CLOSE");
-  DWORD exit_code = STILL_ACTIVE;
-  PumpUntil(5000, [&] {
-    return GetExitCodeProcess(pi.hProcess, &exit_code) && exit_code != STILL_ACTIVE;
-  });
-  Check(exit_code == 0, "close: the program exits with status 0");
-  if (exit_code == STILL_ACTIVE) TerminateProcess(pi.hProcess, 3);
+  Check(PumpUntil(5000, [] { return EndedWith0(0); }), "close: the program exits with status 0");
   Check(g_probe->repeats == 0, "no autorepeat messages");
 
   // With no window open, --stop opens none and ends with 0.
-  Check(RunToTheEnd(exe, L"--stop") == 0 && FindWindowW(L"TollmereForm1", nullptr) == nullptr,
+  Check(StartUntil(exe, L"--stop", 1, 10000, [] { return EndedWith0(-1); }) &&
+            FindWindowW(L"TollmereForm1", nullptr) == nullptr,
         "--stop with none open: status 0, no window");
   Check(
       RunCompanion(exe, L"--stop", said) == 0 && said.find("no Tollmere was running") != said.npos,
@@ -237,24 +236,20 @@ int main(int argc, char** argv) {
   Check(RunCompanion(exe, L"--bogus", said) == 2 && said.find("--new-window") != said.npos,
         "companion: an unknown option gives status 2 and the help");
 
-  // Two plain starts at once: one window, the other start brings it forward.
-  PROCESS_INFORMATION both[2];
-  Check(Launch(exe, L"", both[0]) && Launch(exe, L"", both[1]), "two starts at once");
-  DWORD first = STILL_ACTIVE;
-  DWORD second = STILL_ACTIVE;
-  PumpUntil(20000, [&] {
-    GetExitCodeProcess(both[0].hProcess, &first);
-    GetExitCodeProcess(both[1].hProcess, &second);
-    return (first == 0) != (second == 0) && CountWindows() == 1;
-  });
+  // Two plain starts at once: one window, the other start brings it forward
+  // and ends with 0.
+  const int first = static_cast<int>(g_started.size());
+  const auto one_window = [first] {
+    return CountWindows() == 1 && EndedWith0(first) != EndedWith0(first + 1);
+  };
+  StartUntil(exe, L"", 2, 20000, one_window);
   Pump(500);
-  Check(CountWindows() == 1 && (first == 0) != (second == 0), "two starts at once: one window");
+  Check(one_window(), "two starts at once: one window");
 
   // One opened with --new-window takes the requests once the first closes.
-  PROCESS_INFORMATION beside{};
   HWND marked = nullptr;
-  Launch(exe, L"--new-window", beside);
-  Check(PumpUntil(10000, [] { return CountWindows() == 2; }), "--new-window opens another");
+  Check(StartUntil(exe, L"--new-window", 1, 10000, [] { return CountWindows() == 2; }),
+        "--new-window opens another");
   CountWindows(&marked);
   PostMessageW(marked, WM_CLOSE, 0, 0);
   Check(PumpUntil(5000, [&] { return CountWindows(&marked) == 1 && IsWindow(marked); }),
@@ -262,12 +257,5 @@ int main(int argc, char** argv) {
   Check(RunCompanion(exe, L"", said) == 0 && CountWindows() == 1,
         "--new-window: a plain start then brings it forward");
   PostMessageW(marked, WM_CLOSE, 0, 0);
-  for (const PROCESS_INFORMATION& p : {both[0], both[1], beside}) {
-    if (WaitForSingleObject(p.hProcess, 5000) != WAIT_OBJECT_0) TerminateProcess(p.hProcess, 3);
-    CloseHandle(p.hProcess);
-    CloseHandle(p.hThread);
-  }
-
-  std::printf("%s\n", g_failures == 0 ? "PASS" : "FAILED");
-  return g_failures == 0 ? 0 : 1;
+  return Finish();
 }

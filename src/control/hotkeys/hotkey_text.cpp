@@ -81,6 +81,7 @@ HotkeyParse ParseHotkey(std::string_view text, std::uint8_t held_vk) {
       key->shift = hotkey.shift;
       key->super = hotkey.super;
       if (std::string clash = HotkeyClash(*key, held_vk); !clash.empty()) return Refused(clash);
+      if (ModifierOf(*key, held_vk) != nullptr) key->held_modifier = held_vk;
       return {std::move(key), {}};
     }
     bool* modifier = part == "ctrl" || part == "control"                  ? &hotkey.ctrl

@@ -19,6 +19,9 @@ struct Hotkey {
   std::string keysym;
   // The same key's Windows virtual-key code: what RegisterHotKey takes.
   std::uint8_t virtual_key = 0;
+  // A modifier Tollmere holds down (its virtual-key code), or 0: the hotkey
+  // must also work while it is down, or it could not end that hold.
+  std::uint8_t held_modifier = 0;
 
   bool operator==(const Hotkey&) const = default;
 };

@@ -105,6 +105,19 @@ std::unique_ptr<X11Hotkey> X11Hotkey::Grab(const Hotkey& hotkey, std::string& pr
   if (hotkey.alt) x->modifiers |= ModifierOr(d, XK_Alt_L, Mod1Mask);
   if (hotkey.super) x->modifiers |= ModifierOr(d, XK_Super_L, Mod4Mask);
   x->num_lock = ModifierOf(d, XK_Num_Lock);
+  // While Tollmere holds a modifier, the user's press arrives with it.
+  unsigned held_mask = 0;
+  switch (hotkey.held_modifier) {
+    case 0xA0:
+    case 0xA1: held_mask = ShiftMask; break;
+    case 0xA2:
+    case 0xA3: held_mask = ControlMask; break;
+    case 0xA4:
+    case 0xA5: held_mask = ModifierOr(d, XK_Alt_L, Mod1Mask); break;
+    case 0x5B:
+    case 0x5C: held_mask = ModifierOr(d, XK_Super_L, Mod4Mask); break;
+    default: break;
+  }
 
   // A key that another program has grabbed is refused with BadAccess,
   // which Xlib reports to the error handler, not to the caller.
@@ -114,6 +127,10 @@ std::unique_ptr<X11Hotkey> X11Hotkey::Grab(const Hotkey& hotkey, std::string& pr
   const auto previous = XSetErrorHandler(OnGrabError);
   for (unsigned lock : x->LockVariants()) {
     XGrabKey(d, x->keycode, x->modifiers | lock, root, False, GrabModeAsync, GrabModeAsync);
+    if (held_mask != 0) {
+      XGrabKey(d, x->keycode, x->modifiers | held_mask | lock, root, False, GrabModeAsync,
+               GrabModeAsync);
+    }
   }
   XSync(d, False);
   XSetErrorHandler(previous);

@@ -155,6 +155,9 @@ class PortalBackend final : public QObject, protected QDBusContext, public Keyst
   }
 
   std::string_view Name() const override { return "RemoteDesktop portal"; }
+  // The desktop reads the code with the user's own keymap, as it reads the
+  // key at that place on a real keyboard: every code the table has is one.
+  std::string KeyProblem(std::uint8_t vk) override { return EvdevKeyProblem(vk); }
 
   // At the countdown's start, not at its key-down, so that the user has the
   // countdown to answer the dialog.

@@ -72,6 +72,8 @@ class UinputBackend final : public KeystrokeBackend {
   void KeyUp(std::uint8_t vk) override { Send(CodeFor(vk), 0); }
 
   std::string_view Name() const override { return "uinput"; }
+  // The keyboard declares every code the key table has (see below).
+  std::string KeyProblem(std::uint8_t vk) override { return EvdevKeyProblem(vk); }
 
  private:
   static std::uint16_t CodeFor(std::uint8_t vk) {
@@ -149,8 +151,8 @@ std::unique_ptr<KeystrokeBackend> OpenUinputBackend(std::span<const char* const>
   libevdev_set_id_bustype(dev.get(), BUS_VIRTUAL);
   libevdev_enable_event_type(dev.get(), EV_SYN);
   libevdev_enable_event_type(dev.get(), EV_KEY);
-  // Every key a virtual-key code can name: a keyboard without the key would
-  // have the kernel drop its events silently.
+  // Every key of the key table, modifiers and keypad included: a keyboard
+  // without the key would have the kernel drop its events silently.
   for (unsigned vk = 0; vk < 256; ++vk) {
     if (const std::uint16_t code = EvdevCodeFor(static_cast<std::uint8_t>(vk))) {
       libevdev_enable_event_code(dev.get(), EV_KEY, code, nullptr);

@@ -3,11 +3,15 @@
 #include "key_injection/backends/xtest_backend.h"
 
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <map>
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "key_injection/key_table.h"
@@ -24,6 +28,14 @@ static_assert(KeyNamesFor(' ').keysym == XK_space);
 static_assert(KeyNamesFor('0').keysym == XK_0 && KeyNamesFor('A').keysym == XK_a);
 static_assert(KeyNamesFor(0x70).keysym == XK_F1 && KeyNamesFor(0x87).keysym == XK_F24);
 static_assert(KeyNamesFor(0x2E).keysym == XK_Delete && KeyNamesFor(0x21).keysym == XK_Prior);
+static_assert(KeyNamesFor(0x60).keysym == XK_KP_0 && KeyNamesFor(0x6F).keysym == XK_KP_Divide &&
+              KeyNamesFor(0x6E).keysym == XK_KP_Decimal);
+static_assert(KeyNamesFor(0xBA).keysym == XK_semicolon &&
+              KeyNamesFor(0xDE).keysym == XK_apostrophe && KeyNamesFor(0xC0).keysym == XK_grave);
+static_assert(KeyNamesFor(0xA0).keysym == XK_Shift_L && KeyNamesFor(0xA3).keysym == XK_Control_R &&
+              KeyNamesFor(0xA5).keysym == XK_Alt_R && KeyNamesFor(0x5C).keysym == XK_Super_R);
+static_assert(KeyNamesFor(0x14).keysym == XK_Caps_Lock && KeyNamesFor(0x90).keysym == XK_Num_Lock &&
+              KeyNamesFor(0x91).keysym == XK_Scroll_Lock);
 
 // Xlib calls this when the server goes away. Nothing can be released on a
 // dead server, and returning would let Xlib exit through handlers that talk
@@ -34,35 +46,167 @@ int OnConnectionLost(Display*) {
   _exit(1);
 }
 
+// The server's keyboard mapping, as read: Xlib's own copy is refreshed only
+// by events this connection never reads, and the user may have changed the
+// keymap since Tollmere started.
+class Mapping {
+ public:
+  explicit Mapping(Display* display) {
+    XDisplayKeycodes(display, &min_, &max_);
+    syms_ = XGetKeyboardMapping(display, static_cast<KeyCode>(min_), max_ - min_ + 1, &per_);
+  }
+  ~Mapping() {
+    if (syms_ != nullptr) XFree(syms_);
+  }
+  Mapping(const Mapping&) = delete;
+  Mapping& operator=(const Mapping&) = delete;
+
+  // The key that types `sym` unshifted in the first group, 0 when none: one
+  // that types it only with Shift or in another group would type something
+  // else. Keypad keysyms count at any level too (KP_1 shares its key with
+  // KP_End, NumLock choosing), so the keypad's own key is the one pressed.
+  KeyCode Find(KeySym sym) const {
+    const int columns = IsKeypadKey(sym) ? per_ : 1;
+    for (int column = 0; syms_ != nullptr && column < columns; ++column) {
+      for (int code = min_; code <= max_; ++code) {
+        if (At(code, column) == sym) return static_cast<KeyCode>(code);
+      }
+    }
+    return 0;
+  }
+
+  // A key code the keymap leaves empty, from the top down (the low codes are
+  // the real keys'); 0 when every code types something.
+  KeyCode Spare() const {
+    for (int code = max_; syms_ != nullptr && code >= min_; --code) {
+      bool empty = true;
+      for (int column = 0; empty && column < per_; ++column) empty = At(code, column) == NoSymbol;
+      if (empty) return static_cast<KeyCode>(code);
+    }
+    return 0;
+  }
+
+ private:
+  KeySym At(int code, int column) const { return syms_[(code - min_) * per_ + column]; }
+
+  int min_ = 0, max_ = 0, per_ = 0;
+  KeySym* syms_ = nullptr;
+};
+
 class XTestBackend final : public KeystrokeBackend {
  public:
   explicit XTestBackend(Display* display) : display_(display) {}
-  ~XTestBackend() override { XCloseDisplay(display_); }
-
-  void KeyDown(std::uint8_t vk) override { Send(vk, True); }
-  void KeyUp(std::uint8_t vk) override { Send(vk, False); }
-  std::string_view Name() const override { return "XTest"; }
-
- private:
-  void Send(std::uint8_t vk, Bool down) {
-    const KeySym sym = KeyNamesFor(vk).keysym;
-    const KeyCode code = sym == NoSymbol ? 0 : XKeysymToKeycode(display_, sym);
-    if (code == 0) throw KeyNotOnKeyboard(vk);
-    XTestFakeKeyEvent(display_, code, down, CurrentTime);
-    if (down) {
-      // Written at once, not waited for: the caller starts timing the hold
-      // when this returns, and waiting for the server's reply would add that
-      // round trip (about a millisecond) to every hold.
-      XFlush(display_);
-    } else {
-      // Waited for: a server drops what it has not yet read from a client
-      // that dies right after a last release. The reply also confirms that
-      // the key-down before it was taken.
-      XSync(display_, False);
+  ~XTestBackend() override {
+    // Module1 put the keys up before closing us, which unbound them; a
+    // key-up that failed may have left a binding.
+    for (const auto& entry : pressed_) {
+      if (entry.second.bound) Unbind(entry.second.code);
     }
+    XSync(display_, False);
+    XCloseDisplay(display_);
   }
 
+  void KeyDown(std::uint8_t vk) override {
+    const KeySym sym = KeyNamesFor(vk).keysym;
+    KeyCode code = 0;
+    if (const auto it = pressed_.find(vk); it != pressed_.end()) {
+      code = it->second.code;  // down again: the same key
+    } else if (sym != NoSymbol) {
+      const Mapping& mapping = Current();
+      code = mapping.Find(sym);
+      const bool bound = code == 0;
+      if (bound) code = Bind(sym, mapping.Spare());
+      if (code != 0) pressed_[vk] = {code, bound};
+    }
+    if (code == 0) throw KeyNotOnKeyboard(vk);
+    XTestFakeKeyEvent(display_, code, True, CurrentTime);
+    // Written at once, not waited for: the caller starts timing the hold
+    // when this returns, and waiting for the server's reply would add that
+    // round trip (about a millisecond) to every hold.
+    XFlush(display_);
+  }
+
+  void KeyUp(std::uint8_t vk) override {
+    const auto it = pressed_.find(vk);
+    const KeySym sym = KeyNamesFor(vk).keysym;
+    const KeyCode code = it != pressed_.end() ? it->second.code
+                         : sym != NoSymbol    ? Mapping(display_).Find(sym)
+                                              : 0;
+    if (code == 0) throw KeyNotOnKeyboard(vk);
+    XTestFakeKeyEvent(display_, code, False, CurrentTime);
+    // The key goes up before its binding goes, so the window that has the
+    // focus reads the release with the mapping it read the press with.
+    if (it != pressed_.end()) {
+      if (it->second.bound) Unbind(code);
+      pressed_.erase(it);
+    }
+    // Waited for: a server drops what it has not yet read from a client
+    // that dies right after a last release. The reply also confirms that
+    // the key-down before it was taken.
+    XSync(display_, False);
+  }
+
+  std::string_view Name() const override { return "XTest"; }
+
+  // Read at the click, so that the key-down at the countdown's 0 (and each
+  // repeat's) costs no round trip to the server.
+  void Prepare() override { mapping_.reset(); }
+
+  // A keysym no key types unshifted (F13-F24 in many layouts, ";" in some)
+  // is bound for the hold to a key code the keymap leaves empty, so it is
+  // refused only when there is none.
+  std::string KeyProblem(std::uint8_t vk) override {
+    const std::optional<Key> key = KeyByVk(vk);
+    if (!key) return "key code " + std::to_string(vk) + " is no key of a standard keyboard";
+    mapping_.reset();
+    const Mapping& mapping = Current();
+    if (mapping.Find(key->keysym) != 0 || mapping.Spare() != 0) return {};
+    const std::string sym(key->keysym_name);
+    return "No key of this X keyboard types " + sym +
+           ", and its keymap has no free key code to lend it for the hold. Choose another "
+           "key, or put " +
+           sym +
+           " on a key you do not use, for example with "
+           "`xmodmap -e 'keycode CODE = " +
+           sym + "'` (`xev` shows a key's code).";
+  }
+
+ private:
+  // The keymap as last read: at the first key, at each click, at each
+  // choice of a key, and after a binding of our own.
+  const Mapping& Current() {
+    if (!mapping_) mapping_ = std::make_unique<Mapping>(display_);
+    return *mapping_;
+  }
+
+  // Lends the empty key code `code` the keysym for the hold; 0 when there is
+  // no such code.
+  KeyCode Bind(KeySym sym, KeyCode code) {
+    if (code == 0) return 0;
+    mapping_.reset();
+    KeySym pair[2] = {};
+    XConvertCase(sym, &pair[0], &pair[1]);
+    XChangeKeyboardMapping(display_, code, pair[0] == pair[1] ? 1 : 2, pair, 1);
+    // Waited for, so the mapping is in place before the key-down, and every
+    // client is told of it before the key event reaches them.
+    XSync(display_, False);
+    return code;
+  }
+
+  void Unbind(KeyCode code) {
+    mapping_.reset();
+    KeySym none = NoSymbol;
+    XChangeKeyboardMapping(display_, code, 1, &none, 1);
+  }
+
+  struct Pressed {
+    KeyCode code;  // released by the code it went down with, whatever the keymap does since
+    bool bound;    // lent for the hold: given back after the key-up
+  };
+
   Display* display_;
+  std::unique_ptr<Mapping> mapping_;
+  std::map<std::uint8_t, Pressed> pressed_;
 };
 
 }  // namespace
