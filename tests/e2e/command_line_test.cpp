@@ -109,6 +109,30 @@ TEST_F(CommandLine, IntervalThenStartFromOtherProcessesGiveThatHold) {
   EXPECT_TRUE(app_->WaitForTrace("caption", "Starting in 3", 2s, 2)) << app_->Stderr();
 }
 
+// The settings go to the running window over D-Bus, after the interval and
+// before the start; one the command line refuses never leaves it.
+TEST_F(CommandLine, SettingsFromAnotherProcessChooseTheKeyAndTheCountdown) {
+  Launch();
+  ASSERT_FALSE(HasFatalFailure());
+  const auto [bad, bad_err] = Run({"--key=A", "--countdown=61", "--start"});
+  EXPECT_TRUE(ExitedWith(bad, 2)) << bad.Describe() << "\n" << bad_err;
+  EXPECT_NE(bad_err.find("--countdown"), std::string::npos) << bad_err;
+  EXPECT_FALSE(app_->WaitForTrace("setting", std::nullopt, 500ms)) << "the window took a setting";
+
+  const std::size_t mark = probe_->events().size();
+  const auto [started, err] = Run({"--interval=300", "--key=A", "--countdown=0", "--start"});
+  EXPECT_TRUE(ExitedWith(started, 0)) << started.Describe() << "\n" << err;
+  constexpr unsigned long kA = 0x61;  // XK_a
+  ASSERT_TRUE(probe_->WaitForKeys(2, 3s, kA, mark)) << "A was not held; stderr:\n"
+                                                    << app_->Stderr();
+  const auto keys = probe_->Transitions(kA, mark);
+  ASSERT_TRUE(keys[0].press && !keys[1].press);
+  EXPECT_NEAR(ServerSpan(keys[0].server_ms, keys[1].server_ms), 600, kToleranceMs);
+  EXPECT_TRUE(probe_->Transitions(kSpaceKeysym, mark).empty()) << "the space bar went too";
+  EXPECT_FALSE(app_->WaitForTrace("caption", "Starting in 3", 0s)) << "a countdown ran";
+  ExpectNoKeyDown("after the hold");
+}
+
 // --stop alone starts nothing; --start opens a window that owns the name and
 // acts only after its start-up keystroke.
 TEST_F(CommandLine, WithNothingRunning) {

@@ -38,6 +38,10 @@ int main(int argc, char** argv) {
   app::WindowTarget target(
       form, [&hotkey](const std::string& text) { return hotkey.Set(text); },
       [&hotkey] { return hotkey.Current(); });
+  // The context menu's choices meet the hotkey's checks as any other request does.
+  form.SetOnSettingChosen([&target](const std::string& name, const std::string& text) {
+    return target.SetSetting(name, text);
+  });
   // Another Tollmere may have taken the name since we asked: it gets the
   // request, and this one closes before it has pressed anything.
   if (!control::OfferOnSessionBus(target, &form) && no_owner) {

@@ -1,6 +1,8 @@
 #pragma once
 
-#include <QDBusContext>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
 #include <QObject>
 #include <QString>
 #include <string>
@@ -12,14 +14,15 @@ namespace tollmere::control {
 inline constexpr const char* kBusName = "org.tollmere.Tollmere";
 inline constexpr const char* kObjectPath = "/org/tollmere/Tollmere";
 inline constexpr const char* kInterfaceName = "org.tollmere.Tollmere1";
-// The error with which Start, Stop or Toggle says it did nothing, and why.
+// The error with which a method or a property's Set says it did nothing, and
+// why.
 inline constexpr const char* kRefusedError = "org.tollmere.Tollmere1.Error.Refused";
 
 // How handing a request to the Tollmere that owns the bus name went.
 struct HandOver {
   enum class Outcome {
     kDone,       // it took the request
-    kRefused,    // it refused the interval; `message` says why
+    kRefused,    // it refused part of the request; `message` says why
     kNoOwner,    // no Tollmere owns the name
     kNoBus,      // no session bus; `message` says why
     kSilentBus,  // the session bus did not answer; `message` says so
@@ -40,55 +43,21 @@ bool AnotherTollmereBusy();
 // the window works on, unreachable).
 bool OfferOnSessionBus(RequestTarget& target, QObject* owner);
 
-// The object on the bus: thin, everything goes to the window.
-class RemoteControl final : public QObject, protected QDBusContext {
-  Q_OBJECT
-  Q_CLASSINFO("D-Bus Interface", "org.tollmere.Tollmere1")
-  // Written out to name SetInterval's answer and to say that Busy is read
-  // when wanted, not announced.
-  Q_CLASSINFO("D-Bus Introspection",
-              "  <interface name=\"org.tollmere.Tollmere1\">\n"
-              "    <method name=\"Start\"/>\n"
-              "    <method name=\"Stop\"/>\n"
-              "    <method name=\"Toggle\"/>\n"
-              "    <method name=\"Activate\">\n"
-              "      <arg name=\"activation_token\" type=\"s\" direction=\"in\"/>\n"
-              "    </method>\n"
-              "    <method name=\"SetHotkey\">\n"
-              "      <arg name=\"hotkey\" type=\"s\" direction=\"in\"/>\n"
-              "    </method>\n"
-              "    <method name=\"SetInterval\">\n"
-              "      <arg name=\"text\" type=\"s\" direction=\"in\"/>\n"
-              "      <arg name=\"problem\" type=\"s\" direction=\"out\"/>\n"
-              "    </method>\n"
-              "    <property name=\"Busy\" type=\"b\" access=\"read\">\n"
-              "      <annotation name=\"org.freedesktop.DBus.Property.EmitsChangedSignal\" "
-              "value=\"false\"/>\n"
-              "    </property>\n"
-              "  </interface>\n")
-  Q_PROPERTY(bool Busy READ Busy)
-  // Keeps QObject's own objectName off the bus: only scriptable properties
-  // are exported, and this one is found before QObject's.
-  Q_PROPERTY(QString objectName READ objectName SCRIPTABLE false)
-
+// The object on the bus: thin, everything goes to the window. Written out
+// rather than generated from slots and properties, because a property that
+// Qt writes cannot answer with an error, and a refused setting must.
+class RemoteControl final : public QDBusVirtualObject {
  public:
   RemoteControl(RequestTarget& target, QObject* parent);
-  bool Busy() const;
-
- public slots:
-  void Start();
-  void Stop();
-  void Toggle();
-  // Brings the window forward, with the desktop's token where it has one.
-  void Activate(const QString& activation_token);
-  // Empty when the interval took the text; else what the window shows.
-  QString SetInterval(const QString& text);
-  // Toggles on `hotkey` from now on, instead of any earlier one.
-  void SetHotkey(const QString& hotkey);
+  QString introspect(const QString& path) const override;
+  bool handleMessage(const QDBusMessage& call, const QDBusConnection& connection) override;
 
  private:
-  // Answers the call with kRefusedError if the window refused it.
-  void Answer(const std::string& refusal);
+  // The answer to a call on kInterfaceName, or to org.freedesktop.DBus.Properties.
+  QDBusMessage Method(const QDBusMessage& call);
+  QDBusMessage Property(const QDBusMessage& call);
+  // An empty reply, or kRefusedError if the window refused.
+  static QDBusMessage Answer(const QDBusMessage& call, const std::string& refusal);
 
   RequestTarget& target_;
 };

@@ -1,13 +1,21 @@
 #include "window/qt/form1.h"
 
+#include <QActionGroup>
 #include <QApplication>
+#include <QContextMenuEvent>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPalette>
 #include <QPushButton>
+#include <QShortcut>
 #include <QValidator>
 #include <functional>
+#include <limits>
+#include <memory>
+#include <optional>
 #include <utility>
 
 #include "key_injection/module1.h"
@@ -43,6 +51,58 @@ class LengthLimit final : public QValidator {
  private:
   std::function<void()> refused_;
 };
+
+// One item of a settings submenu: its label and the text the setting takes.
+struct Choice {
+  const char* label;
+  const char* text;
+};
+
+// The keys people most often have held for them; any other by name.
+constexpr Choice kKeys[] = {{"S&pace", "Space"},
+                            {"&Enter", "Enter"},
+                            {"&Up arrow", "Up"},
+                            {"Dow&n arrow", "Down"},
+                            {"&Left arrow", "Left"},
+                            {"&Right arrow", "Right"},
+                            {"&W", "W"},
+                            {"&A", "A"},
+                            {"&S", "S"},
+                            {"&D", "D"},
+                            {"Left S&hift", "LeftShift"},
+                            {"Left &Ctrl", "LeftCtrl"}};
+constexpr Choice kHolds[] = {{"&Two intervals", "twice"}, {"&Until stopped", "until-stopped"}};
+constexpr Choice kRepeats[] = {{"O&nce", "1"},    {"&2 times", "2"},  {"&3 times", "3"},
+                               {"&5 times", "5"}, {"10 times", "10"}, {"&Forever", "forever"}};
+constexpr Choice kGaps[] = {{"One &interval", "interval"}};
+constexpr Choice kCountdowns[] = {{"&0 s", "0"}, {"&1 s", "1"}, {"&2 s", "2"}, {"&3 s", "3"},
+                                  {"&4 s", "4"}, {"&5 s", "5"}, {"10 s", "10"}};
+
+// "Other…": asks for a value the items do not offer, or none if cancelled.
+using Ask = std::function<std::optional<std::string>(QWidget* parent, const std::string& now)>;
+
+Ask AskNumber(const char* title, const char* label, int low, int high, int fallback) {
+  return [=](QWidget* parent, const std::string& now) -> std::optional<std::string> {
+    bool ok = false;
+    bool is_number = false;
+    const int start = QString::fromStdString(now).toInt(&is_number);
+    const int value = QInputDialog::getInt(parent, QLatin1String(title), QLatin1String(label),
+                                           is_number ? start : fallback, low, high, 1, &ok);
+    return ok ? std::optional(std::to_string(value)) : std::nullopt;
+  };
+}
+
+std::optional<std::string> AskKey(QWidget* parent, const std::string& now) {
+  bool ok = false;
+  const QString name = QInputDialog::getText(
+      parent, QStringLiteral("Key"),
+      QStringLiteral("The key to hold, by name (for example F7, Q, Enter, LeftCtrl, Numpad5):"),
+      QLineEdit::Normal, QString::fromStdString(now), &ok);
+  return ok && !name.trimmed().isEmpty() ? std::optional(name.trimmed().toStdString())
+                                         : std::nullopt;
+}
+
+constexpr int kMost = std::numeric_limits<int>::max();
 
 }  // namespace
 
@@ -115,6 +175,16 @@ Form1::Form1(double logical_dpi)
   timer2_.SetOnTick([this] { rt::RunHandler([this] { sequencer_.Timer2_Timer(); }); });
   timer1_.SetOnTick([this] { rt::RunHandler([this] { sequencer_.Timer1_Timer(); }); });
 
+  // Qt opens the context menu for the Menu key; Shift+F10, which other
+  // desktops' programs take as the same, opens it too, where the focus is.
+  auto* menu_key = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10), this);
+  QObject::connect(menu_key, &QShortcut::activated, [this] {
+    QWidget* on = focusWidget() != nullptr ? focusWidget() : this;
+    const QPoint centre = on->rect().center();
+    QContextMenuEvent event(QContextMenuEvent::Keyboard, centre, on->mapToGlobal(centre));
+    QApplication::sendEvent(on, &event);
+  });
+
   txt_interval_->setFocus();
 }
 
@@ -150,6 +220,14 @@ void Form1::WakeCaret() {
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
   if (watched == txt_interval_) {
+    // The box keeps its edit actions; the settings follow them.
+    if (event->type() == QEvent::ContextMenu) {
+      const std::unique_ptr<QMenu> menu(txt_interval_->createStandardContextMenu());
+      menu->addSeparator();
+      AddSettingsTo(*menu);
+      menu->exec(static_cast<QContextMenuEvent*>(event)->globalPos());
+      return true;
+    }
     switch (event->type()) {
       case QEvent::FocusIn:
       case QEvent::KeyPress:
@@ -259,6 +337,65 @@ std::string Form1::Setting(const std::string& name) const {
 std::string Form1::Refuse(const std::string& why) {
   ShowNotice("settings", why);
   return why;
+}
+
+void Form1::contextMenuEvent(QContextMenuEvent* event) {
+  QMenu menu(this);
+  AddSettingsTo(menu);
+  menu.exec(event->globalPos());
+}
+
+void Form1::AddSettingsTo(QMenu& menu) {
+  // Each submenu checks the value in force; one the items do not offer
+  // checks "Other", which names it. The mnemonics differ from those of the
+  // box's edit actions (Redo, Copy), which come first in its menu.
+  const auto submenu = [this, &menu](const char* title, const std::string& name,
+                                     const auto& choices, const char* unit, const Ask& ask) {
+    QMenu* sub = menu.addMenu(QLatin1String(title));
+    auto* group = new QActionGroup(sub);
+    const std::string now = Setting(name);
+    bool offered = false;
+    for (const Choice& choice : choices) {
+      QAction* item = sub->addAction(QLatin1String(choice.label));
+      item->setCheckable(true);
+      item->setActionGroup(group);
+      item->setChecked(QString::fromStdString(now).compare(QLatin1String(choice.text),
+                                                           Qt::CaseInsensitive) == 0);
+      offered = offered || item->isChecked();
+      QObject::connect(item, &QAction::triggered,
+                       [this, name, text = std::string(choice.text)] { Choose(name, text); });
+    }
+    if (!ask) return;
+    QAction* other =
+        sub->addAction(offered ? QStringLiteral("&Other…")
+                               : QStringLiteral("&Other (%1%2)…")
+                                     .arg(QString::fromStdString(now), QLatin1String(unit)));
+    other->setCheckable(true);
+    other->setActionGroup(group);
+    other->setChecked(!offered);
+    QObject::connect(other, &QAction::triggered, [this, name, now, ask] {
+      if (const std::optional<std::string> text = ask(this, now)) Choose(name, *text);
+    });
+  };
+  submenu("&Key", "key", kKeys, "", AskKey);
+  submenu("&Hold", "hold", kHolds, "", nullptr);
+  submenu("R&epeat", "repeat", kRepeats, " times",
+          AskNumber("Repeat", "How many holds in all:", 1, kMost, 1));
+  submenu("&Gap", "gap", kGaps, " ms",
+          AskNumber("Gap", "How long the key stays up between holds, in ms:", 0, kMost, 100));
+  submenu("Count&down", "countdown", kCountdowns, " s",
+          AskNumber("Countdown", "Seconds before the key goes down:", 0, hs::kCountdownMax, 4));
+  menu.addSeparator();
+  QAction* stop = menu.addAction(QStringLiteral("&Stop now"), [this] { Stop(); });
+  stop->setEnabled(Busy());
+}
+
+void Form1::Choose(const std::string& name, const std::string& text) {
+  if (setting_chosen_) {
+    setting_chosen_(name, text);
+  } else {
+    SetSetting(name, text);
+  }
 }
 
 void Form1::DescribeCommand1() {

@@ -13,6 +13,7 @@
 
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPushButton;
 
 namespace tollmere::window::qt {
@@ -69,6 +70,15 @@ class Form1 final : public QWidget,
   std::string Setting(const std::string& name) const;
   // Shows why a setting was not taken, and returns it.
   std::string Refuse(const std::string& why);
+  // Where a setting chosen from the context menu goes, so that it meets the
+  // same checks as from any other way of control; returns the refusal,
+  // which it shows. Without one the window takes the setting itself.
+  using SettingChosen =
+      std::function<std::string(const std::string& name, const std::string& text)>;
+  void SetOnSettingChosen(SettingChosen chosen) { setting_chosen_ = std::move(chosen); }
+  // The settings, each showing the value in force, and "Stop now": the
+  // window's context menu, and the box's after its edit actions.
+  void AddSettingsTo(QMenu& menu);
 
   QLineEdit* txtInterval() const { return txt_interval_; }
   QPushButton* Command1() const { return command1_; }
@@ -81,6 +91,8 @@ class Form1 final : public QWidget,
  protected:
   void paintEvent(QPaintEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  // Right-click, Shift+F10 or the Menu key anywhere but in the box.
+  void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
   void SetCommand1Caption(const std::string& caption) override;
@@ -94,6 +106,7 @@ class Form1 final : public QWidget,
   std::string KeyProblem(std::int32_t key_code) override;
 
   QtTimer& TimerFor(hold_sequencer::TimerId timer);
+  void Choose(const std::string& name, const std::string& text);
   // The button tells what a click will do.
   void DescribeCommand1();
   void WakeCaret();
@@ -117,6 +130,7 @@ class Form1 final : public QWidget,
   bool painted_ = false;
   bool swallow_space_ = false;
   std::function<void()> before_key_down_;
+  SettingChosen setting_chosen_;
   int caret_flash_ms_ = 0;
   QTimer caret_rest_;
 };

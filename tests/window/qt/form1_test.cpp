@@ -3,6 +3,7 @@
 #include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QScreen>
 #include <QtTest>
@@ -161,6 +162,66 @@ class Form1Test : public QObject {
     QVERIFY(!form_->Timer2().Enabled());
     QVERIFY(!form_->SetIntervalText("300").empty());
     QCOMPARE(form_->txtInterval()->text(), QStringLiteral("250"));
+  }
+
+  // Right-click on the button or in the box (there after its edit actions)
+  // offers the settings; a choice goes through the hook, and the menu and
+  // the tooltip then show it.
+  void theContextMenuChoosesThroughTheHook() {
+    std::vector<std::pair<std::string, std::string>> chosen;
+    form_->SetOnSettingChosen([&](const std::string& name, const std::string& text) {
+      chosen.emplace_back(name, text);
+      return form_->SetSetting(name, text);
+    });
+    form_->show();
+    const auto item = [](QMenu& menu, const QString& sub, const QString& label) {
+      QMenu* in = &menu;
+      for (const QString& name : {sub, label}) {
+        if (name.isEmpty()) continue;
+        QAction* found = nullptr;
+        for (QAction* action : in->actions()) {
+          if (action->text().remove(u'&') == name) found = action;
+        }
+        if (found == nullptr || found->menu() == nullptr) return found;
+        in = found->menu();
+      }
+      return static_cast<QAction*>(nullptr);
+    };
+    // The top-level labels of the menu that opens, after choosing sub > label.
+    const auto right_click = [&](QWidget* on, const QString& sub, const QString& label) {
+      QStringList top;
+      QObject guard;  // no menu, no pick in a later test
+      QTimer::singleShot(0, &guard, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        QVERIFY(menu != nullptr);
+        for (QAction* action : menu->actions())
+          top << action->text().remove(u'&').section(u'\t', 0, 0);
+        if (QAction* choice = item(*menu, sub, label)) choice->trigger();
+        menu->close();
+      });
+      QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5),
+                              on->mapToGlobal(QPoint(5, 5)));
+      QApplication::sendEvent(on, &click);
+      return top;
+    };
+    right_click(form_->Command1(), QStringLiteral("Hold"), QStringLiteral("Until stopped"));
+    QVERIFY(form_->Command1()->toolTip().startsWith(
+        QStringLiteral("Holds the space bar until stopped")));
+    const QStringList box =
+        right_click(form_->txtInterval(), QStringLiteral("Key"), QStringLiteral("A"));
+    QVERIFY(box.contains(QStringLiteral("Paste")) && box.contains(QStringLiteral("Countdown")));
+    using Chosen = std::vector<std::pair<std::string, std::string>>;
+    QCOMPARE(chosen, (Chosen{{"hold", "until-stopped"}, {"key", "A"}}));
+    QVERIFY(form_->Command1()->toolTip().startsWith(QStringLiteral("Holds A until stopped")));
+
+    form_->SetSetting("countdown", "7");
+    QMenu menu;
+    form_->AddSettingsTo(menu);
+    QVERIFY(item(menu, QStringLiteral("Hold"), QStringLiteral("Until stopped"))->isChecked());
+    QVERIFY(!item(menu, QStringLiteral("Hold"), QStringLiteral("Two intervals"))->isChecked());
+    QVERIFY(item(menu, QStringLiteral("Key"), QStringLiteral("A"))->isChecked());
+    QVERIFY(item(menu, QStringLiteral("Countdown"), QStringLiteral("Other (7 s)…"))->isChecked());
+    QVERIFY(!item(menu, QString(), QStringLiteral("Stop now"))->isEnabled());
   }
 
   // A notice stays while refused entries come and go, and the two never
