@@ -44,7 +44,7 @@ TEST(CommandLineTest, ReadsEveryOptionAndSaysWhatItCannotTake) {
       {{"--frobnicate"}, "'--frobnicate'"},
       {{"--interval"}, "'--interval'"},
       {{"start"}, "'start'"},
-      {{"--hotkey=Space"}, "'Space'"},
+      {{"--hotkey=Space"}, "the key Tollmere holds"},
       {{"--backend=keybd"}, "'keybd': use one of xtest, uinput"},
   };
   for (const auto& [args, named] : refused) {
