@@ -73,7 +73,8 @@ std::wstring Tip(const Form1& form, HWND control) {
   return tip;
 }
 
-// The command of the item labelled `label` in `menu` or its submenus, or 0.
+// The command of the item labelled `label` (mnemonics aside) in `menu` or
+// its submenus, or 0.
 UINT MenuItem(HMENU menu, const std::wstring& label) {
   for (int i = 0; i < GetMenuItemCount(menu); ++i) {
     if (HMENU sub = GetSubMenu(menu, i)) {
@@ -82,7 +83,9 @@ UINT MenuItem(HMENU menu, const std::wstring& label) {
     }
     wchar_t text[64] = {};
     GetMenuStringW(menu, static_cast<UINT>(i), text, 64, MF_BYPOSITION);
-    if (label == text) return GetMenuItemID(menu, i);
+    std::wstring shown(text);
+    std::erase(shown, L'&');
+    if (label == shown) return GetMenuItemID(menu, i);
   }
   return 0;
 }
@@ -450,7 +453,7 @@ TEST_F(Form1Win32Test, ContextMenuChoicesGoThroughTheHookAndTheMenuFollows) {
   });
   EXPECT_EQ(MenuState(form, L"Space"), static_cast<UINT>(MF_CHECKED));
   EXPECT_EQ(MenuState(form, L"4 s"), static_cast<UINT>(MF_CHECKED));
-  EXPECT_EQ(MenuState(form, L"&Stop now") & MF_GRAYED, static_cast<UINT>(MF_GRAYED));
+  EXPECT_EQ(MenuState(form, L"Stop now") & MF_GRAYED, static_cast<UINT>(MF_GRAYED));
   Choose(form, L"A");
   Choose(form, L"Until stopped");
   Choose(form, L"None");
@@ -484,8 +487,8 @@ TEST_F(Form1Win32Test, ContextMenuChoicesGoThroughTheHookAndTheMenuFollows) {
   ASSERT_EQ(target.SetSetting("countdown", "0"), "");
   ASSERT_EQ(form.Start(), "");
   ASSERT_EQ(log->size(), 1u);
-  EXPECT_EQ(MenuState(form, L"&Stop now"), 0u);
-  Choose(form, L"&Stop now");
+  EXPECT_EQ(MenuState(form, L"Stop now"), 0u);
+  Choose(form, L"Stop now");
   EXPECT_FALSE(form.Busy());
   ASSERT_EQ(log->size(), 2u);
   EXPECT_FALSE(log->back().down);

@@ -13,7 +13,6 @@
 #include <QShortcut>
 #include <QValidator>
 #include <functional>
-#include <limits>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -21,6 +20,7 @@
 #include "key_injection/module1.h"
 #include "runtime/fatal.h"
 #include "runtime/trace.h"
+#include "window/settings_menu.h"
 
 namespace tollmere::window::qt {
 
@@ -52,57 +52,9 @@ class LengthLimit final : public QValidator {
   std::function<void()> refused_;
 };
 
-// One item of a settings submenu: its label and the text the setting takes.
-struct Choice {
-  const char* label;
-  const char* text;
-};
-
-// The keys people most often have held for them; any other by name.
-constexpr Choice kKeys[] = {{"S&pace", "Space"},
-                            {"&Enter", "Enter"},
-                            {"&Up arrow", "Up"},
-                            {"Dow&n arrow", "Down"},
-                            {"&Left arrow", "Left"},
-                            {"&Right arrow", "Right"},
-                            {"&W", "W"},
-                            {"&A", "A"},
-                            {"&S", "S"},
-                            {"&D", "D"},
-                            {"Left S&hift", "LeftShift"},
-                            {"Left &Ctrl", "LeftCtrl"}};
-constexpr Choice kHolds[] = {{"&Two intervals", "twice"}, {"&Until stopped", "until-stopped"}};
-constexpr Choice kRepeats[] = {{"O&nce", "1"},    {"&2 times", "2"},  {"&3 times", "3"},
-                               {"&5 times", "5"}, {"10 times", "10"}, {"&Forever", "forever"}};
-constexpr Choice kGaps[] = {{"One &interval", "interval"}};
-constexpr Choice kCountdowns[] = {{"&0 s", "0"}, {"&1 s", "1"}, {"&2 s", "2"}, {"&3 s", "3"},
-                                  {"&4 s", "4"}, {"&5 s", "5"}, {"10 s", "10"}};
-
-// "Other…": asks for a value the items do not offer, or none if cancelled.
-using Ask = std::function<std::optional<std::string>(QWidget* parent, const std::string& now)>;
-
-Ask AskNumber(const char* title, const char* label, int low, int high, int fallback) {
-  return [=](QWidget* parent, const std::string& now) -> std::optional<std::string> {
-    bool ok = false;
-    bool is_number = false;
-    const int start = QString::fromStdString(now).toInt(&is_number);
-    const int value = QInputDialog::getInt(parent, QLatin1String(title), QLatin1String(label),
-                                           is_number ? start : fallback, low, high, 1, &ok);
-    return ok ? std::optional(std::to_string(value)) : std::nullopt;
-  };
+QString Latin(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
-
-std::optional<std::string> AskKey(QWidget* parent, const std::string& now) {
-  bool ok = false;
-  const QString name = QInputDialog::getText(
-      parent, QStringLiteral("Key"),
-      QStringLiteral("The key to hold, by name (for example F7, Q, Enter, LeftCtrl, Numpad5):"),
-      QLineEdit::Normal, QString::fromStdString(now), &ok);
-  return ok && !name.trimmed().isEmpty() ? std::optional(name.trimmed().toStdString())
-                                         : std::nullopt;
-}
-
-constexpr int kMost = std::numeric_limits<int>::max();
 
 }  // namespace
 
@@ -346,47 +298,37 @@ void Form1::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void Form1::AddSettingsTo(QMenu& menu) {
-  // Each submenu checks the value in force; one the items do not offer
-  // checks "Other", which names it. The mnemonics differ from those of the
-  // box's edit actions (Redo, Copy), which come first in its menu.
-  const auto submenu = [this, &menu](const char* title, const std::string& name,
-                                     const auto& choices, const char* unit, const Ask& ask) {
-    QMenu* sub = menu.addMenu(QLatin1String(title));
+  for (const MenuSetting& setting : kSettingsMenu) {
+    QMenu* sub = menu.addMenu(Latin(setting.label));
     auto* group = new QActionGroup(sub);
+    const std::string name(setting.name);
     const std::string now = Setting(name);
     bool offered = false;
-    for (const Choice& choice : choices) {
-      QAction* item = sub->addAction(QLatin1String(choice.label));
+    for (const MenuChoice& choice : setting.choices) {
+      QAction* item = sub->addAction(Latin(choice.label));
       item->setCheckable(true);
       item->setActionGroup(group);
-      item->setChecked(QString::fromStdString(now).compare(QLatin1String(choice.text),
-                                                           Qt::CaseInsensitive) == 0);
+      item->setChecked(InForce(choice, now));
       offered = offered || item->isChecked();
       QObject::connect(item, &QAction::triggered,
                        [this, name, text = std::string(choice.text)] { Choose(name, text); });
     }
-    if (!ask) return;
-    QAction* other =
-        sub->addAction(offered ? QStringLiteral("&Other…")
-                               : QStringLiteral("&Other (%1%2)…")
-                                     .arg(QString::fromStdString(now), QLatin1String(unit)));
+    if (setting.prompt.empty()) continue;
+    QAction* other = sub->addAction(QString::fromStdString(OtherLabel(setting, now, offered)));
     other->setCheckable(true);
     other->setActionGroup(group);
     other->setChecked(!offered);
-    QObject::connect(other, &QAction::triggered, [this, name, now, ask] {
-      if (const std::optional<std::string> text = ask(this, now)) Choose(name, *text);
+    QObject::connect(other, &QAction::triggered, [this, name, now, &setting] {
+      bool ok = false;
+      const QString text =
+          QInputDialog::getText(this, QStringLiteral("Tollmere"), Latin(setting.prompt),
+                                QLineEdit::Normal, QString::fromStdString(now), &ok)
+              .trimmed();
+      if (ok && !text.isEmpty()) Choose(name, text.toStdString());
     });
-  };
-  submenu("&Key", "key", kKeys, "", AskKey);
-  submenu("&Hold", "hold", kHolds, "", nullptr);
-  submenu("R&epeat", "repeat", kRepeats, " times",
-          AskNumber("Repeat", "How many holds in all:", 1, kMost, 1));
-  submenu("&Gap", "gap", kGaps, " ms",
-          AskNumber("Gap", "How long the key stays up between holds, in ms:", 0, kMost, 100));
-  submenu("Count&down", "countdown", kCountdowns, " s",
-          AskNumber("Countdown", "Seconds before the key goes down:", 0, hs::kCountdownMax, 4));
+  }
   menu.addSeparator();
-  QAction* stop = menu.addAction(QStringLiteral("&Stop now"), [this] { Stop(); });
+  QAction* stop = menu.addAction(Latin(kStopNowLabel), [this] { Stop(); });
   stop->setEnabled(Busy());
 }
 

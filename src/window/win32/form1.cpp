@@ -347,8 +347,8 @@ bool Form1::ChooseMenuItem(int id) {
     Stop();
     return true;
   }
-  const MenuChoice* choice = MenuChoiceFor(id);
-  if (choice == nullptr) return false;
+  const std::optional<MenuPick> choice = MenuPickFor(id);
+  if (!choice) return false;
   rt::RunHandler([this, choice] {
     std::optional<std::string> text;
     if (!choice->text.empty()) {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "runtime/win32/text.h"
+#include "window/settings_menu.h"
 
 namespace tollmere::window::win32 {
 
@@ -13,61 +14,9 @@ using runtime::win32::Narrow;
 using runtime::win32::Widen;
 
 constexpr int kFirstChoiceId = 1000;
-
-// In the menu's order; each name's items make its submenu.
-constexpr MenuChoice kChoices[] = {
-    {"key", "Space", L"Space"},
-    {"key", "Enter", L"Enter"},
-    {"key", "Tab", L"Tab"},
-    {"key", "Up", L"Up arrow"},
-    {"key", "Down", L"Down arrow"},
-    {"key", "Left", L"Left arrow"},
-    {"key", "Right", L"Right arrow"},
-    {"key", "W", L"W"},
-    {"key", "A", L"A"},
-    {"key", "S", L"S"},
-    {"key", "D", L"D"},
-    {"key", "E", L"E"},
-    {"key", "LeftShift", L"Left Shift"},
-    {"key", "LeftCtrl", L"Left Ctrl"},
-    {"key", "LeftAlt", L"Left Alt"},
-    {"key", "", L"Other key"},
-    {"hold", "twice", L"Two intervals"},
-    {"hold", "until-stopped", L"Until stopped"},
-    {"repeat", "1", L"Once"},
-    {"repeat", "2", L"2 times"},
-    {"repeat", "3", L"3 times"},
-    {"repeat", "5", L"5 times"},
-    {"repeat", "10", L"10 times"},
-    {"repeat", "forever", L"Forever"},
-    {"repeat", "", L"Other"},
-    {"gap", "interval", L"One interval"},
-    {"gap", "", L"Other"},
-    {"countdown", "0", L"None"},
-    {"countdown", "1", L"1 s"},
-    {"countdown", "2", L"2 s"},
-    {"countdown", "3", L"3 s"},
-    {"countdown", "4", L"4 s"},
-    {"countdown", "5", L"5 s"},
-    {"countdown", "10", L"10 s"},
-    {"countdown", "", L"Other"},
-};
-
-struct Submenu {
-  std::string_view name;
-  const wchar_t* label;
-  const wchar_t* unit;    // after a value that "Other" shows
-  const wchar_t* prompt;  // in the box that asks
-};
-
-constexpr Submenu kSubmenus[] = {
-    {"key", L"&Key", L"",
-     L"The key to hold, by name: A, 7, F8, Enter, Up, Numpad5, LeftShift, ..."},
-    {"hold", L"&Hold", L"", L""},
-    {"repeat", L"&Repeat", L" times", L"How many holds, or forever:"},
-    {"gap", L"&Gap", L" ms", L"How long the key stays up between holds, in ms, or interval:"},
-    {"countdown", L"&Countdown", L" s", L"How many seconds the countdown runs, 0 to 60:"},
-};
+// Each setting's items take ids from kFirstChoiceId + its index * kIdsEach;
+// the one past its choices is "Other…".
+constexpr int kIdsEach = 100;
 
 void Append(HMENU menu, UINT id, const std::wstring& label, bool checked, bool enabled = true) {
   MENUITEMINFOW item{};
@@ -144,47 +93,50 @@ std::vector<WORD> AskTemplate() {
 
 }  // namespace
 
-const MenuChoice* MenuChoiceFor(int id) {
-  const int index = id - kFirstChoiceId;
-  if (index < 0 || index >= static_cast<int>(std::size(kChoices))) return nullptr;
-  return &kChoices[index];
+std::optional<MenuPick> MenuPickFor(int id) {
+  const int index = (id - kFirstChoiceId) / kIdsEach;
+  const int item = (id - kFirstChoiceId) % kIdsEach;
+  if (id < kFirstChoiceId || index >= static_cast<int>(std::size(kSettingsMenu))) return {};
+  const MenuSetting& setting = kSettingsMenu[index];
+  if (item > static_cast<int>(setting.choices.size()) ||
+      (item == static_cast<int>(setting.choices.size()) && setting.prompt.empty())) {
+    return {};
+  }
+  const bool other = item == static_cast<int>(setting.choices.size());
+  return MenuPick{setting.name, other ? std::string_view() : setting.choices[item].text};
 }
 
 HMENU BuildSettingsMenu(const std::function<std::string(const std::string&)>& setting, bool busy) {
   HMENU menu = CreatePopupMenu();
-  for (const Submenu& sub : kSubmenus) {
+  for (int index = 0; index < static_cast<int>(std::size(kSettingsMenu)); ++index) {
+    const MenuSetting& sub = kSettingsMenu[index];
     const std::string now = setting(std::string(sub.name));
     HMENU items = CreatePopupMenu();
-    bool found = false;
-    for (int i = 0; i < static_cast<int>(std::size(kChoices)); ++i) {
-      const MenuChoice& choice = kChoices[i];
-      if (choice.name != sub.name) continue;
-      const UINT id = static_cast<UINT>(kFirstChoiceId + i);
-      if (!choice.text.empty()) {
-        const bool checked = choice.text == now;
-        found = found || checked;
-        Append(items, id, choice.label, checked);
-      } else {
-        // "Other" checked shows the value it stands for.
-        AppendMenuW(items, MF_SEPARATOR, 0, nullptr);
-        Append(items, id,
-               found ? std::wstring(choice.label) + L"…"
-                     : std::wstring(choice.label) + L" (" + Widen(now) + sub.unit + L")…",
-               !found);
-      }
+    bool offered = false;
+    int id = kFirstChoiceId + index * kIdsEach;
+    for (const MenuChoice& choice : sub.choices) {
+      const bool checked = InForce(choice, now);
+      offered = offered || checked;
+      Append(items, static_cast<UINT>(id++), Widen(std::string(choice.label)), checked);
     }
-    AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(items), sub.label);
+    if (!sub.prompt.empty()) {
+      AppendMenuW(items, MF_SEPARATOR, 0, nullptr);
+      Append(items, static_cast<UINT>(id), Widen(OtherLabel(sub, now, offered)), !offered);
+    }
+    AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(items),
+                Widen(std::string(sub.label)).c_str());
   }
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-  AppendMenuW(menu, MF_STRING | (busy ? 0u : MF_GRAYED), kStopNowId, L"&Stop now");
+  AppendMenuW(menu, MF_STRING | (busy ? 0u : MF_GRAYED), kStopNowId,
+              Widen(std::string(kStopNowLabel)).c_str());
   return menu;
 }
 
 std::optional<std::string> AskForSetting(HWND owner, std::string_view name,
                                          const std::string& now) {
   Asked asked{L"", Widen(now)};
-  for (const Submenu& sub : kSubmenus) {
-    if (sub.name == name) asked.prompt = sub.prompt;
+  for (const MenuSetting& sub : kSettingsMenu) {
+    if (sub.name == name) asked.prompt = Widen(std::string(sub.prompt));
   }
   const std::vector<WORD> form = AskTemplate();
   if (DialogBoxIndirectParamW(GetModuleHandleW(nullptr),

@@ -14,16 +14,15 @@ namespace tollmere::window::win32 {
 
 inline constexpr int kStopNowId = 999;
 
-// One item that sets something: (name, text) as Form1::SetSetting takes
-// them. An empty `text` is "Other…", which asks for it.
-struct MenuChoice {
+// What a menu item sets: (name, text) as Form1::SetSetting takes them. An
+// empty `text` is "Other…", which asks for it.
+struct MenuPick {
   std::string_view name;
   std::string_view text;
-  const wchar_t* label;
 };
 
-// The item with the command `id`, or none.
-const MenuChoice* MenuChoiceFor(int id);
+// What the item with the command `id` sets, or none.
+std::optional<MenuPick> MenuPickFor(int id);
 
 // The menu as it opens now: `setting` gives each setting's text in force;
 // "Stop now" is enabled while `busy`. The caller destroys it.
