@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "runtime/trace.h"
+#include "window/win32/dialog_template.h"
 #include "window/win32/form1.h"
 
 namespace tollmere::app {
@@ -46,33 +47,12 @@ constexpr int kDialogFontPoints = 9;
 // The text window's template, made in memory: a read-only box and OK. Their
 // places are set when it opens, from the text's size.
 std::vector<WORD> TextWindowTemplate() {
-  std::vector<WORD> t;
-  const auto dword = [&t](DWORD v) {
-    t.push_back(LOWORD(v));
-    t.push_back(HIWORD(v));
-  };
-  const auto text = [&t](const wchar_t* s) {
-    do t.push_back(*s);
-    while (*s++ != L'\0');
-  };
-  dword(DS_MODALFRAME | DS_SETFONT | WS_POPUP | WS_CAPTION | WS_SYSMENU);
-  dword(0);
-  t.insert(t.end(), {2, 0, 0, 100, 100, 0, 0});  // two items, the place, no menu or class
-  text(L"Tollmere");
-  t.push_back(kDialogFontPoints);
-  text(L"MS Shell Dlg");
-  const auto item = [&](DWORD style, WORD id, WORD control_class, const wchar_t* title) {
-    if (t.size() % 2 != 0) t.push_back(0);  // items start on a DWORD
-    dword(style | WS_CHILD | WS_VISIBLE | WS_TABSTOP);
-    dword(0);
-    t.insert(t.end(), {0, 0, 10, 10, id, 0xFFFF, control_class});
-    text(title);
-    t.push_back(0);  // no creation data
-  };
-  item(WS_BORDER | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOHSCROLL, kTextBoxId, 0x0081,
-       L"");
-  item(BS_DEFPUSHBUTTON, IDOK, 0x0080, L"OK");
-  return t;
+  using window::win32::DialogTemplate;
+  return DialogTemplate(
+      0, 100, 100, kDialogFontPoints,
+      {{WS_TABSTOP | WS_BORDER | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOHSCROLL, 0, 0, 10,
+        10, kTextBoxId, 0x0081, L""},
+       {WS_TABSTOP | BS_DEFPUSHBUTTON, 0, 0, 10, 10, IDOK, 0x0080, L"OK"}});
 }
 
 // Sizes the box to the text in a fixed-pitch font, within the screen (the

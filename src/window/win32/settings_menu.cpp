@@ -5,6 +5,7 @@
 
 #include "runtime/win32/text.h"
 #include "window/settings_menu.h"
+#include "window/win32/dialog_template.h"
 
 namespace tollmere::window::win32 {
 
@@ -59,36 +60,12 @@ INT_PTR CALLBACK AskProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam
 
 // The box's template, made in memory: the question, the answer, OK and Cancel.
 std::vector<WORD> AskTemplate() {
-  std::vector<WORD> t;
-  const auto dword = [&t](DWORD v) {
-    t.push_back(LOWORD(v));
-    t.push_back(HIWORD(v));
-  };
-  const auto text = [&t](const wchar_t* s) {
-    do t.push_back(*s);
-    while (*s++ != L'\0');
-  };
-  dword(DS_MODALFRAME | DS_SETFONT | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU);
-  dword(0);
-  t.insert(t.end(), {4, 0, 0, 220, 62, 0, 0});  // four items, the size, no menu or class
-  text(L"Tollmere");
-  t.push_back(9);
-  text(L"MS Shell Dlg");
-  const auto item = [&](DWORD style, std::initializer_list<WORD> place, WORD id, WORD control,
-                        const wchar_t* title) {
-    if (t.size() % 2 != 0) t.push_back(0);  // items start on a DWORD
-    dword(style | WS_CHILD | WS_VISIBLE);
-    dword(0);
-    t.insert(t.end(), place);
-    t.insert(t.end(), {id, 0xFFFF, control});
-    text(title);
-    t.push_back(0);  // no creation data
-  };
-  item(SS_LEFT, {7, 7, 206, 18}, kPromptId, 0x0082, L"");
-  item(WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, {7, 26, 206, 12}, kTextId, 0x0081, L"");
-  item(WS_TABSTOP | BS_DEFPUSHBUTTON, {109, 43, 50, 14}, IDOK, 0x0080, L"OK");
-  item(WS_TABSTOP | BS_PUSHBUTTON, {163, 43, 50, 14}, IDCANCEL, 0x0080, L"Cancel");
-  return t;
+  return DialogTemplate(
+      DS_CENTER, 220, 62, 9,
+      {{SS_LEFT, 7, 7, 206, 18, kPromptId, 0x0082, L""},
+       {WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 7, 26, 206, 12, kTextId, 0x0081, L""},
+       {WS_TABSTOP | BS_DEFPUSHBUTTON, 109, 43, 50, 14, IDOK, 0x0080, L"OK"},
+       {WS_TABSTOP | BS_PUSHBUTTON, 163, 43, 50, 14, IDCANCEL, 0x0080, L"Cancel"}});
 }
 
 }  // namespace
