@@ -179,7 +179,9 @@ std::string HoldSequencer::SetSetting(std::string_view name, std::string_view te
 
 std::string NoIntervalMessage(std::uint8_t key) {
   if (key == kSpaceKey) return kNoIntervalMessage;
-  const std::string name = SettingText(HoldSettings{.key = key}, "key");
+  HoldSettings settings;
+  settings.key = key;
+  const std::string name = SettingText(settings, "key");
   return "Not started: with an interval of 0 ms, " + name +
          " would stay down. Type an interval in the box, give one with --interval=MS, or "
          "choose --hold=until-stopped.";
