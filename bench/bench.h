@@ -69,8 +69,19 @@ struct ProgramHolds {
   std::vector<HoldSplit> holds;
   std::vector<double> countdowns;         // key-down − click − 4000, as taken (Tollmere)
   std::vector<double> traced_countdowns;  // the same on the program's own clock
-  std::size_t out_of_order = 0;           // key changes left out
+  std::vector<double> gaps;               // key-down − the key-up before − the gap asked for
+  int gap_ms = 0;
+  std::size_t out_of_order = 0;  // key changes left out
 };
+
+// Tollmere repeating a key other than the space bar on its own
+// (--key --repeat --gap): its holds and the gaps between them.
+inline constexpr const char* kRepeatsProgram = "Tollmere, A repeated";
+struct RepeatCase {
+  int interval_ms, gap_ms;
+};
+// The second as long as the floor's holds of 1000 and its pauses.
+inline constexpr RepeatCase kRepeatCases[] = {{50, 100}, {1000, 250}};
 
 // One condition on one kind of server.
 struct Phase {

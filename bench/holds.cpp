@@ -1,8 +1,10 @@
 // Hold cycles on X11: Tollmere repeating its cycles by itself, and the floor
 // (and with --peers xdotool) holding the space bar as long, each on an Xvfb
-// of its own, timed by the server's own stamps.
+// of its own, timed by the server's own stamps; then Tollmere repeating
+// another key with gaps between.
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <string>
 #include <thread>
 #include <utility>
@@ -11,6 +13,7 @@
 #include "harness/app_process.h"
 #include "harness/driver.h"
 #include "harness/monotonic.h"
+#include "harness/probe.h"
 #include "harness/xvfb_server.h"
 
 namespace tollmere::bench {
@@ -70,6 +73,52 @@ ProgramHolds RunTollmere(const Options& options, int interval_ms) {
   return run;
 }
 
+// `tollmere --key=A --repeat=N --gap=G --countdown=0 --start`: the holds
+// follow each other with no click and no countdown between.
+ProgramHolds RunRepeats(const Options& options, RepeatCase repeat) {
+  XvfbServer xvfb;
+  RawListener listener(xvfb.name());
+  Probe probe(xvfb.name());
+  probe.TakeFocus();  // the key goes to the probe, not into the interval box
+  const std::string holds = std::to_string(options.holds);
+  AppProcess app(options.binary, AppProcess::XEnvironment(xvfb.name()),
+                 {"--trace", "--key=A", "--countdown=0", "--repeat=" + holds,
+                  "--interval=" + std::to_string(repeat.interval_ms),
+                  "--gap=" + std::to_string(repeat.gap_ms), "--start"});
+  // Every key but the space bar, which only the start-up keystroke uses.
+  const auto read_cycles = [&] {
+    std::vector<KeyTransition> keys;
+    for (const RawInput& in : listener.Events()) {
+      if (in.kind <= RawInput::kKeyRelease && in.detail != listener.space_keycode())
+        keys.push_back({in.kind == RawInput::kKeyPress, in.server_ms});
+    }
+    return ReadCycles(keys, std::nullopt, options.holds);
+  };
+  const auto cycle = std::chrono::milliseconds(2 * repeat.interval_ms + repeat.gap_ms);
+  const auto deadline = std::chrono::steady_clock::now() + cycle * options.holds + 30s;
+  while (read_cycles().holds.size() < options.holds) {
+    Require(std::chrono::steady_clock::now() < deadline && app.Running(),
+            "repeats of " + std::to_string(repeat.interval_ms) + ": not all holds came", &app);
+    std::this_thread::sleep_for(100ms);
+  }
+  Require(app.WaitForTrace("caption", "Start", 5s).has_value(), "the repeats did not end", &app);
+  app.Signal(SIGTERM);
+  app.WaitForExit(5s);
+
+  const auto trace = app.Trace();
+  const auto traced = TracedHolds(trace);
+  const Cycles cycles = read_cycles();
+  ProgramHolds run;
+  run.program = kRepeatsProgram;
+  run.interval_ms = repeat.interval_ms;
+  run.gap_ms = repeat.gap_ms;
+  run.out_of_order = cycles.out_of_order;
+  run.holds = SplitHolds(ServerHolds(cycles, traced.empty() ? MonotonicMs() : traced.back().up),
+                         traced, 2.0 * repeat.interval_ms);
+  for (const std::int64_t gap : cycles.lead_ins) run.gaps.push_back(double(gap - repeat.gap_ms));
+  return run;
+}
+
 // The floor's holds, all in one process, or xdotool's, a process per hold
 // (`xdotool keydown space sleep S keyup space`, as a user would write it).
 ProgramHolds RunOther(const Options& options, const std::string& program, int interval_ms) {
@@ -99,6 +148,10 @@ ProgramHolds RunOther(const Options& options, const std::string& program, int in
   run.out_of_order = cycles.out_of_order;
   run.holds = SplitHolds(ServerHolds(cycles, trace.empty() ? MonotonicMs() : trace.front().ms),
                          TracedHolds(trace), hold);
+  if (program == "floor") {
+    run.gap_ms = kFloorGapMs;
+    for (const std::int64_t gap : cycles.lead_ins) run.gaps.push_back(double(gap - kFloorGapMs));
+  }
   return run;
 }
 
@@ -154,6 +207,9 @@ Phase RunPhase(const Options& options, bool loaded) {
                                                  : RunOther(options, program, interval_ms));
     }
   }
+  Progress(std::string("X11, ") + kRepeatsProgram + ": " + std::to_string(options.holds) +
+           " holds per case");
+  for (const RepeatCase repeat : kRepeatCases) phase.runs.push_back(RunRepeats(options, repeat));
   spinners.clear();
   phase.busy = BusySince(cpu_before);
   return phase;

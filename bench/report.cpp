@@ -85,6 +85,21 @@ std::vector<Cells> Goals(const Results& results) {
       add("hold, end to end p99 ≤ floor's + " + Format("%.0f", margin) + " ms, " + Where(p),
           *P99(t.end_to_end), P99(f.end_to_end), *P99(t.end_to_end) <= *P99(f.end_to_end) + margin);
     }
+    // Another key repeated, beside the floor's holds and pauses as long:
+    // [0] Tollmere's, [1] the floor's.
+    std::vector<double> holds[2], gaps[2];
+    for (const ProgramHolds& r : p.runs) {
+      const int i = r.program == kRepeatsProgram ? 0 : r.program == "floor" ? 1 : -1;
+      if (i < 0 || r.interval_ms != kRepeatCases[1].interval_ms) continue;
+      for (const HoldSplit& h : r.holds) holds[i].push_back(h.end_to_end);
+      gaps[i].insert(gaps[i].end(), r.gaps.begin(), r.gaps.end());
+    }
+    for (const std::vector<double>* v : {holds, gaps}) {
+      if (!P99(v[0]) || !P99(v[1])) continue;
+      add(std::string(kRepeatsProgram) + (v == holds ? ": hold" : ": gap") + " p99 ≤ floor's + " +
+              Format("%.0f", margin) + " ms, " + Where(p),
+          *P99(v[0]), P99(v[1]), *P99(v[0]) <= *P99(v[1]) + margin);
+    }
     if (p.server == "X11" && !p.loaded && P99(t.countdowns)) {
       const double tick = *P99(t.countdowns) / kCountdownTicks;
       add("countdown p99 per tick ≤ 1 ms, " + Where(p) + ", X server's time", tick, std::nullopt,
@@ -164,6 +179,22 @@ std::string Report(const Results& results) {
   md += Table({"where", "program", "hold", "n", "median", "p99", "max", "program side: median",
                "p99", "max", "rest: median", "p99", "max"},
               rows);
+
+  md += std::string("## Gaps: key-down − the key-up before − the gap (ms)\n\n") +
+        "Between the holds above that follow each other: " + kRepeatsProgram +
+        " is `tollmere --key=A --repeat=N --gap=G --interval=I --countdown=0 --start` with the "
+        "focus on a probe window, the floor its pause after each hold; the X server's time "
+        "stamps.\n\n";
+  rows.clear();
+  for (const Phase& p : results.phases) {
+    for (const ProgramHolds& r : p.runs) {
+      if (!r.gaps.empty())
+        rows.push_back(Cells{Where(p), r.program, std::to_string(2 * r.interval_ms),
+                             std::to_string(r.gap_ms)} +
+                       Stats(r.gaps));
+    }
+  }
+  md += Table({"where", "program", "hold", "gap", "n", "median", "p99", "max"}, rows);
 
   md +=
       "## Countdown: key-down − click − 4000 ms (ms)\n\n"

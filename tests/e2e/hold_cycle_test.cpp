@@ -61,6 +61,32 @@ TEST_F(HoldCycle, DecimalIntervalHoldsTwoIntervalsAfterFourSeconds) { ExpectTime
 
 TEST_F(HoldCycle, HexadecimalIntervalIsTaken) { ExpectTimedHold("&H3E8", 1000); }
 
+// Another key from the command line: it alone is held, the space bar only
+// for the start-up keystroke.
+TEST_F(HoldCycle, AnotherKeyFromTheCommandLineIsHeldInsteadOfTheSpaceBar) {
+  constexpr unsigned long kA = 0x61;  // XK_a
+  Launch({"--trace", "--key=A", "--interval=200", "--start"});
+  ASSERT_FALSE(HasFatalFailure());
+  const std::size_t mark = probe_->events().size();
+  ASSERT_TRUE(probe_->WaitForKeys(2, 4s + 400ms + 3s, kA, mark)) << app_->Stderr();
+  const auto keys = probe_->Transitions(kA, mark);
+  ASSERT_TRUE(keys[0].press && !keys[1].press);
+  std::printf("[ timing   ] hold %lld ms (400)\n",
+              static_cast<long long>(ServerSpan(keys[0].server_ms, keys[1].server_ms)));
+
+  ASSERT_TRUE(app_->WaitForTrace("caption", "Start", 2s));
+  probe_->Collect(300ms);
+  EXPECT_EQ(probe_->Transitions(kA, mark).size(), 2u);
+  EXPECT_EQ(probe_->Transitions(kSpaceKeysym).size(), 2u) << "a space after the start-up one";
+  const std::vector<std::string> expected = {"key-down 32",           "key-up 32",  // at start-up
+                                             "caption Starting in 3", "caption Starting in 2",
+                                             "caption Starting in 1", "caption Starting in 0",
+                                             "key-down 65",           "key-up 65",
+                                             "caption Start"};
+  EXPECT_EQ(TracedSteps(), expected);
+  ExpectNoKeyDown("after the cycle");
+}
+
 // With the focus left on the program, its own space presses "Start": the
 // release begins the next countdown.
 TEST_F(HoldCycle, OwnKeystrokeRestartsTheCountdownWhileFocused) {

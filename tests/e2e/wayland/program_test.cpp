@@ -32,8 +32,9 @@ class TollmereOnSway : public ::testing::Test {
 
   // Starts the program and waits for its load-time keystroke at the probe
   // and for its window to take the focus.
-  void Launch() {
-    app_ = std::make_unique<AppProcess>(TOLLMERE_BINARY, sway_->ClientEnvironment());
+  void Launch(std::vector<std::string> args = {"--trace"}) {
+    app_ =
+        std::make_unique<AppProcess>(TOLLMERE_BINARY, sway_->ClientEnvironment(), std::move(args));
     ASSERT_TRUE(probe_->WaitForKeys(2, 10s)) << "no keystroke at start-up; stderr:\n"
                                              << app_->Stderr();
     ASSERT_TRUE(app_->WaitForTrace("first-paint", std::nullopt, 10s)) << app_->Stderr();
@@ -94,6 +95,24 @@ TEST_F(TollmereOnSway, LoadKeystrokeThenATimedCycleThroughTheVirtualKeyboard) {
   app_->Signal(SIGTERM);
   const ExitStatus status = app_->WaitForExit(5s);
   EXPECT_EQ(status.Signal(), SIGTERM) << status.Describe();
+}
+
+// Another key from the command line, through the virtual keyboard: it alone
+// is held.
+TEST_F(TollmereOnSway, AnotherKeyFromTheCommandLineIsHeldInsteadOfTheSpaceBar) {
+  Launch({"--trace", "--key=A", "--interval=200", "--start"});
+  ASSERT_FALSE(HasFatalFailure());
+  probe_->FocusSelf(*sway_);  // within the countdown
+  mark_ = probe_->events().size();
+  ASSERT_TRUE(probe_->WaitForKeys(2, 4s + 3s, KEY_A, mark_)) << app_->Stderr();
+  const auto keys = probe_->Transitions(KEY_A, mark_);
+  ASSERT_TRUE(keys[0].press && !keys[1].press);
+  std::printf("[ timing   ] hold %.1f ms (400)\n", keys[1].ms - keys[0].ms);
+  ASSERT_TRUE(app_->WaitForTrace("caption", "Start", 2s));
+  probe_->Pump(300ms);
+  EXPECT_EQ(probe_->Transitions(KEY_A, mark_).size(), 2u);
+  EXPECT_EQ(probe_->Transitions(KEY_SPACE).size(), 2u) << "a space after the start-up one";
+  EXPECT_FALSE(probe_->KeyDownNow(KEY_A));
 }
 
 // Each way out during a hold puts the key up at once.
