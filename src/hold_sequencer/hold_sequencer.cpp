@@ -64,16 +64,18 @@ void HoldSequencer::Timer1_Timer() {
 }
 
 void HoldSequencer::ReleaseForGap() {
+  const std::int32_t gap = settings_.gap_ms.value_or(accepted_interval_);
+  // Timer1 goes on at the interval's pace when the gap is one interval. A
+  // gap of its own starts before the key-up, which waits for the display
+  // server: the gap is timed from the release, not from its answer.
+  if (gap != 0 && gap != accepted_interval_) SetHoldTicks(gap);
   keys_.ReleaseKey(pressed_key_);
   key_down_ = false;
-  const std::int32_t gap = settings_.gap_ms.value_or(accepted_interval_);
   if (gap == 0) {
     PressHeldKey();
     return;
   }
   in_gap_ = true;
-  // Timer1 goes on at the interval's pace when the gap is one interval.
-  if (gap != accepted_interval_) SetHoldTicks(gap);
 }
 
 void HoldSequencer::SetHoldTicks(std::int32_t interval_ms) {
