@@ -220,7 +220,7 @@ TEST_F(PortalTest, Version2RemembersThePermissionAndADamagedTokenAsksAgain) {
   std::string token;
   std::getline(std::ifstream(token_file_), token);
   EXPECT_EQ(token, "restore-1");
-  struct stat info {};
+  struct stat info = {};
   ASSERT_EQ(stat(token_file_.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);
 

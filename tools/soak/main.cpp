@@ -332,7 +332,7 @@ int Run(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  struct sigaction stop {};
+  struct sigaction stop = {};
   stop.sa_handler = OnStop;
   sigemptyset(&stop.sa_mask);
   sigaction(SIGINT, &stop, nullptr);

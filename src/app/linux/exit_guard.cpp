@@ -103,7 +103,7 @@ void InstallExitGuard(std::function<void()> release, std::function<void()> stop_
       new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, QCoreApplication::instance());
   QObject::connect(notifier, &QSocketNotifier::activated, OnSignalInLoop);
 
-  struct sigaction action {};
+  struct sigaction action = {};
   action.sa_sigaction = OnSignal;
   sigemptyset(&action.sa_mask);
   for (int sig : GuardedSignals()) {

@@ -63,8 +63,8 @@ PortalHotkey::PortalHotkey(const Hotkey& hotkey, std::function<void()> on_activa
   QDBusConnection bus = session::SessionBus();
   if (!bus.isConnected()) {
     // Reported from the event loop, as every other outcome is.
-    QMetaObject::invokeMethod(
-        this, [this] { Fail(true, "no session bus"); }, Qt::QueuedConnection);
+    auto fail = [this] { Fail(true, "no session bus"); };
+    QMetaObject::invokeMethod(this, fail, Qt::QueuedConnection);
     return;
   }
   // The portal says it has global shortcuts by having the interface's version.
