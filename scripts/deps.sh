@@ -6,6 +6,21 @@
 set -euo pipefail
 what=${1:-test}
 
+# A mirror being synced answers for a while with lists or packages of the
+# wrong size: try again after a pause before giving up, then say what to do.
+retry_apt() {
+  local try
+  for try in 1 2 3 4; do
+    apt-get update -qq && { [[ $# == 0 ]] || apt-get install -y -qq --no-install-recommends "$@" >/dev/null; } && return 0
+    [[ $try == 4 ]] && break
+    echo "apt-get failed (try $try of 4); trying again in $((try * 15)) s" >&2
+    sleep $((try * 15))
+  done
+  echo "apt-get kept failing: the package mirror may be mid-sync or out of reach." >&2
+  echo "Check the network and /etc/apt/sources.list*, wait a few minutes, then run this command again." >&2
+  return 1
+}
+
 run=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-qpa-plugins qt6-wayland libgl-dev
@@ -22,7 +37,7 @@ test=(
   # A private session bus for the hotkey's portal test and the command-line tests.
   dbus-daemon dbus-bin
   desktop-file-utils appstream dpkg-dev file man-db
-  clang libclang-rt-14-dev clang-format
+  clang libclang-rt-dev clang-format
   g++-mingw-w64-x86-64-posix wine wine64
   # The x86 (Win32) build and the Windows installer; libc6-i386 tells whether
   # this kernel runs 32-bit programs (below).
@@ -46,8 +61,7 @@ done
 if ((${#missing[@]})); then
   echo "Installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  retry_apt "${missing[@]}"
 fi
 
 # 32-bit Windows programs (the x86 build's tests, the installers) need Wine's
@@ -59,6 +73,5 @@ if [[ $what == test ]] && /lib32/ld-linux.so.2 --version >/dev/null 2>&1 &&
   echo "Installing: wine32:i386"
   export DEBIAN_FRONTEND=noninteractive
   dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends wine32:i386 >/dev/null
+  retry_apt wine32:i386
 fi
