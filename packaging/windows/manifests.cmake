@@ -76,7 +76,7 @@ if(archs)
   file(WRITE ${dir}/${CPACK_PACKAGE_NAME}.json "{\n"
     "  \"version\": \"${CPACK_PACKAGE_VERSION}\",\n"
     "  \"description\": \"${summary}\",\n"
-    "  \"homepage\": \"${url}\",\n"
+    "  \"homepage\": \"${CPACK_PACKAGE_HOMEPAGE_URL}\",\n"
     "  \"license\": \"MIT\",\n"
     "  \"architecture\": {\n${archs}\n  },\n"
     "  \"bin\": \"${program}\",\n"
