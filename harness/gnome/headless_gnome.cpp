@@ -2,11 +2,14 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -118,27 +121,16 @@ HeadlessGnome::HeadlessGnome(std::chrono::milliseconds startup_timeout) {
       throw GnomeCannotStart(why);
     }
     if (access(socket_path().c_str(), F_OK) == 0) {
-      SpawnOptions query;
-      query.argv = {"dbus-send",
-                    "--bus=" + bus_address_,
-                    "--print-reply",
-                    "--dest=org.freedesktop.DBus",
-                    "/org/freedesktop/DBus",
-                    "org.freedesktop.DBus.NameHasOwner",
-                    "string:org.gnome.Mutter.RemoteDesktop"};
-      const int out = TempFile();
-      query.stdout_fd = out;
       bool owned = false;
       try {
-        const auto status = WaitForPid(Spawn(query), 10s);
-        owned = status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0 &&
-                ReadTail(out, 4096).find("boolean true") != std::string::npos;
+        owned = BusQuery({"--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
+                          "org.freedesktop.DBus.NameHasOwner",
+                          "string:org.gnome.Mutter.RemoteDesktop"})
+                    .find("boolean true") != std::string::npos;
       } catch (...) {
-        close(out);
         Stop();
         throw;
       }
-      close(out);
       if (owned) break;
     }
     if (Clock::now() > deadline) {
@@ -178,6 +170,33 @@ HeadlessGnome::HeadlessGnome(std::chrono::milliseconds startup_timeout) {
 
 HeadlessGnome::~HeadlessGnome() { Stop(); }
 
+std::string HeadlessGnome::BusQuery(std::vector<std::string> args) const {
+  SpawnOptions query;
+  query.argv = {"dbus-send", "--bus=" + bus_address_, "--print-reply"};
+  query.argv.insert(query.argv.end(), args.begin(), args.end());
+  const int out = TempFile();
+  query.stdout_fd = out;
+  std::string reply;
+  try {
+    const auto status = WaitForPid(Spawn(query), 10s);
+    if (status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0) reply = ReadTail(out, 4096);
+  } catch (...) {
+    close(out);
+    throw;
+  }
+  close(out);
+  return reply;
+}
+
+unsigned HeadlessGnome::RemoteDesktopVersion() const {
+  const std::string reply = BusQuery(
+      {"--dest=org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop",
+       "org.freedesktop.DBus.Properties.Get", "string:org.freedesktop.portal.RemoteDesktop",
+       "string:version"});
+  const std::size_t at = reply.find("uint32 ");
+  return at == std::string::npos ? 0 : static_cast<unsigned>(std::stoul(reply.substr(at + 7)));
+}
+
 void HeadlessGnome::Stop() {
   if (seat_keyboard_pid_ > 0) End(seat_keyboard_pid_);
   seat_keyboard_pid_ = -1;
@@ -192,13 +211,27 @@ void HeadlessGnome::Stop() {
   bus_pid_ = -1;
   if (log_fd_ >= 0) close(log_fd_);
   log_fd_ = -1;
+  if (runtime_dir_.empty()) return;
+  // The document portal, which the bus starts, mounts a FUSE file system in
+  // the runtime directory, and it stays when the portal is killed: unmount
+  // whatever is mounted below, deepest first, before removing the folder.
+  std::vector<std::string> mounts;
+  std::ifstream table("/proc/mounts");
+  for (std::string device, point, rest; table >> device >> point && std::getline(table, rest);) {
+    if (point.starts_with(runtime_dir_ + "/")) mounts.push_back(point);
+  }
+  std::sort(mounts.rbegin(), mounts.rend());
+  for (const std::string& point : mounts) umount2(point.c_str(), MNT_DETACH);
   std::error_code ignored;
-  if (!runtime_dir_.empty()) fs::remove_all(runtime_dir_, ignored);
+  fs::remove_all(runtime_dir_, ignored);
 }
 
 std::vector<EnvChange> HeadlessGnome::ClientEnvironment() const {
   return {
       {"XDG_RUNTIME_DIR", runtime_dir_},
+      // State such as a portal's restore token stays in this session.
+      {"HOME", runtime_dir_},
+      {"XDG_STATE_HOME", std::nullopt},
       {"WAYLAND_DISPLAY", socket_path()},
       // libwayland would take an inherited socket over WAYLAND_DISPLAY.
       {"WAYLAND_SOCKET", std::nullopt},
@@ -228,8 +261,9 @@ bool HeadlessGnome::RunMutterKeys(std::vector<std::string> args) const {
   return WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
 }
 
-bool HeadlessGnome::ApproveRemoteDesktopDialog() const {
+bool HeadlessGnome::ApproveRemoteDesktopDialog(bool persistent) const {
   // The switch has the focus when the dialog opens; Alt+S is "Share".
+  if (persistent) return RunMutterKeys({"--dialog", "--persistent", "space", "Alt_L+s"});
   return RunMutterKeys({"--dialog", "space", "Alt_L+s"});
 }
 

@@ -48,10 +48,16 @@ class HeadlessGnome {
   std::vector<EnvChange> ClientEnvironment() const;
 
   // Answer the portal's "Remote desktop" dialog as a person would: wait up
-  // to 10 s for it, tick "Allow remote interaction" (it has the focus) and
-  // press "Share"; or press Escape. True once the dialog has closed.
-  bool ApproveRemoteDesktopDialog() const;
+  // to 10 s for it, tick "Allow remote interaction" and press "Share",
+  // leaving "Remember this selection" ticked where the request asked to be
+  // remembered (`persistent`) and the portal shows it; or press Escape.
+  // True once the dialog has closed.
+  bool ApproveRemoteDesktopDialog(bool persistent = false) const;
   bool RefuseRemoteDesktopDialog() const;
+
+  // The portal's RemoteDesktop version (2 and later remember a permission),
+  // 0 if it does not answer.
+  unsigned RemoteDesktopVersion() const;
 
   // Presses each key through mutter's own remote-desktop interface, to the
   // focused window: keysym names, '+' joining keys held together.
@@ -64,6 +70,8 @@ class HeadlessGnome {
   static constexpr const char* kDisplayName = "wayland-tollmere";
 
   bool RunMutterKeys(std::vector<std::string> args) const;
+  // dbus-send's reply on this session's bus, empty if the call failed.
+  std::string BusQuery(std::vector<std::string> args) const;
   void Stop();
 
   std::string runtime_dir_;

@@ -371,8 +371,8 @@ void WaylandProbe::Pump(std::chrono::milliseconds duration) {
   PumpUntil([] { return false; }, duration);
 }
 
-bool WaylandProbe::WaitForFocus(std::chrono::milliseconds timeout) {
-  return PumpUntil([&] { return focused_; }, timeout);
+bool WaylandProbe::WaitForFocus(std::chrono::milliseconds timeout, bool focused) {
+  return PumpUntil([&] { return focused_ == focused; }, timeout);
 }
 
 void WaylandProbe::FocusSelf(const HeadlessSway& sway) {

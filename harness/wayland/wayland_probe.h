@@ -54,7 +54,9 @@ class WaylandProbe {
 
   // Handles events for `duration`.
   void Pump(std::chrono::milliseconds duration);
-  bool WaitForFocus(std::chrono::milliseconds timeout);
+  // Waits until the keyboard is in this window, or with `focused` false,
+  // until it has left it (a dialog taking the focus, say).
+  bool WaitForFocus(std::chrono::milliseconds timeout, bool focused = true);
   // Asks sway to focus this window and waits for the keyboard to enter it;
   // throws if either fails.
   void FocusSelf(const HeadlessSway& sway);
