@@ -407,11 +407,38 @@ void Form1::LayOutMessages() {
   if (needed > grown_by_ && height() < client_height_ + needed) {
     const int more = client_height_ + needed - height();
     grown_by_ += more;
-    resize(width(), height() + more);
+    ResizeForMessages(height() + more);
   } else if (needed < grown_by_) {
-    resize(width(), height() - (grown_by_ - needed));
+    ResizeForMessages(height() - (grown_by_ - needed));
     grown_by_ = needed;
   }
+}
+
+void Form1::ResizeForMessages(int new_height) {
+  replaced_height_ = height();
+  asked_height_ = new_height;
+  resized_at_.start();
+  resize(width(), new_height);
+}
+
+void Form1::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  Trace("size " + std::to_string(width()) + "x" + std::to_string(height()));
+  // A compositor may answer with the size it knew before: mutter does when it
+  // gives the window the focus back from the portal's dialog just as a notice
+  // leaves. A floating window's size is the window's own to choose, so ask
+  // again, once the configure is done; a user's resize is not so quick.
+  constexpr qint64 kStaleWithinMs = 1000;
+  if (height() == replaced_height_ && height() != asked_height_ && resized_at_.isValid() &&
+      resized_at_.elapsed() < kStaleWithinMs) {
+    QTimer::singleShot(0, this, [this] { resize(width(), asked_height_); });
+  }
+}
+
+void Form1::changeEvent(QEvent* event) {
+  // Where the keyboard is decides where a hold's keys go.
+  if (event->type() == QEvent::ActivationChange) Trace(isActiveWindow() ? "active" : "inactive");
+  QWidget::changeEvent(event);
 }
 
 void Form1::PressKey(std::int32_t key_code) {

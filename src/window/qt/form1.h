@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
@@ -90,6 +91,8 @@ class Form1 final : public QWidget,
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void changeEvent(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
   // Right-click, Shift+F10 or the Menu key anywhere but in the box.
   void contextMenuEvent(QContextMenuEvent* event) override;
@@ -113,6 +116,8 @@ class Form1 final : public QWidget,
   // Stacks the visible messages below the controls and grows the window to
   // show them, or gives back what it grew by.
   void LayOutMessages();
+  // Resizes the window for its messages, and remembers the height it had.
+  void ResizeForMessages(int height);
   // Runs a stop or toggle; when it let the key up while "Start" had been
   // pressed by it, the coming release must not click the button again.
   std::string Ending(const std::function<void()>& request);
@@ -127,6 +132,11 @@ class Form1 final : public QWidget,
   hold_sequencer::HoldSequencer sequencer_;
   int client_height_;
   int grown_by_ = 0;
+  // The height before the last ResizeForMessages, the one it asked for, and
+  // when that was.
+  int replaced_height_ = 0;
+  int asked_height_ = 0;
+  QElapsedTimer resized_at_;
   bool painted_ = false;
   bool swallow_space_ = false;
   std::function<void()> before_key_down_;

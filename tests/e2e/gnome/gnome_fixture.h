@@ -41,9 +41,11 @@ class TollmereOnGnome : public ::testing::Test {
     return *app_;
   }
 
-  // Approves the portal's dialog, then waits for the probe to get the focus
-  // back from it.
+  // Approves the portal's dialog once it has taken the focus from the
+  // probe, then waits for the probe to get the focus back from it.
   void Approve() {
+    // Keys sent before the dialog has the focus would reach the probe.
+    ASSERT_TRUE(probe_->WaitForFocus(10s, false)) << "no dialog took the focus";
     ASSERT_TRUE(gnome_->ApproveRemoteDesktopDialog()) << "no dialog, or it stayed open:\n"
                                                       << gnome_->Log();
     ASSERT_TRUE(probe_->WaitForFocus(5s)) << "the probe did not get the focus back";
