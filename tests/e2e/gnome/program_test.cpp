@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <functional>
 #include <thread>
 
 #include "gnome_fixture.h"
@@ -19,9 +20,19 @@ class TollmereWithPortal : public TollmereOnGnome {
   // the newest window, and the program's keys go wherever the focus is.
   void LaunchAllowed() {
     Launch({"--backend=portal"});
-    ASSERT_TRUE(WaitForDialogFocus()) << "no dialog took the focus:\n" << app_->Stderr();
-    ASSERT_TRUE(gnome_->ApproveRemoteDesktopDialog(true)) << gnome_->Log() << app_->Stderr();
+    Allow();
     FocusNewProbe();
+  }
+
+  // Keys sent before the dialog has the focus go elsewhere, and a lost Tab
+  // turns the next key against "Remember this selection". The dialog has it
+  // once neither the probe nor the program's window has, for a while (one
+  // leaves the other's focus before it says it has it).
+  void Allow() {
+    ASSERT_TRUE(Settles([this] { return !probe_->HasFocus() && !WindowActive(); }, 6))
+        << "no dialog took the focus:\n"
+        << app_->Stderr();
+    ASSERT_TRUE(gnome_->ApproveRemoteDesktopDialog(true)) << gnome_->Log() << app_->Stderr();
   }
 
   // Whether the program's window has the keyboard, by its last word on it.
@@ -33,18 +44,15 @@ class TollmereWithPortal : public TollmereOnGnome {
     return last != trace.rend() && last->event == "active";
   }
 
-  // Keys sent before the dialog has the focus go elsewhere, and a lost Tab
-  // turns the next key against "Remember this selection". The dialog has it
-  // once neither the probe nor the program's window has, for a while (one
-  // leaves the other's focus before it says it has it).
-  bool WaitForDialogFocus() {
+  // Whether `done` holds for `rounds` probe pumps of 50 ms in a row, within 10 s.
+  bool Settles(const std::function<bool()>& done, int rounds = 1) {
     const auto deadline = std::chrono::steady_clock::now() + 10s;
-    int quiet = 0;
-    while (std::chrono::steady_clock::now() < deadline && quiet < 6) {
+    int held = 0;
+    while (held < rounds && std::chrono::steady_clock::now() < deadline) {
       probe_->Pump(50ms);
-      quiet = probe_->HasFocus() || WindowActive() ? 0 : quiet + 1;
+      held = done() ? held + 1 : 0;
     }
-    return quiet >= 6;
+    return held >= rounds;
   }
 
   void FocusNewProbe() {
@@ -131,13 +139,11 @@ TEST_F(TollmereWithPortal, RefusalIsANoticeAndTheWindowStays) {
 
   // The next start, from a window that has the focus again, asks again;
   // allowed, both notices leave.
-  const auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (!WindowActive() && std::chrono::steady_clock::now() < deadline) probe_->Pump(50ms);
-  ASSERT_TRUE(WindowActive()) << app_->Stderr();
+  ASSERT_TRUE(Settles([this] { return WindowActive(); })) << app_->Stderr();
   StartCycle("300");
   ASSERT_FALSE(HasFatalFailure());
-  ASSERT_TRUE(WaitForDialogFocus()) << "no dialog took the focus:\n" << app_->Stderr();
-  ASSERT_TRUE(gnome_->ApproveRemoteDesktopDialog(true)) << gnome_->Log() << app_->Stderr();
+  Allow();
+  ASSERT_FALSE(HasFatalFailure());
   ExpectNoticeRoomGivenBack();
   app_->Signal(SIGTERM);
   EXPECT_EQ(app_->WaitForExit(5s).Signal(), SIGTERM) << app_->Stderr();
