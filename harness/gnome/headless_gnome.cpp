@@ -123,10 +123,10 @@ HeadlessGnome::HeadlessGnome(std::chrono::milliseconds startup_timeout) {
     if (access(socket_path().c_str(), F_OK) == 0) {
       bool owned = false;
       try {
-        owned = BusQuery({"--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
-                          "org.freedesktop.DBus.NameHasOwner",
-                          "string:org.gnome.Mutter.RemoteDesktop"})
-                    .find("boolean true") != std::string::npos;
+        owned =
+            BusQuery({"--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
+                      "org.freedesktop.DBus.NameHasOwner", "string:org.gnome.Mutter.RemoteDesktop"})
+                .find("boolean true") != std::string::npos;
       } catch (...) {
         Stop();
         throw;
@@ -189,10 +189,10 @@ std::string HeadlessGnome::BusQuery(std::vector<std::string> args) const {
 }
 
 unsigned HeadlessGnome::RemoteDesktopVersion() const {
-  const std::string reply = BusQuery(
-      {"--dest=org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop",
-       "org.freedesktop.DBus.Properties.Get", "string:org.freedesktop.portal.RemoteDesktop",
-       "string:version"});
+  const std::string reply =
+      BusQuery({"--dest=org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop",
+                "org.freedesktop.DBus.Properties.Get",
+                "string:org.freedesktop.portal.RemoteDesktop", "string:version"});
   const std::size_t at = reply.find("uint32 ");
   return at == std::string::npos ? 0 : static_cast<unsigned>(std::stoul(reply.substr(at + 7)));
 }
