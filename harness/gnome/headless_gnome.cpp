@@ -262,8 +262,11 @@ bool HeadlessGnome::RunMutterKeys(std::vector<std::string> args) const {
 }
 
 bool HeadlessGnome::ApproveRemoteDesktopDialog(bool persistent) const {
-  // The switch has the focus when the dialog opens; Alt+S is "Share".
-  if (persistent) return RunMutterKeys({"--dialog", "--persistent", "space", "Alt_L+s"});
+  // The switch has the focus when the dialog opens; Alt+S is "Share". A
+  // portal that can remember (version 2 on) opens it on a ticked "Remember
+  // this selection" instead, which a Tab passes.
+  if (persistent && RemoteDesktopVersion() >= 2)
+    return RunMutterKeys({"--dialog", "Tab", "space", "Alt_L+s"});
   return RunMutterKeys({"--dialog", "space", "Alt_L+s"});
 }
 

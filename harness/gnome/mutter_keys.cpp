@@ -1,14 +1,11 @@
 // Types keys through mutter's own remote-desktop interface on the session
 // bus: how the harness answers the desktop portal's dialog without a person.
 //
-//   tollmere_mutter_keys [--dialog [--persistent]] [--hold] KEY...
+//   tollmere_mutter_keys [--dialog] [--hold] KEY...
 //
 // KEY is a keysym name, or names joined by '+' that are held together
 // (Alt_L+s). With --dialog it first waits for the portal's dialog (a request
 // to the portal still unanswered), and afterwards for it to close. With
-// --persistent the request asked to be remembered: where the portal can
-// (version 2 and later), the dialog then opens on a ticked "Remember this
-// selection", so a Tab goes first, to reach what the keys are meant for. With
 // --hold it then says "ready" on stdout and keeps its session, and so a
 // keyboard on the seat, until killed.
 // Exit status: 0 done, 2 no dialog came or it stayed open, 1 anything else.
@@ -18,7 +15,6 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
-#include <QDBusVariant>
 #include <QElapsedTimer>
 #include <QStringList>
 #include <QThread>
@@ -84,15 +80,6 @@ int main(int argc, char** argv) {
   QStringList keys = app.arguments().mid(1);
   const bool dialog = keys.removeAll(QStringLiteral("--dialog")) > 0;
   const bool hold = keys.removeAll(QStringLiteral("--hold")) > 0;
-  if (keys.removeAll(QStringLiteral("--persistent")) > 0 && dialog) {
-    const QDBusMessage version =
-        Call(kPortal, QStringLiteral("/org/freedesktop/portal/desktop"),
-             QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"),
-             {QStringLiteral("org.freedesktop.portal.RemoteDesktop"), QStringLiteral("version")});
-    if (Fail(version, "version")) return 1;
-    if (version.arguments().value(0).value<QDBusVariant>().variant().toUInt() >= 2)
-      keys.prepend(QStringLiteral("Tab"));
-  }
   if (keys.isEmpty() && !hold) {
     std::fprintf(stderr, "usage: mutter_keys [--dialog] [--hold] KEY...\n");
     return 1;

@@ -429,7 +429,7 @@ void Form1::resizeEvent(QResizeEvent* event) {
   // leaves. A floating window's size is the window's own to choose, so ask
   // again, once the configure is done; a user's resize is not so quick.
   constexpr qint64 kStaleWithinMs = 1000;
-  if (height() == replaced_height_ && height() != asked_height_ && resized_at_.isValid() &&
+  if (height() == replaced_height_ && height() != asked_height_ &&
       resized_at_.elapsed() < kStaleWithinMs) {
     QTimer::singleShot(0, this, [this] { resize(width(), asked_height_); });
   }
