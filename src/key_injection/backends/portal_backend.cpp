@@ -2,13 +2,16 @@
 
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusContext>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
+#include <QEvent>
 #include <QObject>
+#include <QTimer>
 #include <bitset>
 #include <cstdio>
 #include <cstdlib>
@@ -38,6 +41,8 @@ constexpr uint kPersistUntilRevoked = 2;
 // For the calls we wait on (a key-up, closing); the portal answers those at
 // once, and a hung one must not hang the way out for long.
 constexpr int kWaitMs = 5000;
+// How long the dialog waits for the program's window to show, at most.
+constexpr int kWindowWaitMs = 1000;
 
 constexpr std::string_view kAskAgain = " Nothing is typed; the next Start asks again.";
 
@@ -80,6 +85,10 @@ class PortalBackend final : public QObject, protected QDBusContext, public Keyst
         token_file_(std::move(token_file)),
         portal_watch_(kService, bus_, QDBusServiceWatcher::WatchForUnregistration),
         request_(bus_) {
+    // A program without windows has none to wait for.
+    QCoreApplication* app = QCoreApplication::instance();
+    window_shown_ = app == nullptr || !app->inherits("QGuiApplication");
+    if (!window_shown_) app->installEventFilter(this);
     connect(&request_, &session::PortalRequest::Answered, this, &PortalBackend::OnResponse);
     connect(&request_, &session::PortalRequest::Failed, this, [this](const QString& message) {
       if (state_ != State::kAsking) return;
@@ -166,14 +175,31 @@ class PortalBackend final : public QObject, protected QDBusContext, public Keyst
   }
 
   // Starts asking the desktop for a session with a keyboard; the answers
-  // come as signals, while the window goes on working.
+  // come as signals, while the window goes on working. At load the request
+  // waits for the window to show: a window that maps after the dialog takes
+  // the focus from it, and the user's answer goes to the wrong window.
   void Ask() {
     state_ = State::kAsking;
     Tell(
         "Tollmere asked the desktop for permission to type into other windows: if a dialog "
         "shows, allow it. Keys are not sent until then.");
-    Request(Step::kCreateSession, QStringLiteral("CreateSession"), {},
-            {{QStringLiteral("session_handle_token"), NextToken()}});
+    create_pending_ = true;
+    if (window_shown_) {
+      CreateSession();
+    } else {
+      QTimer::singleShot(kWindowWaitMs, this, &PortalBackend::CreateSession);
+    }
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Expose && !window_shown_) {
+      window_shown_ = true;
+      QCoreApplication::instance()->removeEventFilter(this);
+      // Queued: the window paints, and so maps, as this event is handled.
+      QTimer::singleShot(0, this, &PortalBackend::CreateSession);
+    }
+    return QObject::eventFilter(watched, event);
   }
 
  private slots:
@@ -189,6 +215,13 @@ class PortalBackend final : public QObject, protected QDBusContext, public Keyst
  private:
   enum class State { kIdle, kAsking, kGranted };
   enum class Step { kCreateSession, kSelectDevices, kStart };
+
+  void CreateSession() {
+    if (!create_pending_ || state_ != State::kAsking) return;
+    create_pending_ = false;
+    Request(Step::kCreateSession, QStringLiteral("CreateSession"), {},
+            {{QStringLiteral("session_handle_token"), NextToken()}});
+  }
 
   void OnResponse(uint response, const QVariantMap& results) {
     if (state_ != State::kAsking) return;
@@ -273,6 +306,7 @@ class PortalBackend final : public QObject, protected QDBusContext, public Keyst
   // releases those of a session that ends), and the next key asks again.
   void Stop(const std::string& why, bool ask_again = false) {
     request_.Forget();  // answers still on their way are for the old session
+    create_pending_ = false;
     CloseSession(QDBus::NoBlock);
     sent_.reset();
     state_ = State::kIdle;
@@ -295,6 +329,8 @@ class PortalBackend final : public QObject, protected QDBusContext, public Keyst
   QString session_;
   std::bitset<256> sent_;  // keys sent down and not yet up
   unsigned serial_ = 0;    // numbers the tokens
+  bool window_shown_ = false;
+  bool create_pending_ = false;  // asked, and the request not yet sent
 };
 
 // A property of the RemoteDesktop interface, read at once: it is quick, and

@@ -31,7 +31,7 @@ class TollmereWithPortal : public TollmereOnGnome {
   void Allow() {
     ASSERT_TRUE(Settles([this] { return !probe_->HasFocus() && !WindowActive(); }, 6))
         << "no dialog took the focus:\n"
-        << app_->Stderr();
+        << gnome_->Log() << app_->Stderr();
     ASSERT_TRUE(gnome_->ApproveRemoteDesktopDialog(true)) << gnome_->Log() << app_->Stderr();
   }
 
