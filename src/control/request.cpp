@@ -23,4 +23,27 @@ std::string ApplyRequest(RequestTarget& target, const Request& request) {
   return {};
 }
 
+Request ApplyAtLaunch(RequestTarget& target, Request request,
+                      const std::function<void(const std::string&)>& say) {
+  // The settings before the hotkey: a new key frees the one the hotkey wants.
+  bool refused = false;
+  for (const auto& [name, text] : request.settings) {
+    if (const std::string problem = target.SetSetting(name, text); !problem.empty()) {
+      say(problem);
+      refused = true;
+    }
+  }
+  if (request.hotkey) {
+    if (const std::string problem = target.SetHotkey(*request.hotkey); !problem.empty())
+      say(problem);
+  }
+  request.settings.clear();
+  request.hotkey.reset();
+  if (refused && request.action != Action::kNone) {
+    say("Nothing started or stopped: a setting the command gave was refused.");
+    request.action = Action::kNone;
+  }
+  return request;
+}
+
 }  // namespace tollmere::control

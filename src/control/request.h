@@ -3,6 +3,7 @@
 // through which they ask it. Plain C++: the windows do not know this header;
 // app/ adapts each window to RequestTarget.
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -63,5 +64,13 @@ class RequestTarget {
 // refusal ends it, since acting on the old interval would not be what was
 // asked. Returns the refusal, or "".
 std::string ApplyRequest(RequestTarget& target, const Request& request);
+
+// A new window's own request, before the rest of it: the settings, then the
+// hotkey, each refusal told to `say`. Returns the rest, to carry out once
+// the window is up. It has no action when a setting was refused: a start
+// with settings other than those asked for is not what was asked. A hotkey
+// refused leaves the action: the window runs without that hotkey.
+Request ApplyAtLaunch(RequestTarget& target, Request request,
+                      const std::function<void(const std::string&)>& say);
 
 }  // namespace tollmere::control

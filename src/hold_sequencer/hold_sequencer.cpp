@@ -1,5 +1,7 @@
 #include "hold_sequencer/hold_sequencer.h"
 
+#include <algorithm>
+
 #include "runtime/checked.h"
 #include "runtime/convert.h"
 #include "runtime/error.h"
@@ -160,6 +162,28 @@ void HoldSequencer::txtInterval_Change() {
     throw;
   }
   controls_.ShowIntervalProblem("");
+}
+
+std::string HoldSequencer::RefuseIntervalRequest(std::string_view text) {
+  // Characters, as the box counts them, not bytes.
+  const auto characters = std::count_if(text.begin(), text.end(), [](char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  });
+  if (characters > kTxtIntervalMaxLength) {
+    RefuseLongText();
+    return IntervalProblemMessage(IntervalProblem::kTooLong, accepted_interval_);
+  }
+  if (!Busy() || settings_.hold != HoldMode::kTwice) return {};
+  try {
+    if (rt::FpI4(rt::Val(std::string(text))) != 0) return {};
+  } catch (const rt::Error&) {
+    return {};  // the box says why
+  }
+  const std::string message = "Not changed while Tollmere counts down or holds: with 0 ms, " +
+                              SettingText(settings_, "key") + " would stay down. Keeping " +
+                              std::to_string(accepted_interval_) + " ms.";
+  controls_.ShowIntervalProblem(message);
+  return message;
 }
 
 void HoldSequencer::RefuseLongText() {

@@ -53,6 +53,11 @@ class HoldSequencer {
   std::string Start();
   void Stop();
   std::string Toggle();
+  // Checks an interval text from outside before it goes into the box: one
+  // longer than the box takes, or one of 0 ms while busy, which would leave
+  // the key down for good, is refused and shown beside the box (the
+  // interval stays); returns the refusal, or "".
+  std::string RefuseIntervalRequest(std::string_view text);
   // Counting down or holding (also a hold whose Timer1 has interval 0).
   bool Busy() const noexcept { return timer1_on_ || timer2_on_ || key_down_; }
 

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "key_injection/key_table.h"
 #include "runtime/convert.h"
 #include "runtime/error.h"
 
@@ -51,6 +52,22 @@ void Module1::PrepareKeys() {
 std::string Module1::KeyProblem(std::int32_t key_code) {
   if (key_code < 0 || key_code > 255) return "key code " + std::to_string(key_code) + " is no key";
   return backend_ ? backend_->KeyProblem(static_cast<std::uint8_t>(key_code)) : std::string();
+}
+
+std::uint8_t Module1::HeldModifier() const noexcept {
+  for (std::size_t vk = 0; vk < held_.size(); ++vk) {
+    const std::optional<Key> key = KeyByVk(static_cast<std::uint8_t>(vk));
+    if (held_.test(vk) && key && key->modifier) return key->vk;
+  }
+  return 0;
+}
+
+bool Module1::HoldsKeysym(std::uint32_t keysym) const noexcept {
+  for (std::size_t vk = 0; vk < held_.size(); ++vk) {
+    const std::optional<Key> key = KeyByVk(static_cast<std::uint8_t>(vk));
+    if (held_.test(vk) && key && key->keysym == keysym) return true;
+  }
+  return false;
 }
 
 void Module1::ReleaseHeldKeys() noexcept {

@@ -47,6 +47,11 @@ class Module1 {
   bool IsBound() const noexcept { return backend_ != nullptr; }
   bool IsHeld(std::uint8_t vk) const noexcept { return held_.test(vk); }
   bool AnyHeld() const noexcept { return held_.any(); }
+  // A modifier key this module holds down (its code), or 0.
+  std::uint8_t HeldModifier() const noexcept;
+  // Whether a key this module holds down has X keysym `keysym`: a key event
+  // with it may be this module's own, autorepeats included.
+  bool HoldsKeysym(std::uint32_t keysym) const noexcept;
   KeystrokeBackend* Backend() const noexcept { return backend_.get(); }
 
  private:

@@ -278,6 +278,61 @@ TEST_F(CommandLine, RefusedOrUnansweredRequestsFailWithAReason) {
   EXPECT_NE(start_err.find("closing after an error"), std::string::npos) << start_err;
 }
 
+// What a window cannot take is refused with status 1 and leaves what worked:
+// a hotkey another program holds keeps the old one, and a 0 ms interval
+// during a hold keeps the hold's. A held digit never types into the window's
+// own box; --new-window takes its settings and its start to a window of its own.
+TEST_F(CommandLine, RefusalsKeepWhatWorksAndANewWindowIsItsOwn) {
+  constexpr unsigned long kF8 = 0xffc5, kF9 = 0xffc6, kA = 0x61;  // XK_F8, XK_F9, XK_a
+  driver_->GrabKey(kF9);
+  Launch({"--trace", "--hotkey=F8"});
+  ASSERT_FALSE(HasFatalFailure());
+  const auto [taken, taken_err] = Run({"--hotkey=F9"});
+  EXPECT_TRUE(ExitedWith(taken, 1)) << taken.Describe() << "\n" << taken_err;
+  EXPECT_NE(taken_err.find("F8 stays the hotkey"), std::string::npos) << taken_err;
+
+  probe_->TakeFocus();
+  std::size_t mark = probe_->events().size();
+  ASSERT_TRUE(ExitedWith(
+      Run({"--interval=" + std::to_string(kLongInterval), "--countdown=0", "--start"}).first, 0));
+  for (const std::string zero : {"--interval=", "--interval=abc", "--interval=0"}) {
+    const auto [refused, refused_err] = Run({zero});
+    EXPECT_TRUE(ExitedWith(refused, 1)) << zero << " " << refused.Describe();
+    EXPECT_NE(refused_err.find("Not changed"), std::string::npos) << refused_err;
+  }
+  driver_->PressKey(kF8);
+  driver_->ReleaseKey(kF8);
+  ASSERT_TRUE(probe_->WaitForKeys(2, 2s, kSpaceKeysym, mark)) << "F8 did not end the hold";
+
+  // The window's own box has the focus while it holds 1 past the repeat delay.
+  driver_->Focus(window_);
+  ASSERT_TRUE(ExitedWith(Run({"--interval=700", "--key=1", "--start"}).first, 0));
+  EXPECT_TRUE(app_->WaitForTrace("caption", "Start", 4s, 2)) << app_->Stderr();
+  const auto trace = app_->Trace();
+  const auto last = std::find_if(trace.rbegin(), trace.rend(),
+                                 [](const TraceEvent& e) { return e.event == "interval"; });
+  ASSERT_NE(last, trace.rend());
+  EXPECT_EQ(last->arg, "700") << "the held 1 typed into the box";
+
+  probe_->TakeFocus();
+  mark = probe_->events().size();
+  const auto settings = [this] {
+    const auto t = app_->Trace();
+    return std::count_if(t.begin(), t.end(),
+                         [](const TraceEvent& e) { return e.event == "setting"; });
+  };
+  const auto before = settings();
+  AppProcess second(TOLLMERE_BINARY, AppEnvironment(),
+                    {"--new-window", "--interval=300", "--key=A", "--countdown=0", "--start"});
+  ASSERT_TRUE(probe_->WaitForKeys(2, 10s, kA, mark)) << second.Stderr();
+  const auto keys = probe_->Transitions(kA, mark);
+  EXPECT_NEAR(ServerSpan(keys[0].server_ms, keys[1].server_ms), 600, kToleranceMs);
+  EXPECT_EQ(settings(), before) << "the first window took the new one's settings";
+  second.Signal(SIGTERM);
+  second.WaitForExit(5s);
+  ExpectNoKeyDown("after both windows' holds");
+}
+
 // One window is enough: a second plain start brings the first forward. One
 // opened on purpose beside a hold leaves the hold alone, and takes the name
 // over when the first closes.

@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
   const control::Request request = app::RequestOf(line);
   bool no_owner = false;
   // Before any window: a request for a running Tollmere needs no display.
-  if (const auto status = app::HandOver(request, no_owner)) return *status;
+  if (const auto status = app::HandOver(request, line.new_window, no_owner)) return *status;
   if (const auto status = app::NoDisplay()) return *status;
   app::Notices notices;
   app::EarlyLoad load(line, notices);
@@ -45,16 +45,16 @@ int main(int argc, char** argv) {
   // Another Tollmere may have taken the name since we asked: it gets the
   // request, and this one closes before it has pressed anything.
   if (!control::OfferOnSessionBus(target, &form) && no_owner) {
-    if (const auto status = app::HandOver(request, no_owner)) return *status;
+    if (const auto status = app::HandOver(request, line.new_window, no_owner)) return *status;
   }
   int fatal_status = 0;
   app::InstallFatalPolicy(form, fatal_status);
   app::InstallExitGuard(app::ReleaseHeldKeys, [&form] { form.Stop(); });
   app::FinishLoad(form, load);
   if (fatal_status != 0) return fatal_status;
-  app::ApplyAtStart(target, line.request);
+  const control::Request rest = control::ApplyAtLaunch(target, request, app::Say);
   form.show();
-  app::ApplyOnceShown(form, target, request);
+  app::ApplyOnceShown(form, target, rest);
   const int status = QApplication::exec();
   app::ReleaseHeldKeys();
   return fatal_status != 0 ? fatal_status : status;

@@ -32,11 +32,7 @@ namespace tollmere::app {
 namespace ki = key_injection;
 namespace rt = runtime;
 
-namespace {
-
 void Say(const std::string& text) { std::fprintf(stderr, "tollmere: %s\n", text.c_str()); }
-
-}  // namespace
 
 control::Backends LinuxBackends() {
   return {[](std::string_view name) { return ki::ParseBackendName(name).has_value(); },
@@ -74,8 +70,10 @@ control::Request RequestOf(const control::CommandLine& line) {
   return request;
 }
 
-std::optional<int> HandOver(const control::Request& request, bool& no_owner) {
+std::optional<int> HandOver(const control::Request& request, bool new_window, bool& no_owner) {
   if (!request.Any() && !request.raise) return std::nullopt;
+  // What a new window is asked for is its own; only a stop is for the others.
+  if (new_window && !request.OnlyStop()) return std::nullopt;
   using Outcome = control::HandOver::Outcome;
   const control::HandOver result = control::HandOverToRunning(request);
   no_owner = result.outcome == Outcome::kNoOwner;
@@ -196,38 +194,45 @@ HotkeyOwner::HotkeyOwner(Form1& form, std::function<void(const std::string&)> no
 std::string HotkeyOwner::Set(const std::string& text) {
   const control::HotkeyParse parsed = control::ParseHotkey(text, form_.Sequencer().Settings().key);
   if (!parsed.hotkey) return "--hotkey: " + parsed.error;
+  control::Hotkey hotkey = *parsed.hotkey;
+  // A modifier still down from before a change of key: the hotkey must end
+  // that hold too.
+  if (const std::uint8_t held = ki::TheModule1().HeldModifier(); held != 0)
+    hotkey.held_modifier = held;
+  // The old one lets go first: the new one may be the same key.
+  const std::optional<control::Hotkey> old = current_;
+  const std::string problem = Grab(hotkey);
+  if (problem.empty()) return {};
+  // A hotkey that works is not given up for one that does not.
+  if (old && Grab(*old).empty()) {
+    return "--hotkey: " + problem + " " + control::HotkeyName(*old) + " stays the hotkey.";
+  }
   hotkey_.reset();
-  current_ = parsed.hotkey;
+  current_.reset();
+  notice_(problem);
+  return "--hotkey: " + problem;
+}
+
+std::string HotkeyOwner::Grab(const control::Hotkey& hotkey) {
+  hotkey_.reset();
   hotkey_.emplace(
-      *parsed.hotkey,
+      hotkey,
       [this] {
         if (const std::string refusal = form_.Toggle(); !refusal.empty()) Say(refusal);
       },
       [] { return ki::TheModule1().AnyHeld(); }, notice_);
+  if (!hotkey_->Problem().empty()) return hotkey_->Problem();
+  current_ = hotkey;
   return {};
 }
 
 void ApplyOnceShown(Form1& form, control::RequestTarget& target, control::Request request) {
-  // The settings and the hotkey are this window's already, and it is in front.
-  request.settings.clear();
-  request.hotkey.reset();
-  request.raise = false;
+  request.raise = false;  // it is in front
   if (!request.Any()) return;
   QTimer::singleShot(0, &form, [&target, request] {
     if (const std::string problem = control::ApplyRequest(target, request); !problem.empty())
       Say(problem);
   });
-}
-
-void ApplyAtStart(control::RequestTarget& target, const control::Request& request) {
-  // The settings before the hotkey: a new key frees the one the hotkey wants.
-  for (const auto& [name, text] : request.settings) {
-    if (const std::string problem = target.SetSetting(name, text); !problem.empty()) Say(problem);
-  }
-  if (request.hotkey) {
-    if (const std::string problem = target.SetHotkey(*request.hotkey); !problem.empty())
-      Say(problem);
-  }
 }
 
 void InstallFatalPolicy(Form1& form, int& fatal_status) {

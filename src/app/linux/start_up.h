@@ -32,8 +32,9 @@ control::Request RequestOf(const control::CommandLine& line);
 
 // Hands `request` to the Tollmere that owns the bus name. An exit status when
 // that settles it; nothing when this process is to open the window and act
-// itself (`no_owner`: because none was running).
-std::optional<int> HandOver(const control::Request& request, bool& no_owner);
+// itself (`no_owner`: because none was running). With `new_window`, all but
+// a lone --stop is this process's own.
+std::optional<int> HandOver(const control::Request& request, bool new_window, bool& no_owner);
 
 // The window system for the toolkit, or the exit status when there is none.
 std::optional<int> NoDisplay();
@@ -92,22 +93,24 @@ class HotkeyOwner {
   const std::optional<control::Hotkey>& Current() const { return current_; }
 
  private:
+  // Replaces the hotkey in force; why it could not, or "".
+  std::string Grab(const control::Hotkey& hotkey);
+
   Form1& form_;
   std::function<void(const std::string&)> notice_;
   std::optional<control::GlobalHotkey> hotkey_;
   std::optional<control::Hotkey> current_;
 };
 
-// The command's settings and hotkey, before the window shows; refusals are
-// said and shown.
-void ApplyAtStart(control::RequestTarget& target, const control::Request& request);
-
-// Carries out the command's request once the window is up.
+// Carries out the rest of the command's request once the window is up.
 void ApplyOnceShown(Form1& form, control::RequestTarget& target, control::Request request);
 
 // Errors no handler caught end the program: keys released, the dialog shown.
 void InstallFatalPolicy(Form1& form, int& fatal_status);
 
 void ReleaseHeldKeys();
+
+// On standard error, as "tollmere: TEXT".
+void Say(const std::string& text);
 
 }  // namespace tollmere::app

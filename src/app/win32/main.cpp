@@ -32,23 +32,13 @@ int Report(const std::string& text, int status = control::kExitFailed) {
   return status;
 }
 
-// The command's request in the window it opened: the settings before the
-// hotkey, as a new key frees the one the hotkey wants, each refusal said;
-// then the interval and the action.
-void ApplyAtStart(control::RequestTarget& target, control::Request request) {
-  for (const auto& [name, text] : request.settings) {
-    if (const std::string problem = target.SetSetting(name, text); !problem.empty())
-      Report(problem);
-  }
-  if (request.hotkey) {
-    if (const std::string problem = target.SetHotkey(*request.hotkey); !problem.empty())
-      Report(problem);
-  }
-  request.settings.clear();
-  request.hotkey.reset();
-  if (!request.Any()) return;
-  if (const std::string refusal = control::ApplyRequest(target, request); !refusal.empty())
-    Report(refusal);
+// The command's request in the window it opened, each refusal said.
+void ApplyAtStart(control::RequestTarget& target, const control::Request& request) {
+  const auto say = [](const std::string& text) { Report(text); };
+  const control::Request rest = control::ApplyAtLaunch(target, request, say);
+  if (!rest.Any()) return;
+  if (const std::string refusal = control::ApplyRequest(target, rest); !refusal.empty())
+    say(refusal);
 }
 
 }  // namespace
@@ -70,7 +60,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
   // One window is enough: a plain start brings the running one forward.
   line.request.raise = !line.request.Any() && !line.new_window;
   app::Instance single;
-  if (line.request.Any() || line.request.raise) {
+  // What a new window is asked for is its own; only a stop is for the others.
+  const bool for_others = !line.new_window || line.request.OnlyStop();
+  if ((line.request.Any() && for_others) || line.request.raise) {
     const control::HandOver handed = app::HandOverOrTake(line.request, single);
     if (!handed.message.empty()) Report(handed.message);
     if (handed.outcome != Outcome::kNoWindow)
@@ -87,7 +79,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
         [&form](const std::string& notice) { form.ShowNotice(notice); });
     app::WindowTarget<Form1> target(
         form,
-        [&](const std::string& text) { return hotkey.Set(text, form.Sequencer().Settings().key); },
+        [&](const std::string& text) {
+          return hotkey.Set(text, form.Sequencer().Settings().key, ki::TheModule1().HeldModifier());
+        },
         [&hotkey] { return hotkey.Current(); });
     // The menu's choices are checked against the hotkey as the command's are.
     form.SetOnSettingChosen([&target](const std::string& name, const std::string& text) {

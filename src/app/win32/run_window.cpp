@@ -80,6 +80,9 @@ int RunWindow(HINSTANCE instance, int show_command,
               status = static_cast<int>(msg.wParam);
               return;
             }
+            // Tollmere's own keystrokes never edit the box: a held digit
+            // would repeat into the interval of the very hold that sends it.
+            if (the_form.OwnKeystrokeInBox(msg)) continue;
             // Tab and Shift+Tab between the box and the button.
             if (!IsDialogMessageW(the_form.Window(), &msg)) {
               TranslateMessage(&msg);

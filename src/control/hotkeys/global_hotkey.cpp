@@ -24,8 +24,7 @@ GlobalHotkey::GlobalHotkey(const Hotkey& hotkey, std::function<void()> on_press,
   const std::string name = HotkeyName(hotkey_);
   const bool x11_window = QGuiApplication::platformName() == QStringLiteral("xcb");
   if (!session::SessionFromEnvironment().Wayland()) {
-    std::string problem;
-    if (!GrabOnX11(problem)) notice_(problem);
+    GrabOnX11(problem_);
     return;
   }
   portal_ = std::make_unique<PortalHotkey>(

@@ -31,6 +31,10 @@ class GlobalHotkey {
   // countdown must not take that key to itself.
   void LetGo();
 
+  // Why the key could not be grabbed at once (X11: another program holds
+  // it), or "". A desktop that binds later says so through `notice`.
+  const std::string& Problem() const { return problem_; }
+
  private:
   // Returns whether the key was grabbed; says why not otherwise.
   bool GrabOnX11(std::string& problem);
@@ -42,6 +46,7 @@ class GlobalHotkey {
   std::unique_ptr<X11Hotkey> x11_;
   std::unique_ptr<QSocketNotifier> x11_events_;
   std::unique_ptr<PortalHotkey> portal_;
+  std::string problem_;
 };
 
 }  // namespace tollmere::control

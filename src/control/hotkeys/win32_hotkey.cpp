@@ -61,23 +61,28 @@ void Win32Hotkey::Unregister() {
   UnregisterHotKey(window_, kWithHeldId);
 }
 
-std::string Win32Hotkey::Set(const std::string& text, std::uint8_t held_vk) {
+std::string Win32Hotkey::Set(const std::string& text, std::uint8_t held_vk,
+                             std::uint8_t still_held_modifier) {
   const HotkeyParse parsed = ParseHotkey(text, held_vk);
   if (!parsed.hotkey) return "--hotkey: " + parsed.error;
+  Hotkey hotkey = *parsed.hotkey;
+  if (still_held_modifier != 0) hotkey.held_modifier = still_held_modifier;
   if (hotkey_) Unregister();
-  if (Register(*parsed.hotkey)) {
-    hotkey_ = parsed.hotkey;
+  if (Register(hotkey)) {
+    hotkey_ = hotkey;
     notice_("");
     return {};
   }
   const DWORD error = GetLastError();
-  // The one there was stays.
-  if (hotkey_ && !Register(*hotkey_)) hotkey_.reset();
-  const std::string problem =
+  const std::string why =
       error == ERROR_HOTKEY_ALREADY_REGISTERED
-          ? "The hotkey " + text + " is taken by another program; Tollmere works without it."
-          : "The hotkey " + text + " cannot be used here (error " + std::to_string(error) +
-                "); Tollmere works without it.";
+          ? "The hotkey " + text + " is taken by another program"
+          : "The hotkey " + text + " cannot be used here (error " + std::to_string(error) + ")";
+  // The one there was stays.
+  if (hotkey_ && Register(*hotkey_))
+    return why + "; " + HotkeyName(*hotkey_) + " stays the hotkey.";
+  hotkey_.reset();
+  const std::string problem = why + "; Tollmere works without it.";
   notice_(problem);
   return problem;
 }

@@ -27,7 +27,10 @@ class Win32Hotkey {
   // instead of any earlier one; not one that uses `held_vk`, the key the
   // window holds. The refusal, also given as the notice when the system will
   // not give the key, or "" when done.
-  std::string Set(const std::string& text, std::uint8_t held_vk);
+  // `still_held_modifier`, if not 0, is a modifier still down from before a
+  // change of key: the hotkey must end that hold too.
+  std::string Set(const std::string& text, std::uint8_t held_vk,
+                  std::uint8_t still_held_modifier = 0);
   // The one in force, if any.
   const std::optional<Hotkey>& Current() const { return hotkey_; }
 

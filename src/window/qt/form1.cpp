@@ -180,6 +180,13 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
       menu->exec(static_cast<QContextMenuEvent*>(event)->globalPos());
       return true;
     }
+    // Tollmere's own keystrokes never edit the box: a held digit would
+    // repeat into the interval of the very hold that sends it.
+    if ((event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) &&
+        key_injection::TheModule1().HoldsKeysym(
+            static_cast<QKeyEvent*>(event)->nativeVirtualKey())) {
+      return true;
+    }
     switch (event->type()) {
       case QEvent::FocusIn:
       case QEvent::KeyPress:
@@ -261,14 +268,11 @@ void Form1::Activate(const std::string& token) {
 
 std::string Form1::SetIntervalText(const std::string& text) {
   if (!isEnabled()) return kClosing;
-  const QString entry = QString::fromStdString(text);
-  if (entry.size() > hs::kTxtIntervalMaxLength) {
-    rt::RunHandler([this] { sequencer_.RefuseLongText(); });
-  } else {
-    // The change handler runs inside setText, as for typing; the same text
-    // again changes nothing and leaves the current message.
-    txt_interval_->setText(entry);
-  }
+  if (std::string refusal = sequencer_.RefuseIntervalRequest(text); !refusal.empty())
+    return refusal;
+  // The change handler runs inside setText, as for typing; the same text
+  // again changes nothing and leaves the current message.
+  txt_interval_->setText(QString::fromStdString(text));
   return problem_->isHidden() ? std::string() : problem_->text().toStdString();
 }
 

@@ -274,8 +274,17 @@ std::string Form1::Toggle() {
   return RunRequest([this] { return sequencer_.Toggle(); });
 }
 
+bool Form1::OwnKeystrokeInBox(const MSG& msg) const {
+  const bool key = msg.message == WM_KEYDOWN || msg.message == WM_KEYUP ||
+                   msg.message == WM_SYSKEYDOWN || msg.message == WM_SYSKEYUP;
+  return key && msg.hwnd == txt_interval_ &&
+         key_injection::TheModule1().IsHeld(static_cast<std::uint8_t>(msg.wParam));
+}
+
 std::string Form1::SetIntervalText(const std::string& text) {
   if (stopped_) return kClosing;
+  if (std::string refusal = sequencer_.RefuseIntervalRequest(text); !refusal.empty())
+    return refusal;
   // EN_CHANGE runs txtInterval_Change as for typing.
   SetWindowTextW(txt_interval_, Widen(text).c_str());
   if (stopped_) return kClosing;

@@ -94,6 +94,9 @@ class Form1 final : private hold_sequencer::FormControls, private hold_sequencer
   void ShowNotice(const std::string& message) { ShowNotice("hotkey", message); }
 
   HWND Window() const { return window_; }
+  // A key message for the box from a key Tollmere holds down, which may be
+  // its own keystroke or its repeat.
+  bool OwnKeystrokeInBox(const MSG& msg) const;
   HWND txtInterval() const { return txt_interval_; }
   HWND Command1() const { return command1_; }
   HWND IntervalProblem() const { return problem_; }
