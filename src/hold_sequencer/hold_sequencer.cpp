@@ -45,7 +45,12 @@ void HoldSequencer::PressHeldKey() {
   key_down_ = true;
   in_gap_ = false;
   intCount = 0;
-  if (settings_.hold == HoldMode::kTwice) SetTimer(TimerId::kTimer1, true);
+  if (settings_.hold == HoldMode::kTwice) {
+    SetTimer(TimerId::kTimer1, true);
+  } else if (timer1_on_) {
+    // Chosen during a gap, whose timer would end this hold too.
+    SetTimer(TimerId::kTimer1, false);
+  }
 }
 
 void HoldSequencer::Timer1_Timer() {

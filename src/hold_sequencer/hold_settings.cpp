@@ -44,6 +44,13 @@ std::string ApplySetting(HoldSettings& settings, std::string_view name, std::str
   if (name == "key") {
     const std::optional<ki::Key> key = ki::KeyNamed(text);
     if (!key) return "--key: unknown key '" + shown + "': use one of " + ki::kKeyNames;
+    // Refused rather than put back on the way out: a lock left switched by a
+    // way out nothing can catch would have the user typing capitals.
+    if (ki::IsLockKey(key->vk)) {
+      return "--key: " + std::string(key->name) +
+             " is a lock key: each hold would switch it on or off, and Tollmere does not hold "
+             "lock keys. Choose another key.";
+    }
     settings.key = key->vk;
   } else if (name == "hold") {
     if (Same(text, "twice")) {

@@ -95,6 +95,10 @@ inline constexpr Key kNamed[] = {
 
 }  // namespace key_table_detail
 
+// CapsLock, NumLock and ScrollLock: each press switches what the keyboard
+// types, so a hold leaves its lock switched.
+constexpr bool IsLockKey(std::uint8_t vk) { return vk == 0x14 || vk == 0x90 || vk == 0x91; }
+
 // The key with virtual-key code `vk`, or nothing when no key of a standard
 // keyboard has it.
 constexpr std::optional<Key> KeyByVk(std::uint8_t vk) {

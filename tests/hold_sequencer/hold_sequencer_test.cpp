@@ -239,10 +239,24 @@ TEST(Modes, UntilStoppedRepeatsAndCountdownLengthsEndAtAStopKeyFirst) {
   EXPECT_EQ(form.keys,
             (V{{t + 2000, true}, {t + 2200, false}, {t + 2200, true}, {t + 2400, false}}));
 
+  // A hold until stopped chosen during a gap is the next hold's.
+  form.keys.clear();
+  set("repeat", "forever");
+  set("gap", "50");
+  t = form.clock.Now();
+  form.Click();
+  form.clock.Advance(2220);
+  set("hold", "until-stopped");
+  form.clock.Advance(60000);
+  EXPECT_EQ(form.keys, (V{{t + 2000, true}, {t + 2200, false}, {t + 2250, true}}));
+  form.seq.Stop();
+  set("hold", "twice");
+
   // What no setting takes leaves the settings as they were.
   const hold_sequencer::HoldSettings before = form.seq.Settings();
   for (const auto& [name, text] :
        std::vector<std::pair<const char*, const char*>>{{"key", "Hyper"},
+                                                        {"key", "CapsLock"},
                                                         {"hold", "thrice"},
                                                         {"repeat", "0"},
                                                         {"repeat", "-1"},

@@ -13,6 +13,7 @@
 
 // After GoogleTest, whose names Xlib's macros would clash with.
 #include <X11/XKBlib.h>
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
 
@@ -71,7 +72,7 @@ TEST_F(XTestBindingTest, PressesAndReleasesAnyKey) {
   e2e::XvfbServer server;
   setenv("DISPLAY", server.name().c_str(), 1);
   e2e::Probe probe(server.name());
-  const std::unique_ptr<KeystrokeBackend> keys = OpenXTestBackend();
+  std::unique_ptr<KeystrokeBackend> keys = OpenXTestBackend();
   ASSERT_EQ(KeyState(server.name(), KeyByVk(0x7C)->keysym).first, 0u) << "F13 is in the keymap";
   for (int vk : {0x47, 0xA0, 0x61, 0xBA, 0x7C}) {  // G, LeftShift, Numpad1, ;, F13
     const unsigned long sym = KeyByVk(static_cast<std::uint8_t>(vk))->keysym;
@@ -81,7 +82,35 @@ TEST_F(XTestBindingTest, PressesAndReleasesAnyKey) {
     keys->KeyUp(static_cast<std::uint8_t>(vk));
     EXPECT_FALSE(probe.AnyKeyDown()) << vk << ": " << probe.KeysDownText();
   }
-  EXPECT_EQ(KeyState(server.name(), KeyByVk(0x7C)->keysym).first, 0u) << "F13 not given back";
+  // F13's code stays lent while the key is chosen: a release read after
+  // it went back would read as no key. Another Tollmere lends its own, and
+  // keeps it when the first gives its back.
+  const unsigned long f13 = KeyByVk(0x7C)->keysym;
+  const unsigned lent = KeyState(server.name(), f13).first;
+  EXPECT_NE(lent, 0u) << "F13 given back after one hold";
+  {
+    const std::unique_ptr<KeystrokeBackend> other = OpenXTestBackend();
+    other->KeyDown(0x7C);
+    keys.reset();
+    EXPECT_TRUE(KeyState(server.name(), f13).second) << "the other's F13 went with the first's";
+    EXPECT_NE(KeyState(server.name(), f13).first, lent);
+    other->KeyUp(0x7C);
+  }
+  EXPECT_EQ(KeyState(server.name(), f13).first, 0u) << "F13 not given back at the end";
+
+  // A lender killed with its loan: the next Tollmere gives it back.
+  Display* killed = XOpenDisplay(server.name().c_str());
+  const Window owner = XCreateSimpleWindow(killed, DefaultRootWindow(killed), 0, 0, 1, 1, 0, 0, 0);
+  KeySym f14 = KeyByVk(0x7D)->keysym;
+  XChangeKeyboardMapping(killed, static_cast<int>(lent), 1, &f14, 1);
+  const long loan[2] = {static_cast<long>(lent), static_cast<long>(owner)};
+  XChangeProperty(killed, DefaultRootWindow(killed),
+                  XInternAtom(killed, "_TOLLMERE_LENT_KEYCODES", False), XA_INTEGER, 32,
+                  PropModeReplace, reinterpret_cast<const unsigned char*>(loan), 2);
+  XCloseDisplay(killed);
+  ASSERT_EQ(KeyState(server.name(), f14).first, lent);
+  keys = OpenXTestBackend();
+  EXPECT_EQ(KeyState(server.name(), f14).first, 0u) << "a killed lender's F14 was kept";
 
   // With no empty key code left, F13 is refused when chosen, saying what to do.
   Display* display = XOpenDisplay(server.name().c_str());

@@ -2,17 +2,21 @@
 // clash with them.
 #include "key_injection/backends/xtest_backend.h"
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "key_injection/key_table.h"
 #include "runtime/error.h"
@@ -46,12 +50,66 @@ int OnConnectionLost(Display*) {
   _exit(1);
 }
 
+// Every key code a Tollmere on this display has lent, with a window that
+// stands for the lender: a property of the root window, changed only under
+// a server grab, so that two Tollmeres never lend the same code. The server
+// destroys a lender's window with its connection, however the program
+// ended, so the next Tollmere can give back what a killed one lent.
+constexpr char kLentProperty[] = "_TOLLMERE_LENT_KEYCODES";
+
+struct Loan {
+  long code;
+  long owner;
+};
+
+std::vector<Loan> ReadLoans(Display* display, Atom property) {
+  Atom type = None;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  std::vector<Loan> loans;
+  if (XGetWindowProperty(display, DefaultRootWindow(display), property, 0, 1024, False, XA_INTEGER,
+                         &type, &format, &count, &after, &data) == Success &&
+      type == XA_INTEGER && format == 32) {
+    const auto* longs = reinterpret_cast<const long*>(data);
+    for (unsigned long i = 0; i + 1 < count; i += 2) loans.push_back({longs[i], longs[i + 1]});
+  }
+  if (data != nullptr) XFree(data);
+  return loans;
+}
+
+void WriteLoans(Display* display, Atom property, const std::vector<Loan>& loans) {
+  std::vector<long> longs;
+  for (const Loan& loan : loans) longs.insert(longs.end(), {loan.code, loan.owner});
+  XChangeProperty(display, DefaultRootWindow(display), property, XA_INTEGER, 32, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(longs.data()),
+                  static_cast<int>(longs.size()));
+}
+
+bool window_missing = false;
+int NoteMissingWindow(Display*, XErrorEvent* error) {
+  window_missing = window_missing || error->error_code == BadWindow;
+  return 0;
+}
+
+// Whether the window still exists: whether its lender is still connected.
+bool WindowExists(Display* display, Window window) {
+  window_missing = false;
+  const auto previous = XSetErrorHandler(NoteMissingWindow);
+  XWindowAttributes attributes;
+  XGetWindowAttributes(display, window, &attributes);
+  XSync(display, False);
+  XSetErrorHandler(previous);
+  return !window_missing;
+}
+
 // The server's keyboard mapping, as read: Xlib's own copy is refreshed only
 // by events this connection never reads, and the user may have changed the
 // keymap since Tollmere started.
 class Mapping {
  public:
-  explicit Mapping(Display* display) {
+  // `lent` are the codes other Tollmeres lent: theirs to give back.
+  Mapping(Display* display, std::set<KeyCode> lent) : lent_(std::move(lent)) {
     XDisplayKeycodes(display, &min_, &max_);
     syms_ = XGetKeyboardMapping(display, static_cast<KeyCode>(min_), max_ - min_ + 1, &per_);
   }
@@ -69,7 +127,8 @@ class Mapping {
     const int columns = IsKeypadKey(sym) ? per_ : 1;
     for (int column = 0; syms_ != nullptr && column < columns; ++column) {
       for (int code = min_; code <= max_; ++code) {
-        if (At(code, column) == sym) return static_cast<KeyCode>(code);
+        if (At(code, column) == sym && lent_.count(static_cast<KeyCode>(code)) == 0)
+          return static_cast<KeyCode>(code);
       }
     }
     return 0;
@@ -79,7 +138,7 @@ class Mapping {
   // the real keys'); 0 when every code types something.
   KeyCode Spare() const {
     for (int code = max_; syms_ != nullptr && code >= min_; --code) {
-      bool empty = true;
+      bool empty = lent_.count(static_cast<KeyCode>(code)) == 0;
       for (int column = 0; empty && column < per_; ++column) empty = At(code, column) == NoSymbol;
       if (empty) return static_cast<KeyCode>(code);
     }
@@ -89,19 +148,21 @@ class Mapping {
  private:
   KeySym At(int code, int column) const { return syms_[(code - min_) * per_ + column]; }
 
+  std::set<KeyCode> lent_;
   int min_ = 0, max_ = 0, per_ = 0;
   KeySym* syms_ = nullptr;
 };
 
 class XTestBackend final : public KeystrokeBackend {
  public:
-  explicit XTestBackend(Display* display) : display_(display) {}
+  explicit XTestBackend(Display* display)
+      : display_(display), property_(XInternAtom(display, kLentProperty, False)) {
+    // What a killed Tollmere lent is given back before anything is pressed.
+    if (!ReadLoans(display_, property_).empty()) ChangeLoans(0);
+  }
   ~XTestBackend() override {
-    // Module1 put the keys up before closing us, which unbound them; a
-    // key-up that failed may have left a binding.
-    for (const auto& entry : pressed_) {
-      if (entry.second.bound) Unbind(entry.second.code);
-    }
+    // Module1 put the keys up before closing us; what was lent goes back.
+    if (!lent_.empty()) ChangeLoans(0, true);
     XSync(display_, False);
     XCloseDisplay(display_);
   }
@@ -110,15 +171,15 @@ class XTestBackend final : public KeystrokeBackend {
     const KeySym sym = KeyNamesFor(vk).keysym;
     KeyCode code = 0;
     if (const auto it = pressed_.find(vk); it != pressed_.end()) {
-      code = it->second.code;  // down again: the same key
+      code = it->second;  // down again: the same key
+    } else if (const auto lent = lent_.find(sym); lent != lent_.end()) {
+      code = lent->second;  // lent once, for every hold after
     } else if (sym != NoSymbol) {
-      const Mapping& mapping = Current();
-      code = mapping.Find(sym);
-      const bool bound = code == 0;
-      if (bound) code = Bind(sym, mapping.Spare());
-      if (code != 0) pressed_[vk] = {code, bound};
+      code = Current().Find(sym);
+      if (code == 0) code = ChangeLoans(sym);
     }
     if (code == 0) throw KeyNotOnKeyboard(vk);
+    pressed_[vk] = code;
     XTestFakeKeyEvent(display_, code, True, CurrentTime);
     // Written at once, not waited for: the caller starts timing the hold
     // when this returns, and waiting for the server's reply would add that
@@ -129,17 +190,14 @@ class XTestBackend final : public KeystrokeBackend {
   void KeyUp(std::uint8_t vk) override {
     const auto it = pressed_.find(vk);
     const KeySym sym = KeyNamesFor(vk).keysym;
-    const KeyCode code = it != pressed_.end() ? it->second.code
-                         : sym != NoSymbol    ? Mapping(display_).Find(sym)
+    const KeyCode code = it != pressed_.end() ? it->second
+                         : sym != NoSymbol    ? Mapping(display_, {}).Find(sym)
                                               : 0;
     if (code == 0) throw KeyNotOnKeyboard(vk);
     XTestFakeKeyEvent(display_, code, False, CurrentTime);
-    // The key goes up before its binding goes, so the window that has the
-    // focus reads the release with the mapping it read the press with.
-    if (it != pressed_.end()) {
-      if (it->second.bound) Unbind(code);
-      pressed_.erase(it);
-    }
+    if (it != pressed_.end()) pressed_.erase(it);
+    // A lent code stays lent: a client reading this release after the code
+    // went back would read it as no key at all.
     // Waited for: a server drops what it has not yet read from a client
     // that dies right after a last release. The reply also confirms that
     // the key-down before it was taken.
@@ -153,14 +211,15 @@ class XTestBackend final : public KeystrokeBackend {
   void Prepare() override { mapping_.reset(); }
 
   // A keysym no key types unshifted (F13-F24 in many layouts, ";" in some)
-  // is bound for the hold to a key code the keymap leaves empty, so it is
-  // refused only when there is none.
+  // is lent a key code the keymap leaves empty, so it is refused only when
+  // there is none.
   std::string KeyProblem(std::uint8_t vk) override {
     const std::optional<Key> key = KeyByVk(vk);
     if (!key) return "key code " + std::to_string(vk) + " is no key of a standard keyboard";
     mapping_.reset();
     const Mapping& mapping = Current();
-    if (mapping.Find(key->keysym) != 0 || mapping.Spare() != 0) return {};
+    if (lent_.count(key->keysym) != 0 || mapping.Find(key->keysym) != 0 || mapping.Spare() != 0)
+      return {};
     const std::string sym(key->keysym_name);
     return "No key of this X keyboard types " + sym +
            ", and its keymap has no free key code to lend it for the hold. Choose another "
@@ -173,40 +232,73 @@ class XTestBackend final : public KeystrokeBackend {
 
  private:
   // The keymap as last read: at the first key, at each click, at each
-  // choice of a key, and after a binding of our own.
+  // choice of a key, and after a loan.
   const Mapping& Current() {
-    if (!mapping_) mapping_ = std::make_unique<Mapping>(display_);
+    if (!mapping_) mapping_ = std::make_unique<Mapping>(display_, OthersLoans());
     return *mapping_;
   }
 
-  // Lends the empty key code `code` the keysym for the hold; 0 when there is
-  // no such code.
-  KeyCode Bind(KeySym sym, KeyCode code) {
-    if (code == 0) return 0;
+  std::set<KeyCode> OthersLoans() {
+    std::set<KeyCode> codes;
+    for (const Loan& loan : ReadLoans(display_, property_)) {
+      if (loan.owner != static_cast<long>(owner_)) codes.insert(static_cast<KeyCode>(loan.code));
+    }
+    return codes;
+  }
+
+  // Under a server grab: gives back what lenders that are gone lent, and
+  // what this one lent and no longer holds (all of it with `all`), then
+  // lends `sym` (unless 0) a free code. Returns that code, 0 when none.
+  KeyCode ChangeLoans(KeySym sym, bool all = false) {
     mapping_.reset();
-    KeySym pair[2] = {};
-    XConvertCase(sym, &pair[0], &pair[1]);
-    XChangeKeyboardMapping(display_, code, pair[0] == pair[1] ? 1 : 2, pair, 1);
+    XGrabServer(display_);
+    std::vector<Loan> kept;
+    for (const Loan& loan : ReadLoans(display_, property_)) {
+      const bool ours = loan.owner == static_cast<long>(owner_);
+      const bool held = std::any_of(pressed_.begin(), pressed_.end(), [&](const auto& p) {
+        return p.second == static_cast<KeyCode>(loan.code);
+      });
+      const bool give_back =
+          ours ? all || !held : !WindowExists(display_, static_cast<Window>(loan.owner));
+      if (!give_back) {
+        kept.push_back(loan);
+        continue;
+      }
+      KeySym none = NoSymbol;
+      XChangeKeyboardMapping(display_, static_cast<int>(loan.code), 1, &none, 1);
+      if (ours) std::erase_if(lent_, [&](const auto& l) { return l.second == loan.code; });
+    }
+    KeyCode code = 0;
+    if (sym != NoSymbol) {
+      std::set<KeyCode> taken;
+      for (const Loan& loan : kept) taken.insert(static_cast<KeyCode>(loan.code));
+      code = Mapping(display_, std::move(taken)).Spare();
+    }
+    if (code != 0) {
+      if (owner_ == None) {
+        owner_ = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 0, 0, 1, 1, 0, 0, 0);
+      }
+      KeySym pair[2] = {};
+      XConvertCase(sym, &pair[0], &pair[1]);
+      XChangeKeyboardMapping(display_, code, pair[0] == pair[1] ? 1 : 2, pair, 1);
+      kept.push_back({code, static_cast<long>(owner_)});
+      lent_[sym] = code;
+    }
+    WriteLoans(display_, property_, kept);
+    XUngrabServer(display_);
     // Waited for, so the mapping is in place before the key-down, and every
     // client is told of it before the key event reaches them.
     XSync(display_, False);
     return code;
   }
 
-  void Unbind(KeyCode code) {
-    mapping_.reset();
-    KeySym none = NoSymbol;
-    XChangeKeyboardMapping(display_, code, 1, &none, 1);
-  }
-
-  struct Pressed {
-    KeyCode code;  // released by the code it went down with, whatever the keymap does since
-    bool bound;    // lent for the hold: given back after the key-up
-  };
-
   Display* display_;
+  Atom property_;
+  Window owner_ = None;  // stands for this Tollmere in the loans, once it lends
   std::unique_ptr<Mapping> mapping_;
-  std::map<std::uint8_t, Pressed> pressed_;
+  // Released by the code they went down with, whatever the keymap does since.
+  std::map<std::uint8_t, KeyCode> pressed_;
+  std::map<KeySym, KeyCode> lent_;  // given back when another key is lent, and at the end
 };
 
 }  // namespace
