@@ -175,6 +175,22 @@ TEST_F(Hotkey, LatchesAnotherKeyUntilPressedAgain) {
       EXPECT_TRUE(probe_->Transitions(kSpaceKeysym, mark).empty()) << "the space bar was pressed";
       ExpectNoKeyDown("after the latch");
     }
+    // Also while the window's own menu has the keyboard.
+    driver_->Focus(window_);
+    driver_->Chord(kShiftL, 0xffc7);  // Shift+F10 opens it
+    std::this_thread::sleep_for(500ms);
+    const int latches = sym == kShiftL ? 1 : 2;
+    const std::string vk = std::to_string(sym == kShiftL ? 0xA0 : 'J');
+    for (const char* step : {"key-down", "key-up"}) {
+      driver_->PressKey(kF8);
+      driver_->ReleaseKey(kF8);
+      EXPECT_TRUE(app_->WaitForTrace(step, vk, 2s, latches + 1))
+          << step << " with the menu open; stderr:\n"
+          << app_->Stderr();
+    }
+    driver_->PressKey(0xff1b);  // Escape closes the menu
+    driver_->ReleaseKey(0xff1b);
+    probe_->TakeFocus();
     CloseAndExpectCleanExit();
   }
 }

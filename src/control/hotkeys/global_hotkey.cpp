@@ -1,11 +1,15 @@
 #include "control/hotkeys/global_hotkey.h"
 
+#include <QCoreApplication>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QSocketNotifier>
+#include <optional>
 #include <utility>
 
 #include "control/hotkeys/portal_hotkey.h"
 #include "control/hotkeys/x11_hotkey.h"
+#include "key_injection/key_table.h"
 #include "runtime/trace.h"
 #include "session/session_type.h"
 
@@ -53,9 +57,60 @@ GlobalHotkey::GlobalHotkey(const Hotkey& hotkey, std::function<void()> on_press,
 
 GlobalHotkey::~GlobalHotkey() = default;
 
+namespace {
+
+// While a menu of Tollmere's own is open, Qt grabs the keyboard and the
+// hotkey's grab never fires: the key comes to the menu instead, and is
+// taken here, so that the hotkey stops a hold whatever the window shows.
+class OwnGrabWatch final : public QObject {
+ public:
+  OwnGrabWatch(const Hotkey& hotkey, std::function<void()> on_press)
+      : hotkey_(hotkey), on_press_(std::move(on_press)) {
+    QCoreApplication::instance()->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::KeyPress || !Matches(*static_cast<QKeyEvent*>(event)))
+      return QObject::eventFilter(watched, event);
+    on_press_();
+    return true;
+  }
+
+ private:
+  bool Matches(const QKeyEvent& event) const {
+    const std::optional<key_injection::Key> key = key_injection::KeyByVk(hotkey_.virtual_key);
+    std::uint32_t sym = event.nativeVirtualKey();
+    if (sym >= 'A' && sym <= 'Z') sym += 'a' - 'A';  // typed with Shift
+    if (!key || event.isAutoRepeat() || sym != key->keysym) return false;
+    const Qt::KeyboardModifiers had =
+        event.modifiers() &
+        (Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier | Qt::MetaModifier);
+    return had == Flags(hotkey_) || had == Flags(AsPressedWhileHeld(hotkey_));
+  }
+
+  static Qt::KeyboardModifiers Flags(const Hotkey& hotkey) {
+    Qt::KeyboardModifiers flags;
+    if (hotkey.ctrl) flags |= Qt::ControlModifier;
+    if (hotkey.alt) flags |= Qt::AltModifier;
+    if (hotkey.shift) flags |= Qt::ShiftModifier;
+    if (hotkey.super) flags |= Qt::MetaModifier;
+    return flags;
+  }
+
+  Hotkey hotkey_;
+  std::function<void()> on_press_;
+};
+
+}  // namespace
+
 bool GlobalHotkey::GrabOnX11(std::string& problem) {
   x11_ = X11Hotkey::Grab(hotkey_, problem);
   if (!x11_) return false;
+  own_grab_watch_ = std::make_unique<OwnGrabWatch>(hotkey_, [this] {
+    Trace("hotkey");
+    on_press_();
+  });
   x11_events_ = std::make_unique<QSocketNotifier>(x11_->Fd(), QSocketNotifier::Read);
   QObject::connect(x11_events_.get(), &QSocketNotifier::activated,
                    [this] { x11_->HandleEvents(on_press_, sends_key_); });

@@ -6,6 +6,7 @@
 
 #include "control/hotkeys/hotkey_text.h"
 
+class QObject;
 class QSocketNotifier;
 
 namespace tollmere::control {
@@ -46,6 +47,7 @@ class GlobalHotkey {
   std::unique_ptr<X11Hotkey> x11_;
   std::unique_ptr<QSocketNotifier> x11_events_;
   std::unique_ptr<PortalHotkey> portal_;
+  std::unique_ptr<QObject> own_grab_watch_;
   std::string problem_;
 };
 

@@ -55,6 +55,12 @@ std::string HotkeyClash(const Hotkey& hotkey, std::uint8_t held_vk) {
          "hotkey or another key";
 }
 
+Hotkey AsPressedWhileHeld(const Hotkey& hotkey) {
+  Hotkey pressed = hotkey;
+  if (bool* modifier = ModifierOf(pressed, hotkey.held_modifier)) *modifier = true;
+  return pressed;
+}
+
 HotkeyParse ParseHotkey(std::string_view text, std::uint8_t held_vk) {
   Hotkey hotkey;
   std::string_view rest = text;

@@ -41,6 +41,10 @@ HotkeyParse ParseHotkey(std::string_view text, std::uint8_t held_vk = 0x20);
 // of its modifiers), or "".
 std::string HotkeyClash(const Hotkey& hotkey, std::uint8_t held_vk);
 
+// `hotkey` as it arrives while Tollmere holds its held_modifier: with that
+// modifier too (the same hotkey when it holds none).
+Hotkey AsPressedWhileHeld(const Hotkey& hotkey);
+
 // For messages: "Ctrl+Alt+H".
 std::string HotkeyName(const Hotkey& hotkey);
 

@@ -23,20 +23,6 @@ UINT Modifiers(const Hotkey& hotkey) {
          (hotkey.shift ? MOD_SHIFT : 0u) | (hotkey.super ? MOD_WIN : 0u) | MOD_NOREPEAT;
 }
 
-UINT ModifierFlag(std::uint8_t vk) {
-  switch (vk) {
-    case VK_LSHIFT:
-    case VK_RSHIFT: return MOD_SHIFT;
-    case VK_LCONTROL:
-    case VK_RCONTROL: return MOD_CONTROL;
-    case VK_LMENU:
-    case VK_RMENU: return MOD_ALT;
-    case VK_LWIN:
-    case VK_RWIN: return MOD_WIN;
-    default: return 0;
-  }
-}
-
 }  // namespace
 
 Win32Hotkey::Win32Hotkey(HWND window, std::function<void()> pressed,
@@ -51,8 +37,8 @@ bool Win32Hotkey::Register(const Hotkey& hotkey) {
   if (!RegisterHotKey(window_, kHotkeyId, Modifiers(hotkey), hotkey.virtual_key)) return false;
   // Without it, the hotkey could not end a hold of that modifier; with it
   // taken elsewhere, the hotkey still works otherwise.
-  if (const UINT held = ModifierFlag(hotkey.held_modifier); held != 0)
-    RegisterHotKey(window_, kWithHeldId, Modifiers(hotkey) | held, hotkey.virtual_key);
+  if (const Hotkey pressed = AsPressedWhileHeld(hotkey); !(pressed == hotkey))
+    RegisterHotKey(window_, kWithHeldId, Modifiers(pressed), hotkey.virtual_key);
   return true;
 }
 

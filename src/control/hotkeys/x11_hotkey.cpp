@@ -100,24 +100,15 @@ std::unique_ptr<X11Hotkey> X11Hotkey::Grab(const Hotkey& hotkey, std::string& pr
         "The hotkey " + name + " is off: no key on this keyboard types " + hotkey.keysym + ".";
     return nullptr;
   }
-  if (hotkey.ctrl) x->modifiers |= ControlMask;
-  if (hotkey.shift) x->modifiers |= ShiftMask;
-  if (hotkey.alt) x->modifiers |= ModifierOr(d, XK_Alt_L, Mod1Mask);
-  if (hotkey.super) x->modifiers |= ModifierOr(d, XK_Super_L, Mod4Mask);
+  const auto mask = [d](const Hotkey& h) {
+    return (h.ctrl ? ControlMask : 0u) | (h.shift ? ShiftMask : 0u) |
+           (h.alt ? ModifierOr(d, XK_Alt_L, Mod1Mask) : 0u) |
+           (h.super ? ModifierOr(d, XK_Super_L, Mod4Mask) : 0u);
+  };
+  x->modifiers = mask(hotkey);
   x->num_lock = ModifierOf(d, XK_Num_Lock);
   // While Tollmere holds a modifier, the user's press arrives with it.
-  unsigned held_mask = 0;
-  switch (hotkey.held_modifier) {
-    case 0xA0:
-    case 0xA1: held_mask = ShiftMask; break;
-    case 0xA2:
-    case 0xA3: held_mask = ControlMask; break;
-    case 0xA4:
-    case 0xA5: held_mask = ModifierOr(d, XK_Alt_L, Mod1Mask); break;
-    case 0x5B:
-    case 0x5C: held_mask = ModifierOr(d, XK_Super_L, Mod4Mask); break;
-    default: break;
-  }
+  const unsigned held_mask = mask(AsPressedWhileHeld(hotkey)) & ~x->modifiers;
 
   // A key that another program has grabbed is refused with BadAccess,
   // which Xlib reports to the error handler, not to the caller.

@@ -323,12 +323,20 @@ void Form1::AddSettingsTo(QMenu& menu) {
     other->setActionGroup(group);
     other->setChecked(!offered);
     QObject::connect(other, &QAction::triggered, [this, name, now, &setting] {
-      bool ok = false;
-      const QString text =
-          QInputDialog::getText(this, QStringLiteral("Tollmere"), Latin(setting.prompt),
-                                QLineEdit::Normal, QString::fromStdString(now), &ok)
-              .trimmed();
-      if (ok && !text.isEmpty()) Choose(name, text.toStdString());
+      auto* dialog = new QInputDialog(this);
+      dialog->setAttribute(Qt::WA_DeleteOnClose);
+      // Not modal: a modal dialog keeps the window's close from it, and a
+      // close ends the hold whatever is open.
+      dialog->setWindowModality(Qt::NonModal);
+      dialog->setWindowTitle(QStringLiteral("Tollmere"));
+      dialog->setLabelText(Latin(setting.prompt));
+      dialog->setTextValue(QString::fromStdString(now));
+      QObject::connect(dialog, &QInputDialog::textValueSelected, this,
+                       [this, name](const QString& value) {
+                         const QString text = value.trimmed();
+                         if (!text.isEmpty()) Choose(name, text.toStdString());
+                       });
+      dialog->show();
     });
   }
   menu.addSeparator();

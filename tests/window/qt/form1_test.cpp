@@ -3,6 +3,7 @@
 #include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
+#include <QInputDialog>
 #include <QMenu>
 #include <QPushButton>
 #include <QScreen>
@@ -222,6 +223,15 @@ class Form1Test : public QObject {
     QVERIFY(item(menu, QStringLiteral("Key"), QStringLiteral("A"))->isChecked());
     QVERIFY(item(menu, QStringLiteral("Countdown"), QStringLiteral("Other (7 s)…"))->isChecked());
     QVERIFY(!item(menu, QString(), QStringLiteral("Stop now"))->isEnabled());
+
+    // "Other…" asks without blocking the window: its close ends a hold.
+    item(menu, QStringLiteral("Countdown"), QStringLiteral("Other (7 s)…"))->trigger();
+    auto* other = form_->findChild<QInputDialog*>();
+    QVERIFY(other != nullptr && other->isVisible());
+    QCOMPARE(QGuiApplication::modalWindow(), nullptr);
+    other->setTextValue(QStringLiteral(" 9 "));
+    other->accept();
+    QCOMPARE(chosen.back(), (std::pair<std::string, std::string>{"countdown", "9"}));
   }
 
   // A notice stays while refused entries come and go, and the two never
