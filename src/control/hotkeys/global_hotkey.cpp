@@ -83,9 +83,8 @@ class OwnGrabWatch final : public QObject {
     std::uint32_t sym = event.nativeVirtualKey();
     if (sym >= 'A' && sym <= 'Z') sym += 'a' - 'A';  // typed with Shift
     if (!key || event.isAutoRepeat() || sym != key->keysym) return false;
-    const Qt::KeyboardModifiers had =
-        event.modifiers() &
-        (Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier | Qt::MetaModifier);
+    const Qt::KeyboardModifiers had = event.modifiers() & (Qt::ControlModifier | Qt::AltModifier |
+                                                           Qt::ShiftModifier | Qt::MetaModifier);
     return had == Flags(hotkey_) || had == Flags(AsPressedWhileHeld(hotkey_));
   }
 

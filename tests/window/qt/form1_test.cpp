@@ -1,9 +1,9 @@
 #include "window/qt/form1.h"
 
 #include <QClipboard>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
-#include <QInputDialog>
 #include <QMenu>
 #include <QPushButton>
 #include <QScreen>
