@@ -46,4 +46,8 @@ Request ApplyAtLaunch(RequestTarget& target, Request request,
   return request;
 }
 
+bool SendsLoadKeystroke(bool new_window, const std::function<bool()>& another_busy) {
+  return !new_window || !another_busy();
+}
+
 }  // namespace tollmere::control

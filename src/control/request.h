@@ -73,4 +73,9 @@ std::string ApplyRequest(RequestTarget& target, const Request& request);
 Request ApplyAtLaunch(RequestTarget& target, Request request,
                       const std::function<void(const std::string&)>& say);
 
+// Whether a new window sends its start-up keystroke: not one opened on
+// purpose beside another (--new-window) while that one is busy, as the
+// keystroke's release would end the other's hold of the same key.
+bool SendsLoadKeystroke(bool new_window, const std::function<bool()>& another_busy);
+
 }  // namespace tollmere::control

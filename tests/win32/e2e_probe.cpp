@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "harness/win32/key_probe.h"
@@ -270,6 +271,34 @@ int main(int argc, char** argv) {
         "--new-window: it takes over when the first closes");
   Check(RunCompanion(exe, L"", said) == 0 && CountWindows() == 1,
         "--new-window: a plain start then brings it forward");
-  PostMessageW(marked, WM_CLOSE, 0, 0);
+
+  // Opened during a hold, --new-window sends no start-up keystroke, whose
+  // release would end that hold.
+  const auto space_down = [] { return GetAsyncKeyState(VK_SPACE) < 0; };
+  RunCompanion(exe, L"--countdown=0 --hold=until-stopped --start", said);
+  Check(PumpUntil(3000, space_down), "latch: the space bar is down");
+  Check(StartUntil(exe, L"--new-window", 1, 10000, [] { return CountWindows() == 2; }),
+        "--new-window opens another during the hold");
+  Pump(1000);
+  Check(space_down(), "--new-window during a hold: the space bar stays down");
+
+  // One hung window does not keep --stop from the others, and is reported.
+  std::thread([] {
+    WNDCLASSW hung{};
+    hung.lpfnWndProc = DefWindowProcW;
+    hung.hInstance = GetModuleHandleW(nullptr);
+    hung.lpszClassName = L"TollmereForm1";
+    RegisterClassW(&hung);
+    HWND w = CreateWindowW(L"TollmereForm1", L"hung", 0, 0, 0, 1, 1, nullptr, nullptr,
+                           hung.hInstance, nullptr);
+    SetPropW(w, L"Tollmere.TakesRequests", w);
+    Sleep(INFINITE);
+  }).detach();
+  Check(PumpUntil(2000, [] { return CountWindows() == 3; }), "a hung window of the class opens");
+  Check(RunCompanion(exe, L"--stop", said) == 1 && said.find("answer") != said.npos,
+        "--stop with a hung window: status 1, and says so");
+  Check(PumpUntil(2000, [&] { return !space_down(); }), "--stop with a hung window: key up");
+  for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, L"TollmereForm1", L"Tollmere")) != nullptr;)
+    PostMessageW(w, WM_CLOSE, 0, 0);
   return Finish();
 }

@@ -23,6 +23,7 @@ namespace {
 namespace ki = tollmere::key_injection;
 using control::kMaxIntervalText;
 using control::kMaxRequestBytes;
+using control::kRequestBusy;
 using control::kRequestDone;
 using control::kRequestIgnored;
 using control::kRequestRefused;
@@ -350,6 +351,14 @@ TEST_F(Form1Win32Test, OnlyWellFormedRequestsAreTakenAndTheBoxKeepsItsRules) {
   EXPECT_FALSE(form.Timer2().Enabled());
   EXPECT_TRUE(log->empty());
 
+  // A text longer than the box, or a message pointing nowhere, changes nothing.
+  EXPECT_EQ(SendRequest(form.Window(), "interval=" + std::string(kMaxIntervalText, '1')),
+            kRequestRefused);
+  PostMessageW(form.Window(), WM_DPICHANGED, 0x00C000C0, 0);
+  Pump(50);
+  EXPECT_EQ(Text(form.txtInterval()), L"500");
+  EXPECT_EQ(SendRequest(form.Window(), "busy?"), kRequestDone);
+
   // The box's own reading and refusal, as for typing.
   EXPECT_EQ(SendRequest(form.Window(), "interval=-5"), kRequestRefused);
   EXPECT_TRUE(Shown(form.IntervalProblem()));
@@ -365,6 +374,10 @@ TEST_F(Form1Win32Test, OnlyWellFormedRequestsAreTakenAndTheBoxKeepsItsRules) {
   SkipASecond(form, skipped_ms);
   EXPECT_EQ(SendRequest(form.Window(), "start"), kRequestDone);
   EXPECT_EQ(form.Sequencer().Count(), 3);
+  // Busy, it says so; and a 0 ms interval, which would never end the hold, is refused.
+  EXPECT_EQ(SendRequest(form.Window(), "busy?"), kRequestBusy);
+  EXPECT_EQ(SendRequest(form.Window(), "interval="), kRequestRefused);
+  EXPECT_EQ(form.Timer1().Interval(), 1000);
   EXPECT_EQ(SendRequest(form.Window(), "toggle"), kRequestDone);
   EXPECT_FALSE(form.Timer2().Enabled());
   EXPECT_EQ(Text(form.Command1()), L"Start");

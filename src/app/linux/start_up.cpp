@@ -155,7 +155,7 @@ EarlyLoad::EarlyLoad(const control::CommandLine& line, Notices& notices) {
   ki::InstallModule1(ki::DefaultBinder(request, notices.From("keys")));
   // The start-up keystroke's release would end another window's hold of the
   // same key.
-  if (line.new_window && control::AnotherTollmereBusy()) {
+  if (!control::SendsLoadKeystroke(line.new_window, control::AnotherTollmereBusy)) {
     rt::Trace("load-keystroke-skipped");
     return;
   }

@@ -105,5 +105,11 @@ int main() {
   }
   DWORD status = 1;
   GetExitCodeProcess(child.hProcess, &status);
+  // Scripts are promised 0, 1 or 2; anything else is tollmere.exe ended by
+  // something outside it.
+  if (status > 2) {
+    SayError(L"tollmere.exe ended unexpectedly (status " + std::to_wstring(status) + L")");
+    return 1;
+  }
   return static_cast<int>(status);
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "key_injection/module1.h"
 #include "runtime/trace.h"
 #include "window/win32/dialog_template.h"
 #include "window/win32/form1.h"
@@ -23,14 +24,17 @@ bool LeadsSomewhere(HANDLE handle) {
 
 // Attached to the console of the prompt that started it, the window would
 // end on a Ctrl+C or Ctrl+Break typed there for another program; it goes
-// on, and its hold puts the key up as always.
-BOOL WINAPI IgnoreInterrupt(DWORD event) {
-  return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+// on, and its hold puts the key up as always. Closing the console, logging
+// off or shutting down end the process once this returns: keys up first.
+BOOL WINAPI ReleaseOnConsoleEnd(DWORD event) {
+  if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) return TRUE;
+  key_injection::TheModule1().ReleaseHeldKeys();
+  return FALSE;
 }
 
 bool AttachToParentConsole() {
   if (!AttachConsole(ATTACH_PARENT_PROCESS)) return false;
-  SetConsoleCtrlHandler(IgnoreInterrupt, TRUE);
+  SetConsoleCtrlHandler(ReleaseOnConsoleEnd, TRUE);
   return true;
 }
 

@@ -73,24 +73,28 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
   ki::InstallModule1(line.backend == "scancode"
                          ? ki::BackendBinder([] { return ki::OpenScancodeBackend(); })
                          : [] { return ki::OpenKeybdEventBackend(); });
-  return app::RunWindow(instance, show_command, [&](Form1& form, const app::MessageLoop& loop) {
-    control::Win32Hotkey hotkey(
-        form.Window(), [&form] { form.Toggle(); },
-        [&form](const std::string& notice) { form.ShowNotice(notice); });
-    app::WindowTarget<Form1> target(
-        form,
-        [&](const std::string& text) {
-          return hotkey.Set(text, form.Sequencer().Settings().key, ki::TheModule1().HeldModifier());
-        },
-        [&hotkey] { return hotkey.Current(); });
-    // The menu's choices are checked against the hotkey as the command's are.
-    form.SetOnSettingChosen([&target](const std::string& name, const std::string& text) {
-      return target.SetSetting(name, text);
-    });
-    form.AddMessageHook(hotkey.Hook());
-    form.AddMessageHook(control::HandOverReceiver(form.Window(), target));
-    ApplyAtStart(target, line.request);
-    single.Serve(form.Window());  // with its hooks in place
-    loop();
-  });
+  const bool load_keystroke =
+      control::SendsLoadKeystroke(line.new_window, control::AnotherTollmereBusy);
+  return app::RunWindow(
+      instance, show_command, load_keystroke, [&](Form1& form, const app::MessageLoop& loop) {
+        control::Win32Hotkey hotkey(
+            form.Window(), [&form] { form.Toggle(); },
+            [&form](const std::string& notice) { form.ShowNotice(notice); });
+        app::WindowTarget<Form1> target(
+            form,
+            [&](const std::string& text) {
+              return hotkey.Set(text, form.Sequencer().Settings().key,
+                                ki::TheModule1().HeldModifier());
+            },
+            [&hotkey] { return hotkey.Current(); });
+        // The menu's choices are checked against the hotkey as the command's are.
+        form.SetOnSettingChosen([&target](const std::string& name, const std::string& text) {
+          return target.SetSetting(name, text);
+        });
+        form.AddMessageHook(hotkey.Hook());
+        form.AddMessageHook(control::HandOverReceiver(form.Window(), target));
+        ApplyAtStart(target, line.request);
+        single.Serve(form.Window());  // with its hooks in place
+        loop();
+      });
 }

@@ -5,6 +5,7 @@
 #include "control/win32/hand_over.h"
 #include "key_injection/module1.h"
 #include "runtime/fatal.h"
+#include "runtime/trace.h"
 
 namespace tollmere::app {
 
@@ -23,10 +24,17 @@ void ShowFatalMessage(HWND owner, const rt::Error& error) {
               MB_OK | MB_ICONERROR);
 }
 
+// A crash of our own: the keys go up before Windows ends the process.
+LONG WINAPI ReleaseOnCrash(EXCEPTION_POINTERS*) {
+  ReleaseHeldKeys();
+  return EXCEPTION_CONTINUE_SEARCH;
+}
+
 }  // namespace
 
-int RunWindow(HINSTANCE instance, int show_command,
+int RunWindow(HINSTANCE instance, int show_command, bool load_keystroke,
               const std::function<void(Form1&, const MessageLoop& loop)>& with_window) {
+  SetUnhandledExceptionFilter(ReleaseOnCrash);
   const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
   // The manifest makes the program DPI-aware: lengths follow the monitor's
   // DPI rather than being scaled up as a bitmap.
@@ -64,7 +72,11 @@ int RunWindow(HINSTANCE instance, int show_command,
       Form1*& form;
       ~Forget() { form = nullptr; }
     } forget{form};
-    rt::RunHandler([&the_form] { the_form.Form_Load(); });
+    if (load_keystroke) {
+      rt::RunHandler([&the_form] { the_form.Form_Load(); });
+    } else {
+      rt::Trace("load-keystroke-skipped");
+    }
     if (fatal_status == 0) {
       the_form.Show(show_command);
       with_window(the_form, [&the_form, &status] {

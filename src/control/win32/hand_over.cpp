@@ -11,6 +11,7 @@ namespace {
 constexpr std::string_view kInterval = "interval=";
 constexpr std::string_view kHotkey = "hotkey=";
 constexpr std::string_view kActivate = "activate";
+constexpr std::string_view kBusyQuery = "busy?";
 // Long enough for a window busy with a dialog; a hung one must not hang
 // this command too.
 constexpr UINT kAnswerTimeoutMs = 5000;
@@ -113,7 +114,9 @@ HandOver HandOverToRunning(const Request& request) {
     GetWindowThreadProcessId(window, &process);
     AllowSetForegroundWindow(process != 0 ? process : ASFW_ANY);
   }
-  const std::vector<std::string> parts = EncodeRequest(request);
+  std::vector<std::string> parts = EncodeRequest(request);
+  // A stop goes to every window, below, as none of them may keep holding.
+  if (request.action == Action::kStop) parts.pop_back();
   for (const std::string& part : parts) {
     DWORD_PTR answer = kRequestIgnored;
     if (!Send(window, part, answer)) {
@@ -128,13 +131,39 @@ HandOver HandOverToRunning(const Request& request) {
       return {Outcome::kRefused, "the open Tollmere window refused " + asked + "; it shows why"};
     }
   }
-  if (request.action == Action::kStop) {
-    for (HWND other : ClassWindows()) {
-      DWORD_PTR ignored = kRequestIgnored;
-      if (other != window) Send(other, "stop", ignored);
+  if (request.action == Action::kStop) return StopEveryWindow();
+  return {Outcome::kDone, request.raise ? "brought the running Tollmere forward" : ""};
+}
+
+HandOver StopEveryWindow() {
+  // Every window is asked, however many fail: one hung window must not
+  // keep the others holding.
+  int unanswered = 0;
+  DWORD error = 0;
+  for (HWND window : ClassWindows()) {
+    DWORD_PTR ignored = kRequestIgnored;
+    if (!Send(window, "stop", ignored) && IsWindow(window)) {
+      error = GetLastError();
+      ++unanswered;
     }
   }
-  return {Outcome::kDone, request.raise ? "brought the running Tollmere forward" : ""};
+  if (unanswered == 0) return {HandOver::Outcome::kDone, ""};
+  HandOver failure = SendFailure(error);
+  if (unanswered > 1) {
+    failure.message += " (" + std::to_string(unanswered) + " Tollmere windows did not answer)";
+  }
+  failure.message += "; the others were stopped";
+  return failure;
+}
+
+bool AnotherTollmereBusy() {
+  const std::string query(kBusyQuery);
+  for (HWND window : ClassWindows()) {
+    DWORD_PTR answer = kRequestIgnored;
+    if (Send(window, query, answer) && static_cast<std::intptr_t>(answer) == kRequestBusy)
+      return true;
+  }
+  return false;
 }
 
 HandOver SendFailure(DWORD error) {
@@ -159,8 +188,9 @@ std::function<std::optional<LRESULT>(UINT, WPARAM, LPARAM)> HandOverReceiver(
         data->cbData > kMaxRequestBytes) {
       return kRequestIgnored;
     }
-    const std::optional<Request> request =
-        DecodeRequest({static_cast<const char*>(data->lpData), data->cbData});
+    const std::string_view bytes{static_cast<const char*>(data->lpData), data->cbData};
+    if (bytes == kBusyQuery) return target.Busy() ? kRequestBusy : kRequestDone;
+    const std::optional<Request> request = DecodeRequest(bytes);
     if (!request) return kRequestIgnored;
     return ApplyRequest(target, *request).empty() ? kRequestDone : kRequestRefused;
   };

@@ -47,6 +47,9 @@ bool IsIntervalText(std::string_view text);
 inline constexpr std::intptr_t kRequestIgnored = 0;
 inline constexpr std::intptr_t kRequestDone = 1;
 inline constexpr std::intptr_t kRequestRefused = 2;
+// The answer to the part "busy?" from a window counting down or holding
+// (one that is not answers kRequestDone).
+inline constexpr std::intptr_t kRequestBusy = 3;
 
 // In the order they are carried out: the interval, the settings, the
 // hotkey, then "activate" or the action.
@@ -66,6 +69,12 @@ struct HandOver {
   Outcome outcome = Outcome::kNoWindow;
   std::string message;  // for standard error, without "tollmere: "
 };
+
+// Whether a Tollmere window counts down or holds a key.
+bool AnotherTollmereBusy();
+
+// "stop" to every Tollmere window; each that does not answer is reported.
+HandOver StopEveryWindow();
 
 // Hands `request` to the marked Tollmere window, if there is one, stopping
 // at the first part it refuses. A stop goes to the other windows of the

@@ -455,12 +455,11 @@ LRESULT Form1::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       }
       break;
     case WM_DPICHANGED: {
-      // Moved to a monitor of another dpi: the same twips at the new dpi,
-      // where Windows suggests.
-      const RECT* suggested = reinterpret_cast<const RECT*>(lparam);
-      ApplyDpi(LOWORD(wparam), HIWORD(wparam));
-      SetWindowPos(window_, nullptr, suggested->left, suggested->top, 0, 0,
-                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+      // Moved to a monitor of another dpi: the same twips at the new dpi.
+      // Any program may post this message, so its dpi is checked, and the
+      // rectangle Windows suggests is not read: lParam may point anywhere.
+      const int dpi_x = LOWORD(wparam), dpi_y = HIWORD(wparam);
+      if (dpi_x >= 48 && dpi_x <= 1536 && dpi_y >= 48 && dpi_y <= 1536) ApplyDpi(dpi_x, dpi_y);
       return 0;
     }
     case WM_ENDSESSION:
