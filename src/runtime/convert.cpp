@@ -131,22 +131,33 @@ double Val(std::string_view text) {
     if (!digits.empty()) exponent = sign + digits;
   }
 
+  // The exponent is read saturating: past its first digits only its sign
+  // and size matter.
+  long long exp = 0;
+  for (char c : exponent) {
+    if (c >= '0' && c <= '9') exp = exp > 1'000'000'000LL ? exp : exp * 10 + (c - '0');
+  }
+  if (!exponent.empty() && exponent[0] == '-') exp = -exp;
+  const long long order = MantissaOrder(mantissa);
+  // Forty significant digits decide a double; the rest only its order of
+  // magnitude, carried by the exponent. Some libraries' conversion takes
+  // time in the square of its input's length, and no entry may hold up a
+  // key-up for that.
   std::string number = mantissa;
   if (!exponent.empty()) number += "e" + exponent;
+  if (number.size() > 64) {
+    std::string digits;
+    for (char c : mantissa) {
+      if (c != '.' && !(digits.empty() && c == '0') && digits.size() < 40) digits += c;
+    }
+    number = "0." + digits + "e" + std::to_string(order + 1 + exp);
+  }
   double value = 0.0;
   const auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), value);
   (void)end;
   if (ec == std::errc::result_out_of_range) {
-    // Overflow or underflow: tell them apart by the order of magnitude. The
-    // exponent is read saturating; only its sign and size matter here.
-    long long exp = 0;
-    const bool exp_negative = !exponent.empty() && exponent[0] == '-';
-    for (char c : exponent) {
-      if (c < '0' || c > '9') continue;
-      exp = exp > 1'000'000'000LL ? exp : exp * 10 + (c - '0');
-    }
-    if (exp_negative) exp = -exp;
-    if (MantissaOrder(mantissa) + exp > 0) RaiseOverflow();
+    // Overflow or underflow: tell them apart by the order of magnitude.
+    if (order + exp > 0) RaiseOverflow();
     return 0.0;
   }
   if (ec != std::errc{}) return 0.0;  // unreachable: the text is well formed
