@@ -515,11 +515,22 @@ TEST_F(Form1Win32Test, ClosingOrEndingTheSessionPutsHeldKeysUp) {
   ASSERT_EQ(log->size(), 2u);
   EXPECT_FALSE(log->back().down);
 
+  // During a hold, one from another program ends it once: the hold's own end
+  // sends no second key-up.
+  SetWindowTextW(form.txtInterval(), L"500");
+  EXPECT_EQ(SendRequest(form.Window(), "start"), kRequestDone);
+  for (int i = 0; i < 4; ++i) SkipASecond(form, skipped_ms);
+  ASSERT_TRUE(ki::TheModule1().IsHeld(32));
+  SendMessageW(form.Window(), WM_ENDSESSION, TRUE, 0);
+  Pump(1200);
+  ASSERT_EQ(log->size(), 4u);
+  EXPECT_FALSE(log->back().down);
+
   ki::PressKey(32);
   SendMessageW(form.Window(), WM_CLOSE, 0, 0);
   EXPECT_FALSE(IsWindow(form.Window()));
   EXPECT_FALSE(ki::TheModule1().IsHeld(32));
-  ASSERT_EQ(log->size(), 4u);
+  ASSERT_EQ(log->size(), 6u);
   EXPECT_FALSE(log->back().down);
 }
 

@@ -398,6 +398,9 @@ LRESULT CALLBACK Form1::WindowProc(HWND window, UINT message, WPARAM wparam, LPA
 }
 
 LRESULT Form1::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
+  // A key-up due goes out before a request from another program is read:
+  // a flood of them must not put it off.
+  if (message == WM_COPYDATA) Timers().RunDue();
   switch (message) {
     case WM_COMMAND: {
       const int id = LOWORD(wparam);
@@ -464,7 +467,12 @@ LRESULT Form1::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
     }
     case WM_ENDSESSION:
       // Windows ends the process after this returns: no key may stay down.
-      if (wparam) key_injection::TheModule1().ReleaseHeldKeys();
+      // Stopped as a stop would, so that one another program sends ends
+      // the hold once, with no second key-up when it would have ended.
+      if (wparam) {
+        Stop();
+        key_injection::TheModule1().ReleaseHeldKeys();
+      }
       return 0;
     case WM_CLOSE:
       // Before the window goes: hiding it can take a while (Wine waits for
