@@ -4,7 +4,7 @@
 # zip: unpack it and run the end-to-end probe against the tollmere.exe in it.
 # installer: install silently, start the installed program, find its
 # Start-menu shortcut, uninstaller and uninstall entry, uninstall silently and
-# find the folder gone. Each zip's programs are read first, as Windows would
+# find the folder gone; the same with the program running. Each zip's programs are read first, as Windows would
 # load them; where Wine cannot run 32-bit programs, that is all a win32 package
 # gets.
 set -euo pipefail
@@ -52,7 +52,25 @@ ls "$user"/../../../Roaming/Microsoft/Windows/Start\ Menu/Programs/Tollmere.lnk 
 key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tollmere'
 run reg query "$key" /v UninstallString | grep -qi 'Uninstall.exe' || fail "no uninstall entry"
 
+# Running, it is closed (its key let go) before its files are replaced or
+# removed.
+running() {
+  run "$user/tollmere.exe" --new-window & pid=$!
+  sleep 3
+}
+closed() {
+  for _ in $(seq 50); do
+    kill -0 "$pid" 2>/dev/null || return 0
+    sleep 0.2
+  done
+  fail "$1 left the running Tollmere open"
+}
+running
+run "$package" /S || fail "an upgrade over a running Tollmere failed"
+closed "an upgrade"
+running
 run "$user/Uninstall.exe" /S
+closed "uninstalling"
 # The uninstaller runs from a copy of itself, which ends after this one.
 for _ in $(seq 100); do
   [[ -e $user ]] || break
