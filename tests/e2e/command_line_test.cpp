@@ -304,10 +304,20 @@ TEST_F(CommandLine, RefusalsKeepWhatWorksAndANewWindowIsItsOwn) {
   driver_->ReleaseKey(kF8);
   ASSERT_TRUE(probe_->WaitForKeys(2, 2s, kSpaceKeysym, mark)) << "F8 did not end the hold";
 
+  // A key changed during a latch of Shift: F8, which comes as Shift+F8, ends it.
+  constexpr unsigned long kShiftL = 0xffe1;
+  mark = probe_->events().size();
+  ASSERT_TRUE(ExitedWith(Run({"--key=LeftShift", "--hold=until-stopped", "--start"}).first, 0));
+  ASSERT_TRUE(probe_->WaitForKeys(1, 2s, kShiftL, mark));
+  ASSERT_TRUE(ExitedWith(Run({"--key=A", "--hold=twice"}).first, 0));
+  driver_->PressKey(kF8);
+  driver_->ReleaseKey(kF8);
+  EXPECT_TRUE(probe_->WaitForKeys(2, 2s, kShiftL, mark)) << "F8 did not end the Shift latch";
+
   // The window's own box has the focus while it holds 1 past the repeat delay.
   driver_->Focus(window_);
   ASSERT_TRUE(ExitedWith(Run({"--interval=700", "--key=1", "--start"}).first, 0));
-  EXPECT_TRUE(app_->WaitForTrace("caption", "Start", 4s, 2)) << app_->Stderr();
+  EXPECT_TRUE(app_->WaitForTrace("caption", "Start", 4s, 3)) << app_->Stderr();
   const auto trace = app_->Trace();
   const auto last = std::find_if(trace.rbegin(), trace.rend(),
                                  [](const TraceEvent& e) { return e.event == "interval"; });
