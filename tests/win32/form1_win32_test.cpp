@@ -23,7 +23,6 @@ namespace {
 namespace ki = tollmere::key_injection;
 using control::kMaxIntervalText;
 using control::kMaxRequestBytes;
-using control::kRequestBusy;
 using control::kRequestDone;
 using control::kRequestIgnored;
 using control::kRequestRefused;
@@ -357,7 +356,7 @@ TEST_F(Form1Win32Test, OnlyWellFormedRequestsAreTakenAndTheBoxKeepsItsRules) {
   PostMessageW(form.Window(), WM_DPICHANGED, 0x00C000C0, 0);
   Pump(50);
   EXPECT_EQ(Text(form.txtInterval()), L"500");
-  EXPECT_EQ(SendRequest(form.Window(), "busy?"), kRequestDone);
+  EXPECT_EQ(GetPropW(form.Window(), Form1::kBusyMark), nullptr);
 
   // The box's own reading and refusal, as for typing.
   EXPECT_EQ(SendRequest(form.Window(), "interval=-5"), kRequestRefused);
@@ -375,7 +374,7 @@ TEST_F(Form1Win32Test, OnlyWellFormedRequestsAreTakenAndTheBoxKeepsItsRules) {
   EXPECT_EQ(SendRequest(form.Window(), "start"), kRequestDone);
   EXPECT_EQ(form.Sequencer().Count(), 3);
   // Busy, it says so; and a 0 ms interval, which would never end the hold, is refused.
-  EXPECT_EQ(SendRequest(form.Window(), "busy?"), kRequestBusy);
+  EXPECT_NE(GetPropW(form.Window(), Form1::kBusyMark), nullptr);
   EXPECT_EQ(SendRequest(form.Window(), "interval="), kRequestRefused);
   EXPECT_EQ(form.Timer1().Interval(), 1000);
   EXPECT_EQ(SendRequest(form.Window(), "toggle"), kRequestDone);

@@ -41,6 +41,15 @@ void ApplyAtStart(control::RequestTarget& target, const control::Request& reques
     say(refusal);
 }
 
+// Whether a Tollmere window counts down or holds a key, by the mark each
+// keeps on its window.
+bool AnotherTollmereBusy() {
+  for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, control::kWindowClass, nullptr));) {
+    if (GetPropW(w, Form1::kBusyMark) != nullptr) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
@@ -73,8 +82,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
   ki::InstallModule1(line.backend == "scancode"
                          ? ki::BackendBinder([] { return ki::OpenScancodeBackend(); })
                          : [] { return ki::OpenKeybdEventBackend(); });
-  const bool load_keystroke =
-      control::SendsLoadKeystroke(line.new_window, control::AnotherTollmereBusy);
+  const bool load_keystroke = control::SendsLoadKeystroke(line.new_window, AnotherTollmereBusy);
   return app::RunWindow(
       instance, show_command, load_keystroke, [&](Form1& form, const app::MessageLoop& loop) {
         control::Win32Hotkey hotkey(

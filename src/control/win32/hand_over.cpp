@@ -11,7 +11,6 @@ namespace {
 constexpr std::string_view kInterval = "interval=";
 constexpr std::string_view kHotkey = "hotkey=";
 constexpr std::string_view kActivate = "activate";
-constexpr std::string_view kBusyQuery = "busy?";
 // Long enough for a window busy with a dialog; a hung one must not hang
 // this command too.
 constexpr UINT kAnswerTimeoutMs = 5000;
@@ -156,16 +155,6 @@ HandOver StopEveryWindow() {
   return failure;
 }
 
-bool AnotherTollmereBusy() {
-  const std::string query(kBusyQuery);
-  for (HWND window : ClassWindows()) {
-    DWORD_PTR answer = kRequestIgnored;
-    if (Send(window, query, answer) && static_cast<std::intptr_t>(answer) == kRequestBusy)
-      return true;
-  }
-  return false;
-}
-
 HandOver SendFailure(DWORD error) {
   if (error == ERROR_ACCESS_DENIED) {
     return {HandOver::Outcome::kBlocked,
@@ -188,9 +177,8 @@ std::function<std::optional<LRESULT>(UINT, WPARAM, LPARAM)> HandOverReceiver(
         data->cbData > kMaxRequestBytes) {
       return kRequestIgnored;
     }
-    const std::string_view bytes{static_cast<const char*>(data->lpData), data->cbData};
-    if (bytes == kBusyQuery) return target.Busy() ? kRequestBusy : kRequestDone;
-    const std::optional<Request> request = DecodeRequest(bytes);
+    const std::optional<Request> request =
+        DecodeRequest({static_cast<const char*>(data->lpData), data->cbData});
     if (!request) return kRequestIgnored;
     return ApplyRequest(target, *request).empty() ? kRequestDone : kRequestRefused;
   };

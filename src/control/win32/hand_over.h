@@ -47,9 +47,6 @@ bool IsIntervalText(std::string_view text);
 inline constexpr std::intptr_t kRequestIgnored = 0;
 inline constexpr std::intptr_t kRequestDone = 1;
 inline constexpr std::intptr_t kRequestRefused = 2;
-// The answer to the part "busy?" from a window counting down or holding
-// (one that is not answers kRequestDone).
-inline constexpr std::intptr_t kRequestBusy = 3;
 
 // In the order they are carried out: the interval, the settings, the
 // hotkey, then "activate" or the action.
@@ -69,9 +66,6 @@ struct HandOver {
   Outcome outcome = Outcome::kNoWindow;
   std::string message;  // for standard error, without "tollmere: "
 };
-
-// Whether a Tollmere window counts down or holds a key.
-bool AnotherTollmereBusy();
 
 // "stop" to every Tollmere window; each that does not answer is reported.
 HandOver StopEveryWindow();

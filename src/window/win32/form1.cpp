@@ -515,6 +515,15 @@ void Form1::SetCommand1Caption(const std::string& caption) {
 
 void Form1::SetTimerEnabled(hs::TimerId timer, bool enabled) {
   (timer == hs::TimerId::kTimer1 ? *timer1_ : *timer2_).SetEnabled(enabled);
+  MarkBusy();
+}
+
+void Form1::MarkBusy() {
+  if (timer1_->Enabled() || timer2_->Enabled() || key_injection::TheModule1().AnyHeld()) {
+    SetPropW(window_, kBusyMark, window_);
+  } else {
+    RemovePropW(window_, kBusyMark);
+  }
 }
 
 void Form1::SetTimer1Interval(std::int32_t interval_ms) {
@@ -596,6 +605,7 @@ void Form1::LayOutMessages() {
 
 void Form1::PressKey(std::int32_t key_code) {
   key_injection::PressKey(key_code);
+  MarkBusy();
   Trace("key-down " + std::to_string(key_code));
   // Windows gives no sign when it drops our keys on their way to a program
   // run as administrator: the window says it at each key-down, once the key
@@ -605,6 +615,7 @@ void Form1::PressKey(std::int32_t key_code) {
 
 void Form1::ReleaseKey(std::int32_t key_code) {
   key_injection::ReleaseKey(key_code);
+  MarkBusy();
   Trace("key-up " + std::to_string(key_code));
 }
 

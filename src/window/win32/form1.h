@@ -94,9 +94,13 @@ class Form1 final : private hold_sequencer::FormControls, private hold_sequencer
   void ShowNotice(const std::string& message) { ShowNotice("hotkey", message); }
 
   HWND Window() const { return window_; }
+  // Set on the window while it counts down or holds a key: another Tollmere
+  // reads it at start-up without a message it would have to wait on.
+  static constexpr wchar_t kBusyMark[] = L"Tollmere.Busy";
   // A key message for the box from a key Tollmere holds down, which may be
   // its own keystroke or its repeat.
   bool OwnKeystrokeInBox(const MSG& msg) const;
+  void MarkBusy();
   HWND txtInterval() const { return txt_interval_; }
   HWND Command1() const { return command1_; }
   HWND IntervalProblem() const { return problem_; }
